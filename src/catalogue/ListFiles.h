@@ -1,0 +1,58 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "catalogue/ChannelTable.h"
+
+namespace castora {
+
+inline constexpr const char* ListFiles[2] = {"global.dat", "local.dat"};
+inline constexpr const char* ListNames[2] = {"global", "local"};
+inline constexpr const char* ListDateLabels[2] = {"Global list updated: ", "Local list updated: "};
+inline constexpr std::string_view UrlKey = "Qa7mvbxeZpt42Kro";
+
+std::string ScrambleUrl(std::string_view text, std::string_view key, bool decode);
+
+// The URL line as written: the scrambled form of the URL, with every byte that would scramble to CR
+// or LF written as "%XX" instead, so the line cannot break and reads back as the same address.
+std::string EncodeUrlLine(std::string_view url);
+
+struct LoadResult {
+    bool found = false;                      // the file existed and was read
+    std::optional<std::string> listDate;     // its first line, when found
+    std::optional<std::string> error;        // first conversion error, e.g. "'x' is not a valid integer value"
+};
+
+// Reads list 0 (replacing the table) or list 1 (appending to it) from dir / ListFiles[listNumber].
+// A number line that is not an integer leaves that field 0; the load goes on and the first such
+// error is returned for the caller to show once.
+LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::filesystem::path& dir = {},
+                           ProgressSink* progress = nullptr);
+
+// Parses list file bytes; what LoadChannelList does after reading the file.
+LoadResult ParseChannelList(ChannelTable& table, int listNumber, std::string_view data,
+                            ProgressSink* progress = nullptr);
+
+// Serialises the local records (date line first).
+std::string FormatLocalList(const ChannelTable& table, std::string_view dateLine);
+
+struct SaveResult {
+    bool ok = false;
+    int32_t written = 0;  // local records in the file
+};
+
+// Writes every local record to dir/local.dat through dir/local_tmp.dat, flushed to disk and
+// renamed over the old file, so local.dat always holds either the old or the new list.
+SaveResult SaveLocalList(const ChannelTable& table, const std::filesystem::path& dir = {},
+                         std::string_view dateLine = {});
+
+// Today's date in the user's short date format.
+std::string ShortDateToday();
+
+// Delphi-style StrToInt: optional blanks, sign, decimal digits (or $/0x hex), within 32 bits.
+std::optional<int32_t> ParseInt32(std::string_view text);
+
+} // namespace castora

@@ -1,0 +1,25 @@
+#pragma once
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace castora::test {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+void WriteFile(const std::filesystem::path& path, std::string_view bytes);
+std::string ReadFile(const std::filesystem::path& path);
+
+} // namespace castora::test
