@@ -224,6 +224,7 @@ TEST_F(ExtractTest, BadEntriesAreSkippedAndTheRunGoesOn)
             {.name = "unix20.dat", .data = "low byte counts", .versionNeeded = 0x0314},
             {.name = "badsig.dat", .data = "x", .localSignature = 0x04034B51},
             {.name = "localbzip2.dat", .data = "x", .localMethod = 12},
+            {.name = "localstored.dat", .data = "deflated, local header says stored", .localMethod = 0},
             {.name = "lzma.dat", .data = "raw bytes", .method = 14},
             {.name = "flagged.dat", .data = "x", .flags = 1},
             {.name = "good.dat", .data = "good"}});
@@ -267,6 +268,7 @@ TEST_F(ExtractTest, DamagedDataLeavesNothingAtTheTarget)
     PutRaw({{.name = "global.dat", .data = text, .keepCompressedBytes = 20000},
             {.name = "genre.dat", .data = text, .keepCompressedBytes = 1},
             {.name = "short.dat", .data = text, .method = 0, .uncompressedSize = 300000},
+            {.name = "shortdeflate.dat", .data = text, .uncompressedSize = uint32_t(text.size() + 1)},
             {.name = "country.dat", .data = "after"}});
     Run();
     EXPECT_EQ(Files(), (Names{"source.dat", "country.dat"}));
