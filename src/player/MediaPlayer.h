@@ -1,0 +1,80 @@
+#pragma once
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <atomic>
+#include <stdexcept>
+
+#include "player/PlayStateTracker.h"
+
+struct mpv_handle;
+class QWidget;
+
+namespace castora {
+
+class MpvVideoWidget;
+
+struct PlayerOptions {
+    bool nullOutputs = false;        // vo=null, ao=null: no window or sound device needed
+    int networkTimeoutSeconds = 15;
+};
+
+// A failed call into the media engine.
+class EPlayerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The embedded media player, on libmpv. Autostart: assigning a URL starts playback. Play states are
+// reported with PlayStateChange on the thread that created the player (the GUI thread).
+class TMediaPlayer : public QObject {
+    Q_OBJECT
+public:
+    explicit TMediaPlayer(PlayerOptions options = {}, QObject* parent = nullptr);
+    ~TMediaPlayer() override;
+
+    void setURL(const QString& url);
+    QString URL() const { return url_; }
+    int playState() const { return tracker_.Current(); }
+    void setEnabled(bool enabled) { enabled_ = enabled; }
+    bool enabled() const { return enabled_; }
+    bool stretchToFit() const;
+    void setStretchToFit(bool on);
+    void close();
+    int volume() const;
+    void setVolume(int volume);
+    bool mute() const;
+    void setMute(bool on);
+    // Name of the media being played; follows the stream's title tags on internet radio.
+    QString currentMediaName() const;
+
+    // The video area: rendered through libmpv's render API, or a plain black widget where OpenGL
+    // widgets cannot be shown (the offscreen platform) or nothing is rendered (null outputs).
+    QWidget* createVideoWidget(QWidget* parent);
+
+    mpv_handle* handle() const { return mpv_; }
+
+signals:
+    void PlayStateChange(int newState);
+    // currentMediaName() changed while the state stays 3.
+    void currentMediaNameChanged(const QString& name);
+
+private slots:
+    void drainEvents();
+
+private:
+    static void wakeup(void* self);
+    void setOption(const char* name, const char* value);
+    void setFlag(const char* name, bool on);
+
+    PlayerOptions options_;
+    mpv_handle* mpv_ = nullptr;
+    PlayStateTracker tracker_;
+    QString url_;
+    QString lastMediaName_;  // the open entry's last title, for reports after the engine let go of it
+    bool enabled_ = false;
+    std::atomic<bool> drainPosted_{false};
+    QPointer<MpvVideoWidget> video_;
+};
+
+} // namespace castora

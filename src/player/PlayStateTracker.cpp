@@ -1,0 +1,100 @@
+#include "player/PlayStateTracker.h"
+
+#include <optional>
+
+namespace castora {
+
+void PlayStateTracker::Load() {
+    closing_ = false;
+    awaitingStart_ = true;
+}
+
+void PlayStateTracker::Close() {
+    closing_ = true;
+    awaitingStart_ = false;
+    // Nothing is open, so no end event will come to report the stop.
+    if (phase_ == Phase::Idle || phase_ == Phase::Ended) End(PlayState::Stopped);
+}
+
+int PlayStateTracker::Current() const {
+    if (closing_) return PlayState::Stopped;
+    if (awaitingStart_) return PlayState::Connecting;
+    return reported_;
+}
+
+void PlayStateTracker::End(int code) {
+    phase_ = Phase::Ended;
+    endCode_ = code;
+}
+
+void PlayStateTracker::Feed(PlayerEvent event) {
+    switch (event) {
+    case PlayerEvent::StartFile:
+        phase_ = Phase::Opening;
+        awaitingStart_ = false;
+        cacheWait_ = false;
+        if (!closing_) sawStart_ = true;
+        break;
+    case PlayerEvent::PlaybackRestart:
+        if (!awaitingStart_ && (phase_ == Phase::Opening || phase_ == Phase::Running)) {
+            phase_ = Phase::Running;
+            if (!closing_) sawRestart_ = true;
+        }
+        break;
+    case PlayerEvent::EndEof:
+    case PlayerEvent::EndStop:
+    case PlayerEvent::EndError:
+        if (closing_) {
+            End(PlayState::Stopped);
+        } else if (awaitingStart_) {
+            // The entry a new URL replaced; the new one's start follows.
+        } else if (event == PlayerEvent::EndEof) {
+            End(PlayState::MediaEnded);
+        } else if (event == PlayerEvent::EndError) {
+            End(PlayState::Ready);
+        }
+        // A stop we did not ask for is a replacement by a new URL: its start follows.
+        break;
+    case PlayerEvent::EndRedirect:
+        break;
+    case PlayerEvent::PauseOn: paused_ = true; break;
+    case PlayerEvent::PauseOff: paused_ = false; break;
+    case PlayerEvent::CacheWaitOn: cacheWait_ = true; break;
+    case PlayerEvent::CacheWaitOff: cacheWait_ = false; break;
+    }
+}
+
+std::vector<int> PlayStateTracker::FinishDrain() {
+    std::optional<int> code;
+    switch (phase_) {
+    case Phase::Idle: break;
+    case Phase::Opening:
+        if (!closing_) code = PlayState::Connecting;
+        break;
+    case Phase::Running:
+        if (!closing_) code = cacheWait_ ? PlayState::Buffering : paused_ ? PlayState::Paused : PlayState::Playing;
+        break;
+    case Phase::Ended: code = endCode_; break;
+    }
+
+    std::vector<int> out;
+    // An open that began and finished within one batch still shows that it was connecting.
+    if (sawStart_ && code && *code != PlayState::Connecting && reported_ != PlayState::Connecting) {
+        out.push_back(PlayState::Connecting);
+        reported_ = PlayState::Connecting;
+    }
+    // A short file can start and end within one batch: it did play.
+    if (sawRestart_ && code == PlayState::MediaEnded && reported_ != PlayState::Playing) {
+        out.push_back(PlayState::Playing);
+        reported_ = PlayState::Playing;
+    }
+    if (code && *code != reported_) {
+        out.push_back(*code);
+        reported_ = *code;
+    }
+    sawStart_ = false;
+    sawRestart_ = false;
+    return out;
+}
+
+} // namespace castora

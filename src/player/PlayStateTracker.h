@@ -1,0 +1,66 @@
+#pragma once
+#include <vector>
+
+namespace castora {
+
+// What the engine reported, reduced to what the play state depends on.
+enum class PlayerEvent {
+    StartFile,        // an entry begins opening
+    PlaybackRestart,  // audio/video started (or resumed after a seek)
+    EndEof,
+    EndStop,
+    EndError,
+    EndRedirect,      // a playlist link expands; a new StartFile follows
+    PauseOn,
+    PauseOff,
+    CacheWaitOn,      // paused-for-cache
+    CacheWaitOff,
+};
+
+// Play-state codes the page understands.
+namespace PlayState {
+inline constexpr int Undefined = 0;
+inline constexpr int Stopped = 1;
+inline constexpr int Paused = 2;
+inline constexpr int Playing = 3;
+inline constexpr int Buffering = 6;
+inline constexpr int MediaEnded = 8;
+inline constexpr int Connecting = 9;
+inline constexpr int Ready = 10;
+} // namespace PlayState
+
+// Turns engine events into play-state codes. The state is worked out once per drained batch of events,
+// so a batch that passes through several steps reports only where it ends (plus "connecting" when an
+// open started in it), never short false states such as "stopped" between a close and a new URL.
+class PlayStateTracker {
+public:
+    // The program assigned a URL: events of the previous entry are stale until the new one starts.
+    void Load();
+    // The program closed playback: whatever ends next ends as "stopped", and nothing in between shows.
+    void Close();
+    void Feed(PlayerEvent event);
+    // Codes to report for the batch fed since the last call, in order; empty when nothing changed.
+    std::vector<int> FinishDrain();
+
+    // The last code reported.
+    int Reported() const { return reported_; }
+    // The state as the program sees it between reports: stopped right after a close, connecting
+    // right after a URL was assigned.
+    int Current() const;
+
+private:
+    enum class Phase { Idle, Opening, Running, Ended };
+    void End(int code);
+
+    Phase phase_ = Phase::Idle;
+    int endCode_ = PlayState::Undefined;
+    int reported_ = PlayState::Undefined;
+    bool closing_ = false;
+    bool awaitingStart_ = false;
+    bool sawStart_ = false;
+    bool sawRestart_ = false;
+    bool paused_ = false;
+    bool cacheWait_ = false;
+};
+
+} // namespace castora

@@ -1,0 +1,67 @@
+#include "player/VideoWidget.h"
+
+#include <QOpenGLContext>
+#include <mpv/render_gl.h>
+
+namespace castora {
+
+namespace {
+void* GetProcAddress(void*, const char* name) {
+    QOpenGLContext* context = QOpenGLContext::currentContext();
+    return context ? reinterpret_cast<void*>(context->getProcAddress(name)) : nullptr;
+}
+} // namespace
+
+MpvVideoWidget::MpvVideoWidget(mpv_handle* mpv, QWidget* parent) : QOpenGLWidget(parent), mpv_(mpv) {}
+
+MpvVideoWidget::~MpvVideoWidget() { releaseRenderContext(); }
+
+void MpvVideoWidget::initializeGL() {
+    if (render_) return;
+    mpv_opengl_init_params gl{GetProcAddress, nullptr};
+    int advanced = 0;
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
+        {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl},
+        {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advanced},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    if (mpv_render_context_create(&render_, mpv_, params) < 0) {
+        render_ = nullptr;  // video stays black; audio still plays
+        return;
+    }
+    mpv_render_context_set_update_callback(render_, &MpvVideoWidget::onUpdate, this);
+    // The GL context goes away with the window it belongs to; the render context must go first.
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvVideoWidget::releaseRenderContext,
+            Qt::DirectConnection);
+}
+
+void MpvVideoWidget::paintGL() {
+    if (!render_) return;
+    const qreal ratio = devicePixelRatioF();
+    mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()), static_cast<int>(width() * ratio),
+                       static_cast<int>(height() * ratio), 0};
+    int flip = 1;
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
+        {MPV_RENDER_PARAM_FLIP_Y, &flip},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    mpv_render_context_render(render_, params);
+}
+
+void MpvVideoWidget::releaseRenderContext() {
+    if (!render_) return;
+    const bool current = context() && context()->isValid();
+    if (current) makeCurrent();
+    mpv_render_context_free(render_);
+    render_ = nullptr;
+    if (current) doneCurrent();
+}
+
+void MpvVideoWidget::onUpdate(void* self) {
+    // Called on an engine thread: only ask the GUI thread to repaint.
+    QMetaObject::invokeMethod(static_cast<MpvVideoWidget*>(self), "update", Qt::QueuedConnection);
+}
+
+} // namespace castora

@@ -1,0 +1,30 @@
+#pragma once
+#include <QOpenGLWidget>
+
+struct mpv_handle;
+struct mpv_render_context;
+
+namespace castora {
+
+// Draws the player's video through libmpv's render API (vo=libmpv).
+class MpvVideoWidget : public QOpenGLWidget {
+    Q_OBJECT
+public:
+    MpvVideoWidget(mpv_handle* mpv, QWidget* parent = nullptr);
+    ~MpvVideoWidget() override;
+    // Frees the render context; the engine must not be destroyed before this ran.
+    void releaseRenderContext();
+    bool hasRenderContext() const { return render_ != nullptr; }
+
+protected:
+    void initializeGL() override;
+    void paintGL() override;
+
+private:
+    static void onUpdate(void* self);
+
+    mpv_handle* mpv_;
+    mpv_render_context* render_ = nullptr;
+};
+
+} // namespace castora
