@@ -1,0 +1,23 @@
+#pragma once
+#include <QString>
+
+#include "castora/Settings.h"
+
+namespace castora {
+
+// What the main window is built with. The program uses the compiled-in settings; tests point the
+// window at their own directories and servers.
+struct AppConfig {
+    QString updateHost = QString::fromUtf8(settings::UpdateHost);
+    QString fullUpdateKey = QString::fromUtf8(settings::FullUpdateKey);
+    QString homePage = QString::fromUtf8(settings::HomePage);
+    QString publisherPage = QString::fromUtf8(settings::PublisherPage);
+    // Where the list and lookup files are read and saved; empty means the working directory.
+    QString listDir;
+    // Where updates.zip is written and unpacked; empty means the directory of the program file.
+    QString programDir;
+    // Silent player outputs, for tests.
+    bool nullMediaOutputs = false;
+};
+
+} // namespace castora

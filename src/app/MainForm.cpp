@@ -1,0 +1,237 @@
+#include "app/MainForm.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/Gauge.h"
+#include "app/SplashForm.h"
+#include "app/UpdatePage.h"
+#include "catalogue/ListFiles.h"
+#include "catalogue/Lookup.h"
+#include "pages/ChannelsPage.h"
+#include "pages/HeaderStrip.h"
+#include "pages/Messages.h"
+#include "pages/Text.h"
+
+namespace castora {
+
+namespace {
+
+QColor ToColor(Rgb c) { return QColor(c.r, c.g, c.b); }
+
+QFrame* ToolbarSeparator(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::VLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setFixedSize(2, 25);
+    return line;
+}
+
+// A toolbar button stacked over the 3-pixel bar in its own colour.
+QWidget* WithColourBar(QPushButton* button, const QColor& colour, QWidget* parent) {
+    auto* holder = new QWidget(parent);
+    auto* v = new QVBoxLayout(holder);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+    v->addWidget(button);
+    auto* bar = new QWidget(holder);
+    bar->setFixedSize(65, 3);
+    SetBackground(bar, colour.red(), colour.green(), colour.blue());
+    v->addWidget(bar);
+    return holder;
+}
+
+} // namespace
+
+PageButton::PageButton(const QString& text, const QColor& colour, QWidget* parent) : QPushButton(text, parent) {
+    setFlat(true);
+    setFixedSize(65, 25);
+    QPalette pal = palette();
+    pal.setColor(QPalette::ButtonText, colour);
+    setPalette(pal);
+}
+
+void PageButton::SetUnderlined(bool on) {
+    QFont f = font();
+    f.setUnderline(on);
+    setFont(f);
+}
+
+TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      config_(config), messages_(messages) {
+    setWindowTitle(AppTitle);
+    setAccessibleName(AppTitle);
+    setFont(WindowFont());
+    setFixedSize(512, 474);
+    SetBackground(this, 255, 255, 255);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    Toolbar = BuildToolbar();
+    layout->addWidget(Toolbar);
+
+    Notebook1 = new QStackedWidget(this);
+    auto* playPage = new QWidget(Notebook1);
+    Channels = new ChannelsPage(table_, messages_, *this, Notebook1);
+    Channels->SetListDirectory(config_.listDir);
+    About = new AboutPage(config_.homePage, config_.publisherPage, Notebook1);
+    Update = new UpdatePage(config_.homePage, Notebook1);
+    auto* editPage = new QWidget(Notebook1);
+    Notebook1->addWidget(playPage);
+    Notebook1->addWidget(Channels);
+    Notebook1->addWidget(About);
+    Notebook1->addWidget(Update);
+    Notebook1->addWidget(editPage);
+    layout->addWidget(Notebook1, 1);
+
+    for (HeaderStrip* header : {About->Header, Update->Header})
+        connect(header, &HeaderStrip::linkClicked, this, [this] { OpenWebPage(config_.homePage); });
+    connect(About, &AboutPage::publisherClicked, this, [this] { OpenWebPage(config_.publisherPage); });
+    connect(Channels, &ChannelsPage::busyChanged, this, [this](bool busy) { Toolbar->setEnabled(!busy); });
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+
+    SplashForm = new TSplashForm(this);
+    FormCreate();
+}
+
+TMainForm::~TMainForm() = default;
+
+QWidget* TMainForm::BuildToolbar() {
+    auto* bar = new QWidget(this);
+    bar->setFixedHeight(41);
+    SetBackground(bar, 240, 240, 240);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(8, 8, 8, 5);
+    row->setSpacing(4);
+
+    ScreenButton = new PageButton("Screen", QColor(255, 0, 0), bar);
+    ChannelsButton = new PageButton("Channels", QColor(0, 128, 0), bar);
+    PlayButton = new PageButton("Play", QColor(0, 0, 255), bar);
+    AboutButton = new PageButton("About", Qt::black, bar);
+    UpdatingButton = new PageButton("Update", Qt::black, bar);
+
+    row->addWidget(WithColourBar(ScreenButton, QColor(255, 0, 0), bar), 0, Qt::AlignTop);
+    row->addWidget(ToolbarSeparator(bar), 0, Qt::AlignTop);
+    row->addWidget(WithColourBar(ChannelsButton, QColor(0, 128, 0), bar), 0, Qt::AlignTop);
+    row->addWidget(ToolbarSeparator(bar), 0, Qt::AlignTop);
+    row->addWidget(WithColourBar(PlayButton, QColor(0, 0, 255), bar), 0, Qt::AlignTop);
+    row->addStretch(1);
+    row->addWidget(AboutButton, 0, Qt::AlignTop);
+    row->addWidget(ToolbarSeparator(bar), 0, Qt::AlignTop);
+    row->addWidget(UpdatingButton, 0, Qt::AlignTop);
+
+    connect(ScreenButton, &QPushButton::clicked, this, &TMainForm::ScreenButtonClick);
+    connect(ChannelsButton, &QPushButton::clicked, this, &TMainForm::ChannelsButtonClick);
+    connect(AboutButton, &QPushButton::clicked, this, &TMainForm::AboutButtonClick);
+    connect(UpdatingButton, &QPushButton::clicked, this, &TMainForm::UpdatingButtonClick);
+    return bar;
+}
+
+std::filesystem::path TMainForm::ListDir() const { return std::filesystem::path(config_.listDir.toStdString()); }
+
+void TMainForm::FormCreate() {
+    SplashForm->show();
+    SplashForm->raise();
+    About->NameLabel->setText(QString(AppTitle) + ", version " + settings::Version);
+    AboutButtonClick();
+
+    // Every step runs even when one before it failed: a missing lookup file must not cost the catalogue.
+    table_.ResetChannels();
+    LoadLookupLists();
+    const std::optional<std::string> loadError = LoadChannelLists();
+    Channels->ShowChannels();
+    SplashForm->hide();
+    if (loadError) ShowException(messages_, FromAnsi(*loadError));
+}
+
+void TMainForm::LoadLookupLists() {
+    for (LookupKind kind : {SourceLookup, CountryLookup, GenreLookup}) {
+        const LookupFile file = ReadLookupFile(kind, ListDir());
+        if (!file.ok) {
+            Channels->SetFilterEntries(kind, DesignFilterEntries(kind));
+            ShowException(messages_, QString::fromLocal8Bit(file.error.c_str()));
+            continue;
+        }
+        Channels->SetFilterEntries(kind, WithPlaceholder(file.lines, FilterPlaceholders[kind]));
+    }
+}
+
+std::optional<std::string> TMainForm::LoadChannelLists() {
+    std::optional<std::string> firstError;
+    for (int list : {0, 1}) {
+        const LoadResult result = LoadChannelList(table_, list, ListDir(), this);
+        if (result.listDate) Channels->SetListDate(list, *result.listDate);
+        if (result.error && !firstError) firstError = result.error;
+    }
+    table_.RemoveDuplicates(this);
+    return firstError;
+}
+
+void TMainForm::ShowProgressPhase(const std::string& text, Rgb colour, int32_t maximum) {
+    const QString t = FromAnsi(text);
+    SplashForm->TextPanel->setText(t);
+    SplashForm->Gauge->SetForeground(ToColor(colour));
+    Update->UpdateStatusPanel->setText(t);
+    SplashForm->Gauge->SetMax(maximum);
+    Update->Gauge1->SetMax(maximum);
+}
+
+void TMainForm::ShowProgress(int32_t position) {
+    SplashForm->Gauge->SetPos(position);
+    Update->Gauge1->SetPos(position);
+}
+
+void TMainForm::Breathe() { QCoreApplication::processEvents(); }
+
+void TMainForm::OpenWebPage(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+
+void TMainForm::ShowPage(Page page, PageButton* button) {
+    Notebook1->setCurrentIndex(page);
+    for (PageButton* b : {ScreenButton, ChannelsButton, AboutButton, UpdatingButton}) b->SetUnderlined(b == button);
+}
+
+void TMainForm::ScreenButtonClick() {
+    ShowPage(PlayPageIndex, ScreenButton);
+    QCoreApplication::processEvents();
+}
+
+void TMainForm::ChannelsButtonClick() {
+    ShowPage(ChannelsPageIndex, ChannelsButton);
+    QCoreApplication::processEvents();
+}
+
+void TMainForm::AboutButtonClick() { ShowPage(AboutPageIndex, AboutButton); }
+
+void TMainForm::UpdatingButtonClick() {
+    ShowPage(UpdatePageIndex, UpdatingButton);
+    Update->Gauge1->SetPos(0);
+    Update->UpdateStatusPanel->setText("Please press the necessary button to update the channel list");
+}
+
+bool TMainForm::FormCloseQuery() { return messages_.Ask("Are you sure you want to quit?"); }
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (FormCloseQuery()) event->accept();
+    else event->ignore();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    SplashForm->hide();
+    QWidget::showEvent(event);
+}
+
+} // namespace castora

@@ -1,0 +1,87 @@
+#pragma once
+#include <QPushButton>
+#include <filesystem>
+#include <optional>
+#include <QWidget>
+
+#include "app/AppConfig.h"
+#include "catalogue/ChannelTable.h"
+#include "catalogue/Progress.h"
+
+class QStackedWidget;
+
+namespace castora {
+
+class AboutPage;
+class ChannelsPage;
+class Messages;
+class TSplashForm;
+class UpdatePage;
+
+// A toolbar button that names a page; the one whose page shows is underlined.
+class PageButton : public QPushButton {
+    Q_OBJECT
+public:
+    PageButton(const QString& text, const QColor& colour, QWidget* parent);
+    void SetUnderlined(bool on);
+    bool Underlined() const { return font().underline(); }
+};
+
+class TMainForm : public QWidget, public ProgressSink {
+    Q_OBJECT
+public:
+    enum Page { PlayPageIndex = 0, ChannelsPageIndex = 1, AboutPageIndex = 2, UpdatePageIndex = 3, EditPageIndex = 4 };
+
+    TMainForm(const AppConfig& config, Messages& messages, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The catalogue and the controls, reachable for tests and the pages.
+    ChannelTable& Table() { return table_; }
+    const AppConfig& Config() const { return config_; }
+    QWidget* Toolbar;
+    PageButton* ScreenButton;
+    PageButton* ChannelsButton;
+    QPushButton* PlayButton;
+    PageButton* AboutButton;
+    PageButton* UpdatingButton;
+    QStackedWidget* Notebook1;
+    TSplashForm* SplashForm;
+    ChannelsPage* Channels;
+    AboutPage* About;
+    UpdatePage* Update;
+
+    // ProgressSink: the splash window and the Update page follow every loading step.
+    void ShowProgressPhase(const std::string& text, Rgb colour, int32_t maximum) override;
+    void ShowProgress(int32_t position) override;
+    void Breathe() override;
+
+    void OpenWebPage(const QString& url);
+    // Loads the lookup lists into the filter and editor lists; errors are shown and the design-time
+    // entries stay.
+    void LoadLookupLists();
+    // Reads both lists and removes duplicates; returns the first conversion error, if any.
+    std::optional<std::string> LoadChannelLists();
+
+public slots:
+    void ScreenButtonClick();
+    void ChannelsButtonClick();
+    void AboutButtonClick();
+    void UpdatingButtonClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormCreate();
+    bool FormCloseQuery();
+    void ShowPage(Page page, PageButton* button);
+    QWidget* BuildToolbar();
+    std::filesystem::path ListDir() const;
+
+    AppConfig config_;
+    Messages& messages_;
+    ChannelTable table_;
+};
+
+} // namespace castora

@@ -1,0 +1,19 @@
+#include <QApplication>
+#include <clocale>
+
+#include "app/MainForm.h"
+#include "pages/Messages.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("castora-player");
+    QApplication::setApplicationDisplayName(castora::AppTitle);
+    // The media player library parses numbers in the C locale.
+    std::setlocale(LC_NUMERIC, "C");
+
+    castora::MessageBoxes messages;
+    castora::TMainForm form(castora::AppConfig{}, messages);
+    messages.SetParent(&form);
+    form.show();
+    return app.exec();
+}

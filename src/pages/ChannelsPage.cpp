@@ -1,0 +1,277 @@
+#include "pages/ChannelsPage.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "catalogue/ListFiles.h"
+#include "pages/ChannelModel.h"
+#include "pages/HeaderStrip.h"
+#include "pages/Messages.h"
+#include "pages/Text.h"
+
+namespace castora {
+
+namespace {
+
+QPushButton* FlatButton(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setFlat(true);
+    button->setFixedHeight(22);
+    button->setMinimumWidth(54);
+    return button;
+}
+
+QFrame* Separator(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::VLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setFixedHeight(16);
+    return line;
+}
+
+} // namespace
+
+ChannelsPage::ChannelsPage(ChannelTable& table, Messages& messages, ProgressSink& progress, QWidget* parent)
+    : QWidget(parent), table_(table), messages_(messages), progress_(progress) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    filterPanel_ = new QWidget(this);
+    filterPanel_->setFixedHeight(38);
+    SetBackground(filterPanel_, 170, 170, 170);
+    auto* filters = new QHBoxLayout(filterPanel_);
+    filters->setContentsMargins(8, 0, 8, 0);
+    filters->setSpacing(8);
+    SourceComboBox = new QComboBox(filterPanel_);
+    SourceComboBox->setFixedWidth(113);
+    CountryComboBox = new QComboBox(filterPanel_);
+    CountryComboBox->setFixedWidth(185);
+    GenreComboBox = new QComboBox(filterPanel_);
+    GenreComboBox->setFixedWidth(185);
+    for (QComboBox* box : {SourceComboBox, CountryComboBox, GenreComboBox}) {
+        filters->addWidget(box);
+        connect(box, &QComboBox::currentIndexChanged, this, &ChannelsPage::ShowChannels);
+    }
+    SourceComboBox->setAccessibleName("Source");
+    CountryComboBox->setAccessibleName("Country");
+    GenreComboBox->setAccessibleName("Genre");
+    filters->addStretch(1);
+    layout->addWidget(filterPanel_);
+
+    auto* line = new QFrame(this);
+    line->setFixedHeight(1);
+    SetBackground(line, 64, 64, 64);
+    layout->addWidget(line);
+
+    commandRow_ = new QWidget(this);
+    commandRow_->setFixedHeight(28);
+    auto* commands = new QHBoxLayout(commandRow_);
+    commands->setContentsMargins(4, 2, 4, 2);
+    commands->setSpacing(2);
+    AddButton = FlatButton("Add", commandRow_);
+    EditButton = FlatButton("Edit", commandRow_);
+    DeleteButton = FlatButton("Delete", commandRow_);
+    RefreshButton = FlatButton("Refresh", commandRow_);
+    SaveButton = FlatButton("Save", commandRow_);
+    commands->addWidget(AddButton);
+    commands->addWidget(Separator(commandRow_));
+    commands->addWidget(EditButton);
+    commands->addWidget(Separator(commandRow_));
+    commands->addWidget(DeleteButton);
+    commands->addStretch(1);
+    commands->addWidget(RefreshButton);
+    commands->addWidget(Separator(commandRow_));
+    commands->addWidget(SaveButton);
+    layout->addWidget(commandRow_);
+    connect(AddButton, &QPushButton::clicked, this, &ChannelsPage::newChannelRequested);
+    connect(EditButton, &QPushButton::clicked, this, &ChannelsPage::editChannelRequested);
+    connect(DeleteButton, &QPushButton::clicked, this, &ChannelsPage::DeleteButtonClick);
+    connect(RefreshButton, &QPushButton::clicked, this, &ChannelsPage::RefreshButtonClick);
+    connect(SaveButton, &QPushButton::clicked, this, &ChannelsPage::SaveButtonClick);
+
+    model_ = new ChannelModel(table_, this);
+    model_->SetGenreNames({});
+    ChannelGrid = new QTableView(this);
+    ChannelGrid->setObjectName("ChannelGrid");
+    ChannelGrid->setAccessibleName("Channels");
+    ChannelGrid->setModel(model_);
+    ChannelGrid->setFixedSize(497, 315);
+    ChannelGrid->setFrameShape(QFrame::NoFrame);
+    ChannelGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ChannelGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    ChannelGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ChannelGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ChannelGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ChannelGrid->setShowGrid(true);
+    ChannelGrid->setWordWrap(false);
+    ChannelGrid->verticalHeader()->hide();
+    // Fixed row heights let the view place a million rows without measuring them.
+    ChannelGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ChannelGrid->verticalHeader()->setDefaultSectionSize(20);
+    ChannelGrid->horizontalHeader()->setFixedHeight(20);
+    ChannelGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ChannelGrid->horizontalHeader()->setHighlightSections(false);
+    ChannelGrid->horizontalHeader()->setStyleSheet("QHeaderView::section { background: rgb(205,205,205); }");
+    const int widths[4] = {140, 80, 50, 224};
+    for (int c = 0; c < 4; ++c) ChannelGrid->setColumnWidth(c, widths[c]);
+    QPalette pal = ChannelGrid->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    ChannelGrid->setPalette(pal);
+    auto* gridRow = new QHBoxLayout();
+    gridRow->setContentsMargins(0, 0, 0, 0);
+    gridRow->addWidget(ChannelGrid);
+    gridRow->addStretch(1);
+    layout->addLayout(gridRow, 1);
+    connect(ChannelGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { ChannelGridSelectCell(current.isValid() ? current.row() + 1 : 0); });
+    connect(ChannelGrid, &QTableView::doubleClicked, this, &ChannelsPage::channelActivated);
+
+    auto* footer = new QWidget(this);
+    footer->setFixedHeight(27);
+    SetBackground(footer, 240, 240, 240);
+    auto* footerLayout = new QHBoxLayout(footer);
+    footerLayout->setContentsMargins(6, 0, 6, 0);
+    GlobalDatePanel = new QLabel(QString::fromLatin1(ListDateLabels[0]) + "Unknown", footer);
+    LocalDatePanel = new QLabel(QString::fromLatin1(ListDateLabels[1]) + "Unknown", footer);
+    footerLayout->addWidget(GlobalDatePanel);
+    footerLayout->addStretch(1);
+    footerLayout->addWidget(LocalDatePanel);
+    layout->addWidget(footer);
+}
+
+QComboBox* ChannelsPage::FilterList(LookupKind kind) const {
+    switch (kind) {
+    case SourceLookup:
+        return SourceComboBox;
+    case CountryLookup:
+        return CountryComboBox;
+    default:
+        return GenreComboBox;
+    }
+}
+
+void ChannelsPage::SetFilterEntries(LookupKind kind, const LookupList& entries) {
+    QComboBox* box = FilterList(kind);
+    QStringList items;
+    items.reserve(static_cast<qsizetype>(entries.size()));
+    for (const std::string& e : entries) items << FromAnsi(e);
+    {
+        const QSignalBlocker block(box);
+        box->clear();
+        box->addItems(items);
+        box->setCurrentIndex(0);
+    }
+    if (kind == GenreLookup) model_->SetGenreNames(items);
+}
+
+void ChannelsPage::SetListDate(int listNumber, const std::string& date) {
+    QLabel* panel = listNumber == 0 ? GlobalDatePanel : LocalDatePanel;
+    panel->setText(QString::fromLatin1(ListDateLabels[listNumber]) + FromAnsi(date));
+}
+
+int32_t ChannelsPage::CurrentGridRow() const {
+    const QModelIndex current = ChannelGrid->selectionModel()->currentIndex();
+    return current.isValid() ? current.row() + 1 : 0;
+}
+
+void ChannelsPage::SelectGridRow(int32_t row) {
+    if (row < 1 || row > model_->rowCount()) {
+        ChannelGrid->selectionModel()->clearSelection();
+        ChannelGrid->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::Clear);
+        ChannelGridSelectCell(0);
+        return;
+    }
+    const QModelIndex index = model_->index(row - 1, 0);
+    ChannelGrid->selectionModel()->setCurrentIndex(index,
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ChannelGrid->scrollTo(index);
+    ChannelGridSelectCell(row);
+}
+
+void ChannelsPage::ChannelGridSelectCell(int32_t row) {
+    table_.SelectedChannel = model_->CellText(0, row).isEmpty() ? 0 : model_->RecordAt(row);
+}
+
+void ChannelsPage::ShowChannels() {
+    if (busy_) {
+        // A filter change arriving while the grid is rebuilt: build once more when this pass ends.
+        rebuildAgain_ = true;
+        return;
+    }
+    do {
+        rebuildAgain_ = false;
+        progress_.Breathe();
+        busy_ = true;
+        emit busyChanged(true);
+        filterPanel_->setEnabled(false);
+        commandRow_->setEnabled(false);
+        ChannelGrid->setEnabled(false);
+
+        const int32_t keep = table_.SelectedIndex();
+        model_->SetRows(0);
+        ChannelGrid->repaint();
+
+        const int32_t count = table_.ChannelCount;
+        progress_.ShowProgressPhase("Loading channel list ...", Blue, count);
+        const int source = SourceComboBox->currentIndex();
+        const int country = CountryComboBox->currentIndex();
+        const int genre = GenreComboBox->currentIndex();
+        Pacer pacer(&progress_);
+        int32_t rows = 0;
+        for (int32_t e = 1; e <= count; ++e) {
+            pacer.Tick(e);
+            const TChannelRec& rec = table_.Channels[e];
+            if ((source == 0 || source == rec.Source) && (country == 0 || country == rec.Country) &&
+                (genre == 0 || genre == rec.Genre))
+                table_.RowMap[++rows] = e;
+        }
+        table_.RowMap[rows + 1] = 0;
+        progress_.ShowProgress(count);
+        model_->SetRows(rows);
+
+        ChannelGrid->setEnabled(true);
+        commandRow_->setEnabled(true);
+        filterPanel_->setEnabled(true);
+        busy_ = false;
+        emit busyChanged(false);
+
+        // The highlighted row and SelectedChannel agree: the channel stays selected if it is still shown.
+        int32_t row = 0;
+        if (keep > 0)
+            for (int32_t r = 1; r <= rows; ++r)
+                if (table_.RowMap[r] == keep) {
+                    row = r;
+                    break;
+                }
+        SelectGridRow(row);
+    } while (rebuildAgain_);
+}
+
+void ChannelsPage::DeleteButtonClick() {
+    if (!messages_.Ask("Do you want to delete the channel?")) return;
+    if (!table_.HasSelection()) return;
+    table_.DeleteChannel(table_.SelectedChannel);
+    ShowChannels();
+}
+
+void ChannelsPage::RefreshButtonClick() { ShowChannels(); }
+
+void ChannelsPage::SaveButtonClick() {
+    if (!messages_.Ask("Do you want to save the local channel list?")) return;
+    const SaveResult result = SaveLocalList(table_, listDir_.toStdString());
+    if (result.ok) {
+        messages_.Inform("Channel list successfully saved.");
+        emit saved();
+    } else {
+        messages_.Inform("Can't save the channel list.");
+    }
+}
+
+} // namespace castora

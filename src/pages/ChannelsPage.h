@@ -1,0 +1,77 @@
+#pragma once
+#include <QWidget>
+
+#include "catalogue/ChannelTable.h"
+#include "catalogue/Lookup.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTableView;
+
+namespace castora {
+
+class ChannelModel;
+class Messages;
+
+// The Channels page: three filters, the command row, the channel grid and the list dates.
+class ChannelsPage : public QWidget {
+    Q_OBJECT
+public:
+    ChannelsPage(ChannelTable& table, Messages& messages, ProgressSink& progress, QWidget* parent = nullptr);
+
+    QComboBox* SourceComboBox;
+    QComboBox* CountryComboBox;
+    QComboBox* GenreComboBox;
+    QPushButton* AddButton;
+    QPushButton* EditButton;
+    QPushButton* DeleteButton;
+    QPushButton* RefreshButton;
+    QPushButton* SaveButton;
+    QTableView* ChannelGrid;
+    QLabel* GlobalDatePanel;
+    QLabel* LocalDatePanel;
+
+    ChannelModel& Model() const { return *model_; }
+    QComboBox* FilterList(LookupKind kind) const;
+    // Fills a filter list; the genre column follows the genre list.
+    void SetFilterEntries(LookupKind kind, const LookupList& entries);
+    void SetListDate(int listNumber, const std::string& date);
+    // The directory the list files live in (the working directory by default).
+    void SetListDirectory(const QString& dir) { listDir_ = dir; }
+    // Grid row (1-based) currently highlighted, 0 for none.
+    int32_t CurrentGridRow() const;
+    // Highlights grid row r (1-based), as a click on it would.
+    void SelectGridRow(int32_t row);
+    bool Busy() const { return busy_; }
+
+public slots:
+    void ShowChannels();
+    void ChannelGridSelectCell(int32_t row);
+    void DeleteButtonClick();
+    void RefreshButtonClick();
+    void SaveButtonClick();
+
+signals:
+    void newChannelRequested();
+    void editChannelRequested();
+    void channelActivated();  // double click or Enter on a row
+    // True while the grid is rebuilt: the window locks out what could touch the table meanwhile.
+    void busyChanged(bool busy);
+    void saved();
+
+private:
+    void SyncSelection();
+
+    ChannelTable& table_;
+    Messages& messages_;
+    ProgressSink& progress_;
+    ChannelModel* model_;
+    QWidget* filterPanel_;
+    QWidget* commandRow_;
+    QString listDir_;
+    bool busy_ = false;
+    bool rebuildAgain_ = false;
+};
+
+} // namespace castora
