@@ -362,13 +362,17 @@ TEST_F(ExtractTest, StoredAttributesOnlyTakePermissionsAway)
     EXPECT_EQ(mode("private.dat"), 0600u);
 }
 
-TEST_F(ExtractTest, WriteProtectedTargetKeepsItsContent)
+TEST_F(ExtractTest, TargetsThatCannotBeReplacedStayAndTheRunGoesOn)
 {
     Put("global.dat", "old global");
     fs::permissions(Path("global.dat"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    PutRaw({{.name = "global.dat", .data = "new global"}, {.name = "genre.dat", .data = "g"}});
+    fs::create_directory(Path("country.dat"));
+    PutRaw({{.name = "global.dat", .data = "new global"},
+            {.name = "country.dat", .data = "c"},
+            {.name = "genre.dat", .data = "g"}});
     EXPECT_NO_THROW(Run());
     EXPECT_EQ(Content("global.dat"), "old global");
+    EXPECT_TRUE(fs::is_directory(Path("country.dat")));
     EXPECT_EQ(Content("genre.dat"), "g");
 }
 
