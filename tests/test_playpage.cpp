@@ -1,0 +1,292 @@
+// The Play page with a real player (null outputs) on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+
+#include <memory>
+
+#include "catalogue/ChannelTable.h"
+#include "pages/HeaderStrip.h"
+#include "pages/Messages.h"
+#include "pages/PlayPage.h"
+#include "player/MediaPlayer.h"
+#include "support/StaticHttpServer.h"
+#include "support/Wav.h"
+
+using namespace castora;
+using castora::test::MakeWav;
+using castora::test::StaticHttpServer;
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_playpage";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+struct RecordingMessages : Messages {
+    bool Ask(const QString&) override { return false; }
+    void Inform(const QString& text) override { informed << text; }
+    void Error(const QString& text) override { errors << text; }
+    QStringList informed, errors;
+};
+
+// "Радио" and "Музыка" in Windows-1251, as the list files hold them.
+const std::string kRadio = "\xD0\xE0\xE4\xE8\xEE";
+const std::string kMusic = "\xCC\xF3\xE7\xFB\xEA\xE0";
+
+class PlayPageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        server.Add("/radio.wav", MakeWav(20), "audio/wav");
+        server.Add("/music.wav", MakeWav(20, 8000, 880), "audio/wav");
+        server.Add("/end.wav", MakeWav(0.8), "audio/wav");
+        AddChannel(kRadio, server.Url("/radio.wav"));
+        AddChannel(kMusic, server.Url("/music.wav"));
+        player = std::make_unique<TMediaPlayer>(PlayerOptions{true, 3});
+        page = std::make_unique<PlayPage>(table, *player, messages, "castora-player.org");
+        page->SetPlayButton(&button);
+        // Seen by the page first: record what the status line says after each report.
+        QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [this](int s) {
+            states.push_back(s);
+            statuses << page->StatusPanel()->text();
+        });
+        QObject::connect(page.get(), &PlayPage::captionChanged, [this](const QString& c) { captions << c; });
+        QObject::connect(page.get(), &PlayPage::screenRequested, [this] { ++screens; });
+    }
+    void TearDown() override {
+        page.reset();
+        player.reset();
+    }
+    void AddChannel(const std::string& name, const std::string& url) {
+        TChannelRec rec;
+        rec.Name = name;
+        rec.Url = url;
+        table.AppendChannel(rec);
+    }
+    bool WaitState(int s, int ms = 5000) {
+        return QTest::qWaitFor([&] { return std::count(states.begin(), states.end(), s) > 0; }, ms);
+    }
+    QString Status() const { return page->StatusPanel()->text(); }
+
+    struct AppFirst {
+        AppFirst() { App(); }
+    } appFirst;  // widgets below need the application
+    StaticHttpServer server;
+    ChannelTable table;
+    RecordingMessages messages;
+    QPushButton button{"Play"};
+    std::unique_ptr<TMediaPlayer> player;
+    std::unique_ptr<PlayPage> page;
+    std::vector<int> states;
+    QStringList statuses, captions;
+    int screens = 0;
+};
+
+const QString kRadioName = QString::fromUtf8("Радио");
+const QString kMusicName = QString::fromUtf8("Музыка");
+
+TEST_F(PlayPageTest, LayoutAndStartUpVolume) {
+    page->show();
+    EXPECT_EQ(page->StatusPanel()->width(), 329);
+    EXPECT_EQ(page->StatusPanel()->alignment(), Qt::AlignRight | Qt::AlignVCenter);
+    EXPECT_EQ(page->Player()->size(), QSize(512, 384));
+    EXPECT_EQ(page->Player()->y(), 20);
+    QSlider* slider = page->TrackBar1();
+    EXPECT_EQ(slider->width(), 105);
+    EXPECT_EQ(slider->minimum(), 0);
+    EXPECT_EQ(slider->maximum(), 100);
+    EXPECT_EQ(slider->tickPosition(), QSlider::NoTicks);
+    EXPECT_EQ(slider->toolTip(), "Volume");
+    EXPECT_EQ(slider->accessibleName(), "Volume");
+    EXPECT_EQ(page->MuteCheckBox()->text(), " Mute ");
+    EXPECT_EQ(page->ZoomCheckBox()->text(), " Zoom ");
+    EXPECT_EQ(page->ZoomCheckBox()->layoutDirection(), Qt::RightToLeft);
+    EXPECT_LT(page->MuteCheckBox()->x(), slider->x());
+    EXPECT_GT(page->ZoomCheckBox()->x(), slider->x());
+    EXPECT_EQ(slider->parentWidget()->height(), 28);
+    EXPECT_EQ(slider->parentWidget()->y(), 20 + 384);
+
+    player->setVolume(37);  // shows that the slider takes the player's value, not a constant
+    page->InitVolumeFromPlayer();
+    EXPECT_EQ(slider->value(), 37);
+    EXPECT_EQ(player->volume(), 37);
+}
+
+TEST_F(PlayPageTest, PlayShowsConnectingThenTheMediaAndStopStops) {
+    table.SelectedChannel = 1;
+    page->PlayButtonClick();
+    EXPECT_EQ(screens, 1);
+    EXPECT_EQ(player->URL(), QString::fromStdString(server.Url("/radio.wav")));
+    EXPECT_TRUE(player->enabled());
+    ASSERT_FALSE(captions.isEmpty());  // the title is set at once
+    EXPECT_EQ(captions.last(), kRadioName + QString::fromUtf8(" – Castora Player"));
+
+    ASSERT_TRUE(WaitState(3));
+    ASSERT_GE(states.size(), 2u);
+    EXPECT_EQ(states[0], 9);
+    EXPECT_EQ(statuses[0], "Connecting to " + kRadioName);
+    EXPECT_EQ(Status(), "radio.wav");
+    EXPECT_EQ(button.text(), "Stop");
+    EXPECT_EQ(captions.last(), kRadioName + QString::fromUtf8(" – Castora Player"));
+
+    page->PlayButtonClick();
+    EXPECT_EQ(button.text(), "Play");
+    EXPECT_EQ(screens, 1);
+    ASSERT_TRUE(WaitState(1, 2000));
+    EXPECT_EQ(Status(), "Stopped");
+    EXPECT_EQ(button.text(), "Play");
+    EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join('\n').toStdString();
+}
+
+TEST_F(PlayPageTest, EndOfFileShowsMediaEndedAndKeepsStop) {
+    AddChannel("End", server.Url("/end.wav"));
+    table.SelectedChannel = 3;
+    page->PlayButtonClick();
+    ASSERT_TRUE(WaitState(8));
+    EXPECT_EQ(Status(), "MediaEnded");
+    EXPECT_EQ(button.text(), "Stop");  // only the user's Stop turns it back
+    page->PlayButtonClick();
+    EXPECT_EQ(button.text(), "Play");
+    ASSERT_TRUE(WaitState(1, 2000));
+}
+
+TEST_F(PlayPageTest, UnreachableChannelsLeaveConnecting) {
+    AddChannel("Missing", server.Url("/missing.wav"));
+    table.SelectedChannel = 3;
+    page->PlayButtonClick();
+    ASSERT_TRUE(WaitState(10, 4000)) << ::testing::PrintToString(states);
+    EXPECT_EQ(statuses.first(), "Connecting to Missing");
+    EXPECT_EQ(Status(), "Ready");
+    EXPECT_EQ(button.text(), "Play");
+
+    // A port where nobody listens.
+    uint16_t port;
+    {
+        StaticHttpServer gone;
+        port = gone.Port();
+    }
+    AddChannel("Closed", "http://127.0.0.1:" + std::to_string(port) + "/x.wav");
+    table.SelectedChannel = 4;
+    states.clear();
+    page->PlayButtonClick();
+    ASSERT_TRUE(WaitState(10, 4000)) << ::testing::PrintToString(states);
+    EXPECT_FALSE(Status().startsWith("Connecting to"));
+}
+
+TEST_F(PlayPageTest, DoubleClickSwitchesChannelsInOneStep) {
+    table.SelectedChannel = 1;
+    page->ChannelGridDblClick();
+    ASSERT_TRUE(WaitState(3));
+    EXPECT_EQ(button.text(), "Stop");
+    EXPECT_EQ(screens, 1);
+
+    table.SelectedChannel = 2;
+    states.clear();
+    statuses.clear();
+    page->ChannelGridDblClick();
+    EXPECT_EQ(screens, 2);
+    EXPECT_EQ(player->URL(), QString::fromStdString(server.Url("/music.wav")));
+    ASSERT_TRUE(WaitState(3)) << ::testing::PrintToString(states);
+    EXPECT_EQ(states, (std::vector<int>{9, 3}));
+    EXPECT_EQ(statuses.first(), "Connecting to " + kMusicName);
+    EXPECT_EQ(Status(), "music.wav");
+    EXPECT_EQ(button.text(), "Stop");
+    // The double click itself does not retitle; reaching state 3 does.
+    EXPECT_EQ(captions.last(), kMusicName + QString::fromUtf8(" – Castora Player"));
+}
+
+TEST_F(PlayPageTest, PlayWithoutSelectionOrWhilePlayingStartsNothing) {
+    table.SelectedChannel = 0;
+    page->PlayButtonClick();
+    EXPECT_EQ(captions.last(), "Castora Player");
+    EXPECT_TRUE(player->URL().isEmpty());
+    QTest::qWait(400);
+    EXPECT_EQ(std::count(states.begin(), states.end(), 9), 0);
+    EXPECT_EQ(std::count(states.begin(), states.end(), 3), 0);
+    EXPECT_EQ(button.text(), "Play");
+    EXPECT_EQ(server.Requests(), 0);
+
+    table.SelectedChannel = 1;
+    page->PlayButtonClick();
+    ASSERT_TRUE(WaitState(3));
+    // The caption says "Play" while the player plays: pressing it changes nothing.
+    button.setText("Play");
+    table.SelectedChannel = 2;
+    const int screensBefore = screens;
+    const auto captionsBefore = captions.size();
+    states.clear();
+    page->PlayButtonClick();
+    QTest::qWait(300);
+    EXPECT_EQ(screens, screensBefore);
+    EXPECT_EQ(captions.size(), captionsBefore);
+    EXPECT_EQ(player->URL(), QString::fromStdString(server.Url("/radio.wav")));
+    EXPECT_TRUE(states.empty()) << ::testing::PrintToString(states);
+    EXPECT_EQ(button.text(), "Play");
+}
+
+TEST_F(PlayPageTest, StatusTextsForEveryState) {
+    table.SelectedChannel = 0;
+    page->PlayerPlayStateChange(9);
+    EXPECT_EQ(Status(), "Connecting to default");
+    table.SelectedChannel = 99;  // out of range counts as no selection
+    page->PlayerPlayStateChange(9);
+    EXPECT_EQ(Status(), "Connecting to default");
+    table.SelectedChannel = 2;
+    page->PlayerPlayStateChange(9);
+    EXPECT_EQ(Status(), "Connecting to " + kMusicName);
+
+    const std::pair<int, const char*> fixed[] = {
+        {0, "Undefined"}, {1, "Stopped"},  {2, "Paused"},        {4, "ScanForward"}, {5, "ScanReverse"},
+        {6, "Buffering"}, {7, "Waiting"},  {8, "MediaEnded"},    {10, "Ready"},      {11, "Reconnecting"},
+        {12, "Last"},     {13, "*****"},   {14, ""},             {-1, ""},
+    };
+    for (auto [state, text] : fixed) {
+        page->PlayerPlayStateChange(state);
+        EXPECT_EQ(Status(), text) << state;
+    }
+    EXPECT_EQ(button.text(), "Play");  // only state 3 changes the caption
+    EXPECT_TRUE(captions.isEmpty());
+}
+
+TEST_F(PlayPageTest, NameFailureInStateThreeShowsErrorAndChangesNothing) {
+    page->PlayerPlayStateChange(10);
+    page->PlayerPlayStateChange(3);  // nothing was ever opened: the name cannot be read
+    ASSERT_EQ(messages.errors.size(), 1);
+    EXPECT_EQ(Status(), "Ready");
+    EXPECT_EQ(button.text(), "Play");
+    EXPECT_TRUE(captions.isEmpty());
+}
+
+TEST_F(PlayPageTest, VolumeMuteAndZoomReachThePlayer) {
+    page->TrackBar1()->setValue(23);
+    EXPECT_EQ(player->volume(), 23);
+    page->TrackBar1()->setValue(100);
+    EXPECT_EQ(player->volume(), 100);
+
+    page->MuteCheckBox()->click();
+    EXPECT_TRUE(player->mute());
+    page->MuteCheckBox()->click();
+    EXPECT_FALSE(player->mute());
+
+    page->ZoomCheckBox()->click();
+    EXPECT_TRUE(player->stretchToFit());
+    // The box and the player disagree: a click still flips the player's own state.
+    player->setStretchToFit(false);
+    ASSERT_TRUE(page->ZoomCheckBox()->isChecked());
+    page->ZoomCheckBox()->click();
+    EXPECT_TRUE(player->stretchToFit());
+    EXPECT_FALSE(page->ZoomCheckBox()->isChecked());
+}
+
+} // namespace
