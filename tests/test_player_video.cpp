@@ -1,0 +1,116 @@
+// The real video path: libmpv's render API drawing into a QOpenGLWidget, under an X server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QOpenGLWidget>
+#include <QTest>
+
+#include <memory>
+
+#include "player/MediaPlayer.h"
+#include "player/VideoWidget.h"
+#include "support/StaticHttpServer.h"
+
+using castora::MpvVideoWidget;
+using castora::PlayerOptions;
+using castora::TMediaPlayer;
+using castora::test::StaticHttpServer;
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_player_video";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// An uncompressed YUV4MPEG2 clip of evenly light-grey frames.
+std::string MakeY4m(int width, int height, int frames, int fps) {
+    std::string out = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F" +
+                      std::to_string(fps) + ":1 Ip A1:1 C420jpeg\n";
+    const size_t luma = static_cast<size_t>(width) * height;
+    for (int i = 0; i < frames; ++i) {
+        out += "FRAME\n";
+        out.append(luma, static_cast<char>(200));
+        out.append(luma / 2, static_cast<char>(128));  // both chroma planes: no colour
+    }
+    return out;
+}
+
+bool Light(QRgb c) { return qGray(c) > 150; }
+bool Dark(QRgb c) { return qGray(c) < 40; }
+
+TEST(PlayerVideo, RendersThroughTheRenderApiAndZooms) {
+    App();
+    ASSERT_NE(QGuiApplication::platformName(), "offscreen");
+    StaticHttpServer server;
+    server.Add("/clip.y4m", MakeY4m(160, 120, 60, 10), "video/x-yuv4mpegpipe");
+
+    auto player = std::make_unique<TMediaPlayer>(PlayerOptions{false, 3});
+    std::vector<int> states;
+    QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+
+    auto window = std::make_unique<QWidget>();
+    QWidget* video = player->createVideoWidget(window.get());
+    auto* gl = qobject_cast<MpvVideoWidget*>(video);
+    ASSERT_NE(gl, nullptr);
+    video->setFixedSize(512, 384);
+    window->resize(512, 384);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gl->hasRenderContext(); }, 3000));
+
+    player->setURL(QString::fromStdString(server.Url("/clip.y4m")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, 5000))
+        << ::testing::PrintToString(states);
+
+    // Zoom off: the small picture keeps its own size in the middle of black.
+    QImage frame;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        frame = gl->grabFramebuffer();
+        return Light(frame.pixel(256, 192));
+    }, 3000));
+    EXPECT_TRUE(Dark(frame.pixel(10, 10)));
+    EXPECT_TRUE(Dark(frame.pixel(160, 192)));  // just left of the 160-pixel picture
+    EXPECT_TRUE(Light(frame.pixel(190, 192)));
+
+    // Zoom on: scaled to the area; 4:3 fills 512 x 384 completely.
+    player->setStretchToFit(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        frame = gl->grabFramebuffer();
+        return Light(frame.pixel(10, 10));
+    }, 3000));
+    EXPECT_TRUE(Light(frame.pixel(500, 370)));
+    EXPECT_EQ(player->playState(), 3);
+
+    // The engine goes first while the widget lives on; the render context must be freed before it.
+    player.reset();
+    EXPECT_FALSE(gl->hasRenderContext());
+    window.reset();
+}
+
+TEST(PlayerVideo, WidgetMayGoBeforeThePlayer) {
+    App();
+    StaticHttpServer server;
+    server.Add("/clip.y4m", MakeY4m(160, 120, 30, 10), "video/x-yuv4mpegpipe");
+    TMediaPlayer player(PlayerOptions{false, 3});
+    std::vector<int> states;
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    {
+        QWidget window;
+        QWidget* video = player.createVideoWidget(&window);
+        video->setFixedSize(512, 384);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        player.setURL(QString::fromStdString(server.Url("/clip.y4m")));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, 5000));
+    }
+    // Playback goes on without a picture, and the player still stops cleanly.
+    QTest::qWait(200);
+    player.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000)) << ::testing::PrintToString(states);
+}
+
+} // namespace
