@@ -18,6 +18,7 @@
 #include "catalogue/ListFiles.h"
 #include "catalogue/Lookup.h"
 #include "pages/ChannelsPage.h"
+#include "pages/EditPage.h"
 #include "pages/HeaderStrip.h"
 #include "pages/Messages.h"
 #include "pages/Text.h"
@@ -88,18 +89,25 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     Channels->SetListDirectory(config_.listDir);
     About = new AboutPage(config_.homePage, config_.publisherPage, Notebook1);
     Update = new UpdatePage(config_.homePage, Notebook1);
-    auto* editPage = new QWidget(Notebook1);
+    Edit = new EditPage(table_, messages_, config_.homePage, Notebook1);
     Notebook1->addWidget(playPage);
     Notebook1->addWidget(Channels);
     Notebook1->addWidget(About);
     Notebook1->addWidget(Update);
-    Notebook1->addWidget(editPage);
+    Notebook1->addWidget(Edit);
     layout->addWidget(Notebook1, 1);
 
-    for (HeaderStrip* header : {About->Header, Update->Header})
+    for (HeaderStrip* header : {About->Header, Update->Header, Edit->Header})
         connect(header, &HeaderStrip::linkClicked, this, [this] { OpenWebPage(config_.homePage); });
     connect(About, &AboutPage::publisherClicked, this, [this] { OpenWebPage(config_.publisherPage); });
-    connect(Channels, &ChannelsPage::busyChanged, this, [this](bool busy) { Toolbar->setEnabled(!busy); });
+    connect(Channels, &ChannelsPage::busyChanged, this, [this](bool busy) {
+        Toolbar->setEnabled(!busy);
+        Edit->setEnabled(!busy);
+    });
+    connect(Channels, &ChannelsPage::newChannelRequested, Edit, &EditPage::NewChannel);
+    connect(Channels, &ChannelsPage::editChannelRequested, Edit, &EditPage::EditChannel);
+    connect(Edit, &EditPage::showRequested, this, [this] { Notebook1->setCurrentIndex(EditPageIndex); });
+    connect(Edit, &EditPage::finished, this, &TMainForm::ChannelsButtonClick);
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
@@ -167,6 +175,7 @@ void TMainForm::LoadLookupLists() {
             continue;
         }
         Channels->SetFilterEntries(kind, WithPlaceholder(file.lines, FilterPlaceholders[kind]));
+        Edit->SetEditorEntries(kind, WithPlaceholder(file.lines, EditorPlaceholder));
     }
 }
 

@@ -14,6 +14,7 @@ namespace castora {
 
 class AboutPage;
 class ChannelsPage;
+class EditPage;
 class Messages;
 class TSplashForm;
 class UpdatePage;
@@ -49,6 +50,7 @@ public:
     ChannelsPage* Channels;
     AboutPage* About;
     UpdatePage* Update;
+    EditPage* Edit;
 
     // ProgressSink: the splash window and the Update page follow every loading step.
     void ShowProgressPhase(const std::string& text, Rgb colour, int32_t maximum) override;

@@ -1,0 +1,177 @@
+#include "pages/EditPage.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "pages/HeaderStrip.h"
+#include "pages/Messages.h"
+#include "pages/Text.h"
+
+namespace castora {
+
+namespace {
+
+// A list file line cannot hold a line break: pasted CR or LF become blanks as they arrive.
+void KeepOnOneLine(QLineEdit* edit) {
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString& text) {
+        if (!text.contains('\r') && !text.contains('\n')) return;
+        QString clean = text;
+        clean.replace('\r', ' ').replace('\n', ' ');
+        const int cursor = edit->cursorPosition();
+        edit->setText(clean);
+        edit->setCursorPosition(cursor);
+    });
+}
+
+QLineEdit* Field(int maxLength, const QString& name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    // Windows-1251 has one byte per character, so a limit in characters is the limit in bytes.
+    edit->setMaxLength(maxLength);
+    edit->setAccessibleName(name);
+    KeepOnOneLine(edit);
+    return edit;
+}
+
+QComboBox* List(const QString& name, QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    box->setAccessibleName(name);
+    return box;
+}
+
+} // namespace
+
+EditPage::EditPage(ChannelTable& table, Messages& messages, const QString& homeAddress, QWidget* parent)
+    : QWidget(parent), table_(table), messages_(messages) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    Header = new HeaderStrip("Add Channel", homeAddress, this);
+    layout->addWidget(Header);
+
+    auto* form = new QFormLayout();
+    form->setContentsMargins(20, 20, 40, 10);
+    form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    AddFormatComboBox = List("Format:", this);
+    AddSourceComboBox = List("Source:", this);
+    AddCountryComboBox = List("Country:", this);
+    AddGenreComboBox = List("Genre:", this);
+    NameEdit = Field(64, "Name:", this);
+    UrlEdit = Field(128, "URL:", this);
+    BitrateEdit = Field(32, "Bitrate:", this);
+    CommentsEdit = Field(128, "Comments:", this);
+    const std::pair<const char*, QWidget*> rows[] = {
+        {"Format:", AddFormatComboBox}, {"Source:", AddSourceComboBox}, {"Country:", AddCountryComboBox},
+        {"Genre:", AddGenreComboBox},   {"Name:", NameEdit},            {"URL:", UrlEdit},
+        {"Bitrate:", BitrateEdit},      {"Comments:", CommentsEdit},
+    };
+    for (const auto& [text, field] : rows) {
+        auto* label = new QLabel(text, this);
+        label->setFixedWidth(81);
+        label->setBuddy(field);
+        form->addRow(label, field);
+    }
+    layout->addLayout(form);
+
+    ApplyButton = new QPushButton("Add", this);
+    ApplyButton->setFixedWidth(105);
+    auto* applyRow = new QHBoxLayout();
+    applyRow->setContentsMargins(121, 0, 0, 0);
+    applyRow->addWidget(ApplyButton);
+    applyRow->addStretch(1);
+    layout->addLayout(applyRow);
+    layout->addStretch(1);
+    connect(ApplyButton, &QPushButton::clicked, this, &EditPage::ApplyButtonClick);
+
+    for (size_t i = 0; i < FormatNames.size(); ++i) AddFormatComboBox->addItem(FormatNames[i]);
+    AddFormatComboBox->setCurrentIndex(1);
+    for (LookupKind kind : {SourceLookup, CountryLookup, GenreLookup}) SetEditorEntries(kind, DesignEditorEntries(kind));
+}
+
+QComboBox* EditPage::EditorList(LookupKind kind) const {
+    switch (kind) {
+    case SourceLookup:
+        return AddSourceComboBox;
+    case CountryLookup:
+        return AddCountryComboBox;
+    default:
+        return AddGenreComboBox;
+    }
+}
+
+void EditPage::SetEditorEntries(LookupKind kind, const LookupList& entries) {
+    QComboBox* box = EditorList(kind);
+    box->clear();
+    for (const std::string& e : entries) box->addItem(FromAnsi(e));
+    box->setCurrentIndex(0);
+}
+
+QString EditPage::Title() const { return Header->Title(); }
+
+ChannelSubmission EditPage::Values() const {
+    return {AddFormatComboBox->currentIndex(), AddSourceComboBox->currentIndex(), AddCountryComboBox->currentIndex(),
+            AddGenreComboBox->currentIndex(),  ToAnsi(NameEdit->text()),          ToAnsi(UrlEdit->text()),
+            ToAnsi(BitrateEdit->text()),       ToAnsi(CommentsEdit->text())};
+}
+
+void EditPage::NewChannel() {
+    Header->SetTitle("Add channel");
+    ApplyButton->setText("Add");
+    for (QLineEdit* edit : {NameEdit, UrlEdit, BitrateEdit, CommentsEdit}) edit->clear();
+    emit showRequested();
+}
+
+void EditPage::EditChannel() {
+    if (!table_.HasSelection()) return;
+    const TChannelRec& rec = table_.Selected();
+    Header->SetTitle("Edit Channel");
+    ApplyButton->setText("Save");
+    AddFormatComboBox->setCurrentIndex(rec.Format);
+    AddSourceComboBox->setCurrentIndex(rec.Source);
+    AddCountryComboBox->setCurrentIndex(rec.Country);
+    AddGenreComboBox->setCurrentIndex(rec.Genre);
+    NameEdit->setText(FromAnsi(rec.Name));
+    UrlEdit->setText(FromAnsi(rec.Url));
+    BitrateEdit->setText(FromAnsi(rec.Bitrate));
+    CommentsEdit->setText(FromAnsi(rec.Comments));
+    emit showRequested();
+}
+
+void EditPage::ApplyButtonClick() {
+    const bool adding = ApplyButton->text() == "Add";
+    QStringList errors;
+    if (AddSourceComboBox->currentIndex() == 0) errors << "Select a source";
+    if (AddCountryComboBox->currentIndex() == 0) errors << "Select a channel country";
+    if (AddGenreComboBox->currentIndex() == 0) errors << "Select a channel genry";
+    if (NameEdit->text().isEmpty()) errors << "Enter a channel name";
+    if (UrlEdit->text().isEmpty()) errors << "Enter a channel URL";
+    const ChannelSubmission values = Values();
+    if (adding && table_.ChannelExists(values.url)) errors << "Channel already exists in database";
+    if (!errors.isEmpty()) {
+        messages_.Error(errors.join('\n'));
+        return;
+    }
+
+    TChannelRec rec;
+    rec.Format = values.format;
+    rec.Source = values.source;
+    rec.Country = values.country;
+    rec.Genre = values.genre;
+    rec.Name = values.name;
+    rec.Url = values.url;
+    rec.Bitrate = values.bitrate;
+    rec.Comments = values.comments;
+    rec.IsLocal = true;
+    // A channel whose record went away while it was edited (the list was reloaded) is kept as a new one.
+    if (adding || !table_.HasSelection()) table_.AppendChannel(rec);
+    else table_.StoreChannel(table_.SelectedChannel, rec);
+
+    if (messages_.Ask("Do you want to send this information to the server?")) emit submitRequested(values);
+    emit finished();
+}
+
+} // namespace castora

@@ -1,0 +1,37 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/MainForm.h"
+#include "support/QtApp.h"
+#include "support/ScriptedMessages.h"
+#include "support/TempDir.h"
+
+namespace castora::test {
+
+// A main window reading its lists from a fresh temporary directory.
+class WindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureApp(); }
+    void TearDown() override { form.reset(); }
+
+    AppConfig Config() const {
+        AppConfig config;
+        config.listDir = QString::fromStdString(dir.path().string());
+        config.programDir = config.listDir;
+        config.nullMediaOutputs = true;
+        config.updateHost = "127.0.0.1:9";
+        return config;
+    }
+    TMainForm& Start() {
+        form = std::make_unique<TMainForm>(Config(), messages);
+        return *form;
+    }
+
+    TempDir dir;
+    ScriptedMessages messages;
+    std::unique_ptr<TMainForm> form;
+};
+
+} // namespace castora::test

@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTableView>
+
+#include "app/Gauge.h"
+#include "app/SplashForm.h"
+#include "app/UpdatePage.h"
+#include "catalogue/ListFiles.h"
+#include "pages/ChannelModel.h"
+#include "pages/ChannelsPage.h"
+#include "support/Catalogues.h"
+#include "support/WindowFixture.h"
+
+using namespace castora;
+using namespace castora::test;
+
+namespace {
+
+class MainWindow : public WindowFixture {
+protected:
+    // Three sources, two countries, three genres; global 1-4, local 5-6 (6 repeats global 2's URL).
+    void WriteCatalogue() {
+        WriteLookups(dir.path(), {"TV", "Radio", "Webcam"}, {"Russia", "USA"}, {"News", "Music", "\xd0\xee\xea"});
+        WriteFile(dir / "global.dat",
+                  ListFileBytes("01.12.2026", {Channel("One", "http://one", 1, 1, 1, "128", "c1"),
+                                               Channel("Two", "http://two", 2, 2, 2),
+                                               Channel("Three", "http://three", 2, 1, 0),
+                                               Channel("Four", "http://four", 1, 2, 9)}));
+        WriteFile(dir / "local.dat", ListFileBytes("02.12.2026", {Channel("Mine", "http://mine", 2, 1, 3, "", "my"),
+                                                                  Channel("Copy of two", "http://two", 2, 2, 2)}));
+    }
+    ChannelsPage& Page() { return *form->Channels; }
+    ChannelModel& Model() { return Page().Model(); }
+    QStringList Column(int c) {
+        QStringList out;
+        for (int r = 1; r <= Model().rowCount(); ++r) out << Model().CellText(c, r);
+        return out;
+    }
+};
+
+TEST_F(MainWindow, StartsOnTheAboutPageWithTheCatalogueLoaded) {
+    WriteCatalogue();
+    TMainForm& w = Start();
+    EXPECT_TRUE(messages.shown.empty()) << messages.Texts().join(" | ").toStdString();
+    EXPECT_EQ(w.windowTitle(), "Castora Player");
+    EXPECT_EQ(w.size(), QSize(512, 474));
+    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::AboutPageIndex);
+    EXPECT_TRUE(w.AboutButton->Underlined());
+    EXPECT_FALSE(w.ScreenButton->Underlined());
+    EXPECT_EQ(w.About->NameLabel->text(), "Castora Player, version 1.2");
+    EXPECT_FALSE(w.SplashForm->isVisible());
+
+    // The local copy of "Two" is dropped: the global record wins.
+    EXPECT_EQ(w.Table().ChannelCount, 5);
+    EXPECT_EQ(Column(0), (QStringList{" One", " Two", " Three", " Four", " Mine"}));
+    // Genre 0 shows the filter's "all" entry, a code beyond the list nothing; Cyrillic names show as such.
+    EXPECT_EQ(Column(1), (QStringList{"News", "Music", "all genres", "", QString::fromUtf8("Рок")}));
+    EXPECT_EQ(Column(3), (QStringList{"c1", "", "", "", "[local] my"}));
+    EXPECT_EQ(Page().GlobalDatePanel->text(), "Global list updated: 01.12.2026");
+    EXPECT_EQ(Page().LocalDatePanel->text(), "Local list updated: 02.12.2026");
+    EXPECT_EQ(Page().SourceComboBox->itemText(0), "all sources");
+    EXPECT_EQ(Page().SourceComboBox->count(), 4);
+    EXPECT_EQ(Page().CountryComboBox->itemText(0), "all countries");
+    EXPECT_EQ(w.Table().SelectedChannel, 0);
+}
+
+TEST_F(MainWindow, StartsWithoutAnyFileAndKeepsDesignTimeLists) {
+    TMainForm& w = Start();
+    // Each missing lookup file is reported, and start-up goes on.
+    ASSERT_EQ(messages.shown.size(), 3u);
+    for (const auto& shown : messages.shown) {
+        EXPECT_EQ(shown.kind, ScriptedMessages::Shown::Error);
+        EXPECT_TRUE(shown.text.startsWith("Cannot open file \"")) << shown.text.toStdString();
+        EXPECT_TRUE(shown.text.endsWith(".")) << shown.text.toStdString();
+    }
+    EXPECT_EQ(Page().SourceComboBox->count(), 4);
+    EXPECT_EQ(Page().SourceComboBox->itemText(1), "Tele");
+    EXPECT_EQ(Page().GenreComboBox->itemText(4), "Business");
+    EXPECT_EQ(w.Table().ChannelCount, 0);
+    EXPECT_EQ(Model().rowCount(), 1);
+    EXPECT_EQ(Model().CellText(0, 1), "");
+    EXPECT_EQ(Page().GlobalDatePanel->text(), "Global list updated: Unknown");
+    EXPECT_EQ(Page().LocalDatePanel->text(), "Local list updated: Unknown");
+}
+
+TEST_F(MainWindow, BadNumberLineIsReportedOnceAfterTheWholeLoad) {
+    WriteCatalogue();
+    std::string bytes = ListFileBytes("d", {Channel("A", "http://a"), Channel("B", "http://b")});
+    bytes.replace(bytes.find("\r\n1\r\n") + 2, 1, "x");
+    WriteFile(dir / "global.dat", bytes);
+    TMainForm& w = Start();
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "'x' is not a valid integer value.");
+    EXPECT_EQ(w.Table().ChannelCount, 4);  // both global channels and both local ones
+}
+
+TEST_F(MainWindow, FiltersNarrowTheGridAndTheEmptyGridSelectsNothing) {
+    WriteCatalogue();
+    Start();
+    Page().SourceComboBox->setCurrentIndex(2);
+    EXPECT_EQ(Column(0), (QStringList{" Two", " Three", " Mine"}));
+    Page().CountryComboBox->setCurrentIndex(1);
+    EXPECT_EQ(Column(0), (QStringList{" Three", " Mine"}));
+    Page().GenreComboBox->setCurrentIndex(3);
+    EXPECT_EQ(Column(0), (QStringList{" Mine"}));
+    EXPECT_EQ(form->Table().RowMap[1], 5);
+    EXPECT_EQ(form->Table().RowMap[2], 0);
+    Page().GenreComboBox->setCurrentIndex(2);  // no record has this combination
+    EXPECT_EQ(Model().rowCount(), 1);
+    EXPECT_EQ(Model().CellText(0, 1), "");
+    Page().SelectGridRow(1);
+    EXPECT_EQ(form->Table().SelectedChannel, 0);
+    Page().SourceComboBox->setCurrentIndex(0);
+    Page().CountryComboBox->setCurrentIndex(0);
+    Page().GenreComboBox->setCurrentIndex(0);
+    EXPECT_EQ(Model().rowCount(), 5);
+}
+
+TEST_F(MainWindow, SelectionFollowsTheHighlightedRowThroughRebuilds) {
+    WriteCatalogue();
+    Start();
+    Page().SelectGridRow(3);
+    EXPECT_EQ(form->Table().SelectedChannel, 3);
+    EXPECT_EQ(Page().CurrentGridRow(), 3);
+    Page().RefreshButton->click();
+    EXPECT_EQ(form->Table().SelectedChannel, 3);
+    EXPECT_EQ(Page().CurrentGridRow(), 3);
+    // "Three" stays visible under source 2 and moves to row 2.
+    Page().SourceComboBox->setCurrentIndex(2);
+    EXPECT_EQ(form->Table().SelectedChannel, 3);
+    EXPECT_EQ(Page().CurrentGridRow(), 2);
+    // Hidden by a filter: nothing is selected and nothing highlighted.
+    Page().CountryComboBox->setCurrentIndex(2);
+    EXPECT_EQ(form->Table().SelectedChannel, 0);
+    EXPECT_EQ(Page().CurrentGridRow(), 0);
+}
+
+TEST_F(MainWindow, DeleteAsksAndRemovesOnlyTheHighlightedChannel) {
+    WriteCatalogue();
+    Start();
+    Page().SelectGridRow(2);
+    messages.Answer(false);
+    Page().DeleteButton->click();
+    EXPECT_EQ(messages.Texts(), QStringList{"Do you want to delete the channel?"});
+    EXPECT_EQ(form->Table().ChannelCount, 5);
+
+    messages.Answer(true);
+    Page().DeleteButton->click();
+    EXPECT_EQ(Column(0), (QStringList{" One", " Three", " Four", " Mine"}));
+    // The channel that moved into the freed row is the one highlighted and selected.
+    EXPECT_EQ(Page().CurrentGridRow(), 2);
+    EXPECT_EQ(form->Table().Selected().Name, "Three");
+
+    // The last row: afterwards nothing is selected, and a second delete removes nothing.
+    Page().SelectGridRow(4);
+    messages.Answer(true);
+    Page().DeleteButton->click();
+    EXPECT_EQ(form->Table().ChannelCount, 3);
+    EXPECT_EQ(form->Table().SelectedChannel, 0);
+    messages.Answer(true);
+    Page().DeleteButton->click();
+    EXPECT_EQ(form->Table().ChannelCount, 3);
+}
+
+TEST_F(MainWindow, SaveWritesTheLocalListAndReloadsTheSame) {
+    WriteCatalogue();
+    Start();
+    messages.Answer(false);
+    Page().SaveButton->click();
+    EXPECT_EQ(ReadFile(dir / "local.dat").substr(0, 10), "02.12.2026");
+
+    messages.Answer(true);
+    Page().SaveButton->click();
+    EXPECT_EQ(messages.shown.back().text, "Channel list successfully saved.");
+    ChannelTable back;
+    LoadChannelList(back, 1, dir.path());
+    ASSERT_EQ(back.ChannelCount, 1);  // the duplicate of a global channel is gone
+    EXPECT_EQ(back.Channels[1].Name, "Mine");
+    EXPECT_EQ(back.Channels[1].Url, "http://mine");
+
+    // Deleting the last local channel and saving leaves an empty local list, so it stays deleted.
+    Page().SelectGridRow(5);
+    messages.Answer(true);
+    Page().DeleteButton->click();
+    messages.Answer(true);
+    Page().SaveButton->click();
+    EXPECT_EQ(messages.shown.back().text, "Channel list successfully saved.");
+    ChannelTable again;
+    LoadChannelList(again, 1, dir.path());
+    EXPECT_EQ(again.ChannelCount, 0);
+}
+
+TEST_F(MainWindow, SaveFailureIsReported) {
+    WriteCatalogue();
+    Start();
+    std::filesystem::create_directory(dir / "local_tmp.dat");
+    messages.Answer(true);
+    Page().SaveButton->click();
+    EXPECT_EQ(messages.shown.back().text, "Can't save the channel list.");
+    EXPECT_EQ(ReadFile(dir / "local.dat").substr(0, 10), "02.12.2026");
+}
+
+TEST_F(MainWindow, PageButtonsUnderlineTheirPageAndUpdateResetsItsPage) {
+    WriteCatalogue();
+    TMainForm& w = Start();
+    w.ChannelsButton->click();
+    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::ChannelsPageIndex);
+    EXPECT_TRUE(w.ChannelsButton->Underlined());
+    EXPECT_FALSE(w.AboutButton->Underlined());
+    w.Update->Gauge1->SetMax(10);
+    w.Update->Gauge1->SetPos(7);
+    w.UpdatingButton->click();
+    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::UpdatePageIndex);
+    EXPECT_EQ(w.Update->Gauge1->Pos(), 0);
+    EXPECT_EQ(w.Update->UpdateStatusPanel->text(), "Please press the necessary button to update the channel list");
+    w.ScreenButton->click();
+    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::PlayPageIndex);
+    EXPECT_TRUE(w.ScreenButton->Underlined());
+    EXPECT_FALSE(w.UpdatingButton->Underlined());
+}
+
+TEST_F(MainWindow, ProgressReachesBothDisplays) {
+    WriteCatalogue();
+    TMainForm& w = Start();
+    // The last phase of start-up was the grid fill.
+    EXPECT_EQ(w.SplashForm->TextPanel->text(), "Loading channel list ...");
+    EXPECT_EQ(w.Update->Gauge1->Max(), 5);
+    w.ShowProgressPhase("Loading global channels ...", Red, 100);
+    w.ShowProgress(40);
+    EXPECT_EQ(w.Update->UpdateStatusPanel->text(), "Loading global channels ...");
+    EXPECT_EQ(w.SplashForm->Gauge->Pos(), 40);
+    EXPECT_EQ(w.Update->Gauge1->Pos(), 40);
+    w.ShowProgressPhase("x", Blue, 10);  // a smaller maximum pulls the position down
+    EXPECT_EQ(w.Update->Gauge1->Pos(), 10);
+}
+
+TEST_F(MainWindow, ClosingAsksFirst) {
+    WriteCatalogue();
+    TMainForm& w = Start();
+    w.show();
+    messages.Answer(false);
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(messages.shown.back().text, "Are you sure you want to quit?");
+    messages.Answer(true);
+    EXPECT_TRUE(w.close());
+}
+
+TEST(ErrorText, AppendsAFullStopAfterCharactersThatSortAfterIt) {
+    EXPECT_EQ(ErrorText("Disk full"), "Disk full.");
+    EXPECT_EQ(ErrorText("Done."), "Done.");
+    EXPECT_EQ(ErrorText("Why?"), "Why?.");  // the old handler did this too: "?" sorts after "."
+    EXPECT_EQ(ErrorText("(x)"), "(x)");    // ')' sorts before '.'
+    EXPECT_EQ(ErrorText(""), "");
+}
+
+} // namespace
