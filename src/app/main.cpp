@@ -2,6 +2,7 @@
 #include <clocale>
 
 #include "app/MainForm.h"
+#include "app/Termination.h"
 #include "pages/Messages.h"
 
 int main(int argc, char** argv) {
@@ -15,5 +16,6 @@ int main(int argc, char** argv) {
     castora::TMainForm form(castora::AppConfig{}, messages);
     messages.SetParent(&form);
     form.show();
+    castora::QuitOnTerminationSignals();
     return app.exec();
 }
