@@ -19,6 +19,8 @@
 #include "catalogue/Lookup.h"
 #include "pages/ChannelsPage.h"
 #include "pages/EditPage.h"
+#include "pages/PlayPage.h"
+#include "player/MediaPlayer.h"
 #include "pages/HeaderStrip.h"
 #include "pages/Messages.h"
 #include "pages/Text.h"
@@ -84,13 +86,17 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     layout->addWidget(Toolbar);
 
     Notebook1 = new QStackedWidget(this);
-    auto* playPage = new QWidget(Notebook1);
+    PlayerOptions playerOptions;
+    playerOptions.nullOutputs = config_.nullMediaOutputs;
+    Player = new TMediaPlayer(playerOptions, this);
+    Play = new PlayPage(table_, *Player, messages_, config_.homePage, Notebook1);
+    Play->SetPlayButton(PlayButton);
     Channels = new ChannelsPage(table_, messages_, *this, Notebook1);
     Channels->SetListDirectory(config_.listDir);
     About = new AboutPage(config_.homePage, config_.publisherPage, Notebook1);
     Update = new UpdatePage(config_.homePage, Notebook1);
     Edit = new EditPage(table_, messages_, config_.homePage, Notebook1);
-    Notebook1->addWidget(playPage);
+    Notebook1->addWidget(Play);
     Notebook1->addWidget(Channels);
     Notebook1->addWidget(About);
     Notebook1->addWidget(Update);
@@ -99,6 +105,14 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
 
     for (HeaderStrip* header : {About->Header, Update->Header, Edit->Header})
         connect(header, &HeaderStrip::linkClicked, this, [this] { OpenWebPage(config_.homePage); });
+    connect(Play, &PlayPage::linkClicked, this, [this] { OpenWebPage(config_.homePage); });
+    connect(PlayButton, &QPushButton::clicked, Play, &PlayPage::PlayButtonClick);
+    connect(Channels, &ChannelsPage::channelActivated, Play, &PlayPage::ChannelGridDblClick);
+    connect(Play, &PlayPage::screenRequested, this, &TMainForm::ScreenButtonClick);
+    connect(Play, &PlayPage::captionChanged, this, [this](const QString& caption) {
+        setWindowTitle(caption);
+        QGuiApplication::setApplicationDisplayName(caption);
+    });
     connect(About, &AboutPage::publisherClicked, this, [this] { OpenWebPage(config_.publisherPage); });
     connect(Channels, &ChannelsPage::busyChanged, this, [this](bool busy) {
         Toolbar->setEnabled(!busy);
@@ -155,6 +169,7 @@ void TMainForm::FormCreate() {
     SplashForm->show();
     SplashForm->raise();
     About->NameLabel->setText(QString(AppTitle) + ", version " + settings::Version);
+    Play->InitVolumeFromPlayer();
     AboutButtonClick();
 
     // Every step runs even when one before it failed: a missing lookup file must not cost the catalogue.

@@ -15,6 +15,8 @@ namespace castora {
 class AboutPage;
 class ChannelsPage;
 class EditPage;
+class PlayPage;
+class TMediaPlayer;
 class Messages;
 class TSplashForm;
 class UpdatePage;
@@ -51,6 +53,8 @@ public:
     AboutPage* About;
     UpdatePage* Update;
     EditPage* Edit;
+    PlayPage* Play;
+    TMediaPlayer* Player;
 
     // ProgressSink: the splash window and the Update page follow every loading step.
     void ShowProgressPhase(const std::string& text, Rgb colour, int32_t maximum) override;
