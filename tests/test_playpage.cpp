@@ -16,6 +16,7 @@
 #include "pages/Messages.h"
 #include "pages/PlayPage.h"
 #include "player/MediaPlayer.h"
+#include "support/ScriptedServer.h"
 #include "support/StaticHttpServer.h"
 #include "support/Wav.h"
 
@@ -287,6 +288,36 @@ TEST_F(PlayPageTest, VolumeMuteAndZoomReachThePlayer) {
     page->ZoomCheckBox()->click();
     EXPECT_TRUE(player->stretchToFit());
     EXPECT_FALSE(page->ZoomCheckBox()->isChecked());
+}
+
+// Internet radio retitles the stream while it plays; the status line follows without a state change.
+TEST_F(PlayPageTest, StatusFollowsTheStreamTitle) {
+    // A paced ICY stream: 0.1 s of 48 kHz audio every 100 ms, a title tag after each piece.
+    const size_t piece = 9600;
+    auto meta = [](const std::string& title) {
+        std::string text = title.empty() ? "" : "StreamTitle='" + title + "';";
+        text.resize((text.size() + 15) / 16 * 16, '\0');
+        return std::string(1, static_cast<char>(text.size() / 16)) + text;
+    };
+    const std::string wav = MakeWav(7, 48000);
+    castora::test::ScriptedServer radio;
+    radio.Send("HTTP/1.1 200 OK\r\nContent-Type: audio/wav\r\nicy-metaint: 9600\r\n\r\n");
+    for (size_t n = 0; (n + 1) * piece <= wav.size(); ++n) {
+        radio.Send(wav.substr(n * piece, piece) + meta(n == 0 ? "Song A" : n == 30 ? "Song B" : ""));
+        radio.Pause(std::chrono::milliseconds(100));
+    }
+    radio.Start();
+    AddChannel("Radio", radio.Url("/stream"));
+    table.SelectedChannel = 3;
+    page->PlayButtonClick();
+    ASSERT_TRUE(WaitState(3, 6000)) << ::testing::PrintToString(states);
+    const auto reports = states.size();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == "Song B"; }, 6000))
+        << Status().toStdString() << ::testing::PrintToString(states);
+    EXPECT_EQ(states.size(), reports) << ::testing::PrintToString(states);
+    EXPECT_EQ(button.text(), "Stop");
+    page->PlayButtonClick();
+    ASSERT_TRUE(WaitState(1, 2000));
 }
 
 } // namespace
