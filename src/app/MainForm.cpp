@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include "app/Gauge.h"
 #include "app/SplashForm.h"
 #include "app/UpdatePage.h"
+#include "app/Workers.h"
 #include "catalogue/ListFiles.h"
 #include "catalogue/Lookup.h"
 #include "pages/ChannelsPage.h"
@@ -72,7 +74,7 @@ void PageButton::SetUnderlined(bool on) {
 TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      config_(config), messages_(messages) {
+      config_(config), messages_(messages), workers_(new WorkerThreads(this)) {
     setWindowTitle(AppTitle);
     setAccessibleName(AppTitle);
     setFont(WindowFont());
@@ -115,9 +117,13 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     });
     connect(About, &AboutPage::publisherClicked, this, [this] { OpenWebPage(config_.publisherPage); });
     connect(Channels, &ChannelsPage::busyChanged, this, [this](bool busy) {
-        Toolbar->setEnabled(!busy);
-        Edit->setEnabled(!busy);
+        gridBusy_ = busy;
+        RefreshToolbar();
+        Edit->setEnabled(!busy && !reloading_);
     });
+    connect(Update->FreeUpdateButton, &QPushButton::clicked, this, &TMainForm::FreeUpdateButtonClick);
+    connect(Update->FullUpdateButton, &QPushButton::clicked, this, &TMainForm::FullUpdateButtonClick);
+    connect(Edit, &EditPage::submitRequested, this, &TMainForm::StartSubmission);
     connect(Channels, &ChannelsPage::newChannelRequested, Edit, &EditPage::NewChannel);
     connect(Channels, &ChannelsPage::editChannelRequested, Edit, &EditPage::EditChannel);
     connect(Edit, &EditPage::showRequested, this, [this] { Notebook1->setCurrentIndex(EditPageIndex); });
@@ -130,7 +136,8 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     FormCreate();
 }
 
-TMainForm::~TMainForm() = default;
+// Workers are stopped and joined before the pages they report to go away.
+TMainForm::~TMainForm() { delete workers_; }
 
 QWidget* TMainForm::BuildToolbar() {
     auto* bar = new QWidget(this);
@@ -220,6 +227,73 @@ void TMainForm::ShowProgress(int32_t position) {
 }
 
 void TMainForm::Breathe() { QCoreApplication::processEvents(); }
+
+std::filesystem::path TMainForm::ProgramDir() const {
+    const QString dir = config_.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : config_.programDir;
+    return std::filesystem::path(dir.toStdString());
+}
+
+void TMainForm::FreeUpdateButtonClick() { StartUpdate("free"); }
+
+void TMainForm::FullUpdateButtonClick() { StartUpdate(config_.fullUpdateKey.toStdString()); }
+
+void TMainForm::StartUpdate(const std::string& key) {
+    UpdateSettings settings;
+    settings.updateHost = config_.updateHost.toStdString();
+    settings.programDir = ProgramDir();
+    settings.programFileName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+    workers_->Start([key, settings, link = workers_->Link(this)] { TUpdateThread(key, settings, link).Execute(); });
+}
+
+void TMainForm::StartSubmission(const SubmissionValues& values) {
+    workers_->Start([host = config_.updateHost.toStdString(), values, cancel = workers_->Cancel()] {
+        TChannelThread(host, values, cancel).Execute();
+    });
+}
+
+bool TMainForm::AskUpdate(const std::string& question) { return messages_.Ask(FromAnsi(question)); }
+
+void TMainForm::SetUpdateControlsEnabled(bool enabled) {
+    Update->SetButtonsEnabled(enabled);
+    updating_ = !enabled;
+    RefreshToolbar();
+}
+
+void TMainForm::RefreshToolbar() { Toolbar->setEnabled(!updating_ && !gridBusy_); }
+
+void TMainForm::SetUpdateStatus(const std::string& text) { Update->UpdateStatusPanel->setText(FromAnsi(text)); }
+
+void TMainForm::IdHTTP1Connected() { SetUpdateStatus(DownloadingText); }
+
+void TMainForm::IdHTTP1WorkBegin(int32_t count) { Update->Gauge1->SetMax(count); }
+
+void TMainForm::IdHTTP1Work(int32_t count) { Update->Gauge1->SetPos(count); }
+
+void TMainForm::SetGaugeMaximum(int32_t maximum) { Update->Gauge1->SetMax(maximum); }
+
+bool TMainForm::CatalogueIdle() { return !Channels->Busy() && !reloading_; }
+
+void TMainForm::SetCatalogueLocked(bool locked) {
+    reloading_ = locked;
+    Channels->setEnabled(!locked);
+    Edit->setEnabled(!locked);
+}
+
+void TMainForm::ReloadCatalogue() {
+    // Records are numbered anew: the selection follows its channel by URL, or is dropped.
+    const std::string selectedUrl = table_.HasSelection() ? table_.Selected().Url : std::string();
+    SetCatalogueLocked(true);
+    table_.SelectedChannel = 0;
+    LoadChannelLists();  // a bad number line is not shown during an update
+    if (!selectedUrl.empty())
+        for (int32_t i = 1; i <= table_.ChannelCount; ++i)
+            if (table_.Channels[i].Url == selectedUrl) {
+                table_.SelectedChannel = i;
+                break;
+            }
+    SetCatalogueLocked(false);
+    Channels->ShowChannels();
+}
 
 void TMainForm::OpenWebPage(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
 

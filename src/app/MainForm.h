@@ -7,6 +7,7 @@
 #include "app/AppConfig.h"
 #include "catalogue/ChannelTable.h"
 #include "catalogue/Progress.h"
+#include "server/Update.h"
 
 class QStackedWidget;
 
@@ -20,6 +21,7 @@ class TMediaPlayer;
 class Messages;
 class TSplashForm;
 class UpdatePage;
+class WorkerThreads;
 
 // A toolbar button that names a page; the one whose page shows is underlined.
 class PageButton : public QPushButton {
@@ -30,7 +32,7 @@ public:
     bool Underlined() const { return font().underline(); }
 };
 
-class TMainForm : public QWidget, public ProgressSink {
+class TMainForm : public QWidget, public ProgressSink, public UpdateWindow {
     Q_OBJECT
 public:
     enum Page { PlayPageIndex = 0, ChannelsPageIndex = 1, AboutPageIndex = 2, UpdatePageIndex = 3, EditPageIndex = 4 };
@@ -61,6 +63,20 @@ public:
     void ShowProgress(int32_t position) override;
     void Breathe() override;
 
+    // UpdateWindow: what a list update does on the window's thread.
+    bool AskUpdate(const std::string& question) override;
+    void SetUpdateControlsEnabled(bool enabled) override;
+    void SetUpdateStatus(const std::string& text) override;
+    void IdHTTP1Connected() override;
+    void IdHTTP1WorkBegin(int32_t count) override;
+    void IdHTTP1Work(int32_t count) override;
+    void SetGaugeMaximum(int32_t maximum) override;
+    bool CatalogueIdle() override;
+    void ReloadCatalogue() override;
+
+    WorkerThreads& Workers() { return *workers_; }
+    std::filesystem::path ProgramDir() const;
+
     void OpenWebPage(const QString& url);
     // Loads the lookup lists into the filter and editor lists; errors are shown and the design-time
     // entries stay.
@@ -73,6 +89,9 @@ public slots:
     void ChannelsButtonClick();
     void AboutButtonClick();
     void UpdatingButtonClick();
+    void FreeUpdateButtonClick();
+    void FullUpdateButtonClick();
+    void StartSubmission(const castora::SubmissionValues& values);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -84,10 +103,17 @@ private:
     void ShowPage(Page page, PageButton* button);
     QWidget* BuildToolbar();
     std::filesystem::path ListDir() const;
+    void StartUpdate(const std::string& key);
+    void SetCatalogueLocked(bool locked);
+    void RefreshToolbar();
 
     AppConfig config_;
     Messages& messages_;
     ChannelTable table_;
+    WorkerThreads* workers_;
+    bool updating_ = false;      // an update holds the toolbar
+    bool gridBusy_ = false;      // a grid rebuild holds it
+    bool reloading_ = false;     // the table is being read again
 };
 
 } // namespace castora

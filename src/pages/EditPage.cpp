@@ -112,7 +112,7 @@ void EditPage::SetEditorEntries(LookupKind kind, const LookupList& entries) {
 
 QString EditPage::Title() const { return Header->Title(); }
 
-ChannelSubmission EditPage::Values() const {
+SubmissionValues EditPage::Values() const {
     return {AddFormatComboBox->currentIndex(), AddSourceComboBox->currentIndex(), AddCountryComboBox->currentIndex(),
             AddGenreComboBox->currentIndex(),  ToAnsi(NameEdit->text()),          ToAnsi(UrlEdit->text()),
             ToAnsi(BitrateEdit->text()),       ToAnsi(CommentsEdit->text())};
@@ -149,7 +149,7 @@ void EditPage::ApplyButtonClick() {
     if (AddGenreComboBox->currentIndex() == 0) errors << "Select a channel genry";
     if (NameEdit->text().isEmpty()) errors << "Enter a channel name";
     if (UrlEdit->text().isEmpty()) errors << "Enter a channel URL";
-    const ChannelSubmission values = Values();
+    const SubmissionValues values = Values();
     if (adding && table_.ChannelExists(values.url)) errors << "Channel already exists in database";
     if (!errors.isEmpty()) {
         messages_.Error(errors.join('\n'));

@@ -3,6 +3,7 @@
 
 #include "catalogue/ChannelTable.h"
 #include "catalogue/Lookup.h"
+#include "server/Update.h"
 
 class QComboBox;
 class QLineEdit;
@@ -12,12 +13,6 @@ namespace castora {
 
 class HeaderStrip;
 class Messages;
-
-// What a submission sends: the editor's eight values as they stood when the user said Yes.
-struct ChannelSubmission {
-    int32_t format = 0, source = 0, country = 0, genre = 0;
-    std::string name, url, bitrate, comments;  // Windows-1251 bytes
-};
 
 // The Edit page: adds a channel or changes the selected one. Whatever passes through it becomes local.
 class EditPage : public QWidget {
@@ -40,7 +35,7 @@ public:
     void SetEditorEntries(LookupKind kind, const LookupList& entries);
     QString Title() const;
     // The values a submission would send now.
-    ChannelSubmission Values() const;
+    SubmissionValues Values() const;
 
 public slots:
     void NewChannel();
@@ -50,7 +45,7 @@ public slots:
 signals:
     void showRequested();    // show this page
     void finished();         // back to the Channels page
-    void submitRequested(const castora::ChannelSubmission& values);
+    void submitRequested(const castora::SubmissionValues& values);
 
 private:
     ChannelTable& table_;

@@ -63,6 +63,7 @@ bool DownloadChannelList(const std::string& updateHost, const std::string& key, 
         TWorkPacer pacer(cb);
         THttpClient client;
         client.MaxBody = maxBytes;
+        client.Cancel = cb.cancel;
         if (cb.connected) client.OnConnected = cb.connected;
         client.OnWorkBegin = [&pacer](int32_t n) { pacer.Begin(n); };
         client.OnWork = [&pacer](int32_t n) { pacer.Work(n); };

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -13,6 +14,7 @@ struct DownloadCallbacks {
     std::function<void()> connected;
     std::function<void(int32_t count)> workBegin;  // announced size of the body or chunk, 0 if none
     std::function<void(int32_t count)> work;       // bytes of that body or chunk so far
+    const std::atomic<bool>* cancel = nullptr;     // set when the program closes: the download fails
 };
 
 inline constexpr const char* UpdateArchiveName = "updates.zip";

@@ -103,6 +103,7 @@ public:
 
     bool connected = false;
     bool timedOut = false;
+    bool cancelled = false;
     bool decided = false;  // the final header block has ended
     bool success = false;
     bool done = false;     // the body is complete by the client's own rules
@@ -130,6 +131,10 @@ public:
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     {
         auto* t = static_cast<TTransfer*>(self);
+        if (t->client_.Cancel && t->client_.Cancel->load()) {
+            t->cancelled = true;
+            return 1;
+        }
         if (t->connected && TClock::now() - t->lastActivity > t->client_.ReadTimeout) {
             t->timedOut = true;
             return 1;
@@ -509,6 +514,7 @@ void THttpClient::Perform(const std::string& url, const THttpSink& sink, uint64_
 
     if (t.error) std::rethrow_exception(t.error);
     const std::string detail = errorText[0] ? std::string(errorText) : std::string(curl_easy_strerror(rc));
+    if (t.cancelled) throw EHttpError(EHttpError::TKind::Cancelled, "cancelled", t.statusCode, t.statusLine);
     if (t.timedOut)
         throw EHttpError(EHttpError::TKind::Timeout, "no data for " + std::to_string(ReadTimeout.count()) + " ms",
                          t.statusCode, t.statusLine);

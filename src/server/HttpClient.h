@@ -2,6 +2,7 @@
 // One HTTP/1.1 GET per client object, with a request head fixed byte for byte and the
 // answer rules applied by the client itself rather than by libcurl's defaults.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -24,7 +25,8 @@ public:
         Transfer,   // reset, malformed answer, closed before the header block ended
         Status,     // status outside 200..299, or a "Location" with a value
         TooLarge,   // body above the client's limit
-        Sink        // the caller's stream refused the body
+        Sink,       // the caller's stream refused the body
+        Cancelled   // the caller gave up
     };
 
     EHttpError(TKind kind, const std::string& text, int32_t statusCode = -1, std::string statusLine = {});
@@ -73,6 +75,9 @@ public:
     std::chrono::milliseconds ConnectTimeout{15000};
     std::chrono::milliseconds ReadTimeout{30000};
     uint64_t MaxBody = DefaultMaxBody;
+    // When set and true, the request ends with EHttpError (Cancelled) within about a second: the
+    // program is closing and must not wait for a slow server.
+    const std::atomic<bool>* Cancel = nullptr;
 
     THttpClient();
     ~THttpClient();

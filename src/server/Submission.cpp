@@ -34,10 +34,12 @@ std::string BuildSubmissionUrl(const std::string& host, int32_t format, int32_t 
 }
 
 void SendChannel(const std::string& host, int32_t format, int32_t source, int32_t country, int32_t genre,
-                 std::string_view name, std::string_view url, std::string_view bitrate, std::string_view comments) noexcept
+                 std::string_view name, std::string_view url, std::string_view bitrate, std::string_view comments,
+                 const std::atomic<bool>* cancel) noexcept
 {
     try {
         THttpClient client;
+        client.Cancel = cancel;
         client.GetText(BuildSubmissionUrl(host, format, source, country, genre, name, url, bitrate, comments));
     } catch (...) {
         // Nobody is told about a submission's outcome.

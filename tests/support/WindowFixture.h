@@ -16,7 +16,7 @@ protected:
     void SetUp() override { EnsureApp(); }
     void TearDown() override { form.reset(); }
 
-    AppConfig Config() const {
+    virtual AppConfig Config() const {
         AppConfig config;
         config.listDir = QString::fromStdString(dir.path().string());
         config.programDir = config.listDir;

@@ -1,0 +1,76 @@
+#include "server/Update.h"
+
+#include <chrono>
+#include <thread>
+
+#include "server/Download.h"
+#include "server/Extract.h"
+#include "server/Submission.h"
+
+namespace castora {
+
+TUpdateThread::TUpdateThread(std::string key, UpdateSettings settings, WindowLink link)
+    : Key(std::move(key)), settings_(std::move(settings)), link_(std::move(link)) {}
+
+bool TUpdateThread::OnWindow(std::function<void()> fn) {
+    if (link_.cancel && link_.cancel->load()) return false;
+    return link_.call(std::move(fn));
+}
+
+void TUpdateThread::Execute() {
+    UpdateWindow* w = link_.window;
+    const std::string kind = Key == "free" ? "free" : "full";
+    bool yes = false;
+    if (!OnWindow([&] { yes = w->AskUpdate("Do you want to update the " + kind + " channel list?"); }) || !yes) return;
+    if (!OnWindow([&] { w->SetUpdateControlsEnabled(false); })) return;
+
+    DownloadCallbacks cb;
+    cb.connected = [this, w] { link_.post([w] { w->IdHTTP1Connected(); }); };
+    cb.workBegin = [this, w](int32_t n) { link_.post([w, n] { w->IdHTTP1WorkBegin(n); }); };
+    cb.work = [this, w](int32_t n) { link_.post([w, n] { w->IdHTTP1Work(n); }); };
+    cb.cancel = link_.cancel;
+    const bool failed =
+        DownloadChannelList(settings_.updateHost, Key, settings_.programDir, cb, settings_.maxDownloadBytes);
+
+    std::string status;
+    if (failed) {
+        status = DownloadFailedText;
+    } else {
+        try {
+            ExtractOptions options;
+            options.programFileName = settings_.programFileName;
+            options.setGaugeMaximum = [this, w](int m) { link_.post([w, m] { w->SetGaugeMaximum(m); }); };
+            ExtractUpdate(settings_.programDir, options);
+            // The reload waits for a grid rebuild that is under way, so it never meets a half-built table.
+            for (bool done = false; !done;) {
+                if (!OnWindow([&] {
+                        if (!w->CatalogueIdle()) return;
+                        w->ReloadCatalogue();
+                        done = true;
+                    }))
+                    return;
+                if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            status = kind;
+            status[0] = static_cast<char>(status[0] - 'a' + 'A');
+            status += " channel list is updated";
+        } catch (...) {
+            // The old lists are untouched: unpacking fails before it writes anything.
+            status = InstallFailedText;
+        }
+    }
+    OnWindow([&] {
+        w->SetUpdateStatus(status);
+        w->SetUpdateControlsEnabled(true);
+    });
+}
+
+TChannelThread::TChannelThread(std::string updateHost, SubmissionValues values, const std::atomic<bool>* cancel)
+    : host_(std::move(updateHost)), values_(std::move(values)), cancel_(cancel) {}
+
+void TChannelThread::Execute() {
+    SendChannel(host_, values_.format, values_.source, values_.country, values_.genre, values_.name, values_.url,
+                values_.bitrate, values_.comments, cancel_);
+}
+
+} // namespace castora

@@ -1,0 +1,81 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace castora {
+
+// The window's side of a list update. Every call is made on the window's thread.
+class UpdateWindow {
+public:
+    virtual ~UpdateWindow() = default;
+    virtual bool AskUpdate(const std::string& question) = 0;
+    // Both update buttons and the toolbar.
+    virtual void SetUpdateControlsEnabled(bool enabled) = 0;
+    virtual void SetUpdateStatus(const std::string& text) = 0;
+    virtual void IdHTTP1Connected() = 0;
+    virtual void IdHTTP1WorkBegin(int32_t count) = 0;
+    virtual void IdHTTP1Work(int32_t count) = 0;
+    virtual void SetGaugeMaximum(int32_t maximum) = 0;
+    // False while the grid is being rebuilt: the reload must wait for it.
+    virtual bool CatalogueIdle() = 0;
+    // Reads both lists again, removes duplicates and rebuilds the grid.
+    virtual void ReloadCatalogue() = 0;
+};
+
+// How a worker reaches the window's thread.
+struct WindowLink {
+    UpdateWindow* window = nullptr;
+    // Runs fn on the window's thread and waits for it; false when the window went away first.
+    std::function<bool(std::function<void()> fn)> call;
+    // Runs fn on the window's thread later, without waiting.
+    std::function<void(std::function<void()> fn)> post;
+    // Set when the program closes; workers end as soon as they can.
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+struct UpdateSettings {
+    std::string updateHost;
+    std::filesystem::path programDir;
+    std::string programFileName;
+    uint64_t maxDownloadBytes = 512ull * 1024 * 1024;
+};
+
+inline constexpr const char* DownloadingText = "Channel list download in progress";
+inline constexpr const char* DownloadFailedText = "Can't download channel list";
+inline constexpr const char* InstallFailedText = "Can't unpack channel list";
+
+// One channel list update: question, download, unpacking, reload. Runs on its own thread.
+class TUpdateThread {
+public:
+    TUpdateThread(std::string key, UpdateSettings settings, WindowLink link);
+    std::string Key;
+    void Execute();
+
+private:
+    bool OnWindow(std::function<void()> fn);
+    UpdateSettings settings_;
+    WindowLink link_;
+};
+
+// The eight values of one channel submission (texts are Windows-1251 bytes).
+struct SubmissionValues {
+    int32_t format = 0, source = 0, country = 0, genre = 0;
+    std::string name, url, bitrate, comments;
+};
+
+// Sends one channel to the server and ends; nothing is shown either way.
+class TChannelThread {
+public:
+    TChannelThread(std::string updateHost, SubmissionValues values, const std::atomic<bool>* cancel);
+    void Execute();
+
+private:
+    std::string host_;
+    SubmissionValues values_;
+    const std::atomic<bool>* cancel_;
+};
+
+} // namespace castora
