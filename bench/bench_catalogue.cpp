@@ -1,0 +1,159 @@
+// Google Benchmark timings of the catalogue steps at 10^4, 10^5 and 10^6 channels: list load (with the
+// plain file read as the floor), duplicate removal and the grid rebuild on an offscreen main window.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QSignalBlocker>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+#include "BenchSupport.h"
+#include "app/MainForm.h"
+#include "catalogue/ListFiles.h"
+#include "pages/ChannelsPage.h"
+#include "pages/ChannelModel.h"
+
+using namespace castora;
+using namespace castora::bench;
+
+namespace {
+
+ScratchDir* scratch = nullptr;
+
+const std::filesystem::path& Dir(const benchmark::State& state) {
+    return CatalogueDir(scratch->Path(), static_cast<int32_t>(state.range(0)));
+}
+
+void SetSizeCounters(benchmark::State& state, uint64_t bytes) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.counters["channels"] = static_cast<double>(state.range(0));
+}
+
+// The floor for loading: both list files read into memory, nothing parsed.
+void BM_ReadFiles(benchmark::State& state) {
+    const auto& dir = Dir(state);
+    std::string buffer;
+    for (auto _ : state) {
+        for (const char* name : {"global.dat", "local.dat"}) {
+            const int fd = ::open((dir / name).c_str(), O_RDONLY | O_CLOEXEC);
+            const auto size = std::filesystem::file_size(dir / name);
+            buffer.resize(size);
+            size_t got = 0;
+            while (got < size) {
+                const ssize_t n = ::read(fd, buffer.data() + got, size - got);
+                if (n <= 0) break;
+                got += static_cast<size_t>(n);
+            }
+            ::close(fd);
+            benchmark::DoNotOptimize(buffer.data());
+        }
+    }
+    SetSizeCounters(state, ListBytes(dir));
+}
+
+void BM_LoadLists(benchmark::State& state) {
+    const auto& dir = Dir(state);
+    for (auto _ : state) {
+        auto table = std::make_unique<ChannelTable>();
+        LoadChannelList(*table, 0, dir);
+        LoadChannelList(*table, 1, dir);
+        benchmark::DoNotOptimize(table->ChannelCount);
+        state.PauseTiming();
+        table.reset();
+        state.ResumeTiming();
+    }
+    SetSizeCounters(state, ListBytes(dir));
+}
+
+void BM_RemoveDuplicates(benchmark::State& state) {
+    const auto& dir = Dir(state);
+    ChannelTable loaded;
+    LoadChannelList(loaded, 0, dir);
+    LoadChannelList(loaded, 1, dir);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto table = std::make_unique<ChannelTable>(loaded);
+        state.ResumeTiming();
+        table->RemoveDuplicates();
+        benchmark::DoNotOptimize(table->ChannelCount);
+        state.PauseTiming();
+        state.counters["kept"] = table->ChannelCount;
+        table.reset();
+        state.ResumeTiming();
+    }
+    state.counters["channels"] = static_cast<double>(state.range(0));
+}
+
+// One window at a time: a million-channel window holds most of a gigabyte.
+struct Window {
+    int32_t channels = -1;
+    SilentMessages messages;
+    std::unique_ptr<TMainForm> form;
+};
+Window* window = nullptr;
+
+TMainForm& FormFor(int32_t channels) {
+    if (window->channels != channels) {
+        window->form.reset();
+        AppConfig config;
+        config.listDir = QString::fromStdString(CatalogueDir(scratch->Path(), channels).string());
+        config.nullMediaOutputs = true;
+        window->form = std::make_unique<TMainForm>(config, window->messages);
+        window->channels = channels;
+    }
+    return *window->form;
+}
+
+// range(1): bit 0 source, bit 1 country, bit 2 genre filter set to code 1.
+void BM_ShowChannels(benchmark::State& state) {
+    TMainForm& form = FormFor(static_cast<int32_t>(state.range(0)));
+    ChannelsPage& page = *form.Channels;
+    const int combo = static_cast<int>(state.range(1));
+    {
+        const QSignalBlocker s(page.SourceComboBox), c(page.CountryComboBox), g(page.GenreComboBox);
+        page.SourceComboBox->setCurrentIndex(combo & 1 ? 1 : 0);
+        page.CountryComboBox->setCurrentIndex(combo & 2 ? 1 : 0);
+        page.GenreComboBox->setCurrentIndex(combo & 4 ? 1 : 0);
+    }
+    for (auto _ : state) page.ShowChannels();
+    state.counters["rows"] = page.Model().FilledRows();
+    state.counters["channels"] = form.Table().ChannelCount;
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    for (int64_t n : {10'000, 100'000, 1'000'000}) b->Arg(n);
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+void GridSizes(benchmark::internal::Benchmark* b) {
+    for (int64_t n : {10'000, 100'000, 1'000'000})
+        for (int64_t combo : {0, 7}) b->Args({n, combo});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+} // namespace
+
+BENCHMARK(BM_ReadFiles)->Apply(Sizes);
+BENCHMARK(BM_LoadLists)->Apply(Sizes);
+BENCHMARK(BM_RemoveDuplicates)->Apply(Sizes);
+BENCHMARK(BM_ShowChannels)->Apply(GridSizes);
+
+int main(int argc, char** argv) {
+    // The grid needs a window system; the offscreen platform keeps the run headless.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qargc = 1;
+    char* qargv[] = {argv[0], nullptr};
+    QApplication app(qargc, qargv);
+    std::setlocale(LC_NUMERIC, "C");
+    ScratchDir dir;
+    scratch = &dir;
+    Window win;
+    window = &win;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    win.form.reset();
+    return 0;
+}

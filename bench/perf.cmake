@@ -1,0 +1,14 @@
+# Benchmarks: a catalogue generator, Google Benchmark programs and a driver for whole-process figures.
+add_library(castora_benchgen STATIC ${CMAKE_CURRENT_SOURCE_DIR}/CatalogueGen.cpp ${CMAKE_CURRENT_SOURCE_DIR}/CatalogueGen.h
+            ${CMAKE_CURRENT_SOURCE_DIR}/BenchSupport.h)
+target_include_directories(castora_benchgen PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(castora_benchgen PUBLIC castora_catalogue)
+
+add_executable(castora-gencat ${CMAKE_CURRENT_SOURCE_DIR}/gencat.cpp)
+target_link_libraries(castora-gencat PRIVATE castora_benchgen)
+
+add_executable(castora-bench ${CMAKE_CURRENT_SOURCE_DIR}/bench_catalogue.cpp)
+target_link_libraries(castora-bench PRIVATE castora_benchgen castora_app benchmark::benchmark)
+
+add_executable(castora-perf ${CMAKE_CURRENT_SOURCE_DIR}/perf_driver.cpp)
+target_link_libraries(castora-perf PRIVATE castora_benchgen castora_app castora_server castora_player PkgConfig::LIBZIP)

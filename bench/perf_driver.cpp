@@ -1,0 +1,859 @@
+// castora-perf: whole-step and whole-process timings, each next to the reference it is judged by.
+// Every figure is printed as one tab-separated line
+//   FIG <name> <median> <min> <max> <unit> <samples>
+// which scripts/bench.sh gathers into the table of docs/performance.md.
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <spawn.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+#include <zip.h>
+
+#include "BenchSupport.h"
+#include "app/MainForm.h"
+#include "app/SplashForm.h"
+#include "catalogue/ListFiles.h"
+#include "pages/ChannelModel.h"
+#include "pages/ChannelsPage.h"
+#include "player/MediaPlayer.h"
+#include "server/Download.h"
+#include "server/Extract.h"
+
+extern char** environ;
+
+using namespace castora;
+using namespace castora::bench;
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- reporting -------------------------------------------------------------------------------------
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void Fig(const std::string& name, const std::vector<double>& samples, const char* unit) {
+    if (samples.empty()) {
+        std::printf("FIG\t%s\tnan\tnan\tnan\t%s\t0\n", name.c_str(), unit);
+    } else {
+        const auto [lo, hi] = std::minmax_element(samples.begin(), samples.end());
+        std::printf("FIG\t%s\t%.3f\t%.3f\t%.3f\t%s\t%zu\n", name.c_str(), Median(samples), *lo, *hi, unit,
+                    samples.size());
+    }
+    std::fflush(stdout);
+}
+void Fig(const std::string& name, double value, const char* unit) { Fig(name, std::vector<double>{value}, unit); }
+
+double Mb(uint64_t bytes) { return bytes / 1e6; }
+
+// ---- helpers ---------------------------------------------------------------------------------------
+
+std::string ReadWhole(const fs::path& path) {
+    std::string data;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return data;
+    struct stat st {};
+    ::fstat(fd, &st);
+    data.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    data.resize(got);
+    return data;
+}
+
+long StatusKb(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const size_t len = std::strlen(field);
+    while (std::getline(in, line))
+        if (line.compare(0, len, field) == 0 && line.size() > len && line[len] == ':')
+            return std::strtol(line.c_str() + len + 1, nullptr, 10);
+    return -1;
+}
+
+// Runs argv to completion; returns its wall time in ms (negative when it failed).
+double RunTimed(const std::vector<std::string>& args, bool quiet = true) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    if (quiet) {
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    }
+    const auto t0 = Clock::now();
+    pid_t pid;
+    const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const double ms = MsSince(t0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -ms;
+}
+
+// Spawns argv with stdout and stderr on a pipe; returns the ms until a line containing `marker` shows
+// (negative on timeout or exit), then kills the child.
+double SpawnUntil(const std::vector<std::string>& args, const std::string& marker, double timeoutMs,
+                  std::string* markerLine = nullptr) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto t0 = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        ::dup2(fds[1], 2);
+        ::execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    ::close(fds[1]);
+    std::string seen;
+    double result = -1;
+    char buf[4096];
+    while (true) {
+        const double left = timeoutMs - MsSince(t0);
+        if (left <= 0) break;
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left) + 1) <= 0) break;
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n <= 0) break;
+        seen.append(buf, static_cast<size_t>(n));
+        const size_t at = seen.find(marker);
+        if (at == std::string::npos) continue;
+        if (result < 0) result = MsSince(t0);
+        const size_t eol = seen.find('\n', at);
+        if (!markerLine || eol != std::string::npos) {
+            if (markerLine) *markerLine = seen.substr(at, eol - at);
+            break;
+        }
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ::close(fds[0]);
+    if (result < 0 && std::getenv("CASTORA_PERF_VERBOSE")) std::fprintf(stderr, "%s\n", seen.c_str());
+    return result;
+}
+
+std::string SelfExe() { return fs::read_symlink("/proc/self/exe").string(); }
+
+void MakeQtHeadless() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+struct QtApp {
+    int argc = 1;
+    char name[16] = "castora-perf";
+    char* argv[2] = {name, nullptr};
+    QApplication app{argc, argv};
+    QtApp() { std::setlocale(LC_NUMERIC, "C"); }
+};
+
+AppConfig ConfigFor(const fs::path& dir) {
+    AppConfig config;
+    config.listDir = QString::fromStdString(dir.string());
+    config.programDir = QString::fromStdString(dir.string());
+    config.nullMediaOutputs = true;
+    return config;
+}
+
+void SetFilters(ChannelsPage& page, int combo, bool quiet = true) {
+    std::unique_ptr<QSignalBlocker> s, c, g;
+    if (quiet) {
+        s = std::make_unique<QSignalBlocker>(page.SourceComboBox);
+        c = std::make_unique<QSignalBlocker>(page.CountryComboBox);
+        g = std::make_unique<QSignalBlocker>(page.GenreComboBox);
+    }
+    page.SourceComboBox->setCurrentIndex(combo & 1 ? 1 : 0);
+    page.CountryComboBox->setCurrentIndex(combo & 2 ? 1 : 0);
+    page.GenreComboBox->setCurrentIndex(combo & 4 ? 1 : 0);
+}
+
+const char* ComboName(int combo) {
+    static const char* names[8] = {"none", "source", "country", "source+country", "genre", "source+genre",
+                                   "country+genre", "all three"};
+    return names[combo & 7];
+}
+
+// Counts how often the loader would hand control back to the window.
+struct CountingSink : ProgressSink {
+    void ShowProgressPhase(const std::string&, Rgb, int32_t) override {}
+    void ShowProgress(int32_t) override {}
+    void Breathe() override { ++breaths; }
+    long breaths = 0;
+};
+
+// ---- loopback HTTP file server -----------------------------------------------------------------------
+
+// Serves files of one directory: "/?key=name" and "/name" both give root/name, with a Content-Length,
+// straight from the page cache (sendfile), one thread per connection.
+class FileServer {
+public:
+    explicit FileServer(fs::path root) : root_(std::move(root)) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_, 16) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        socklen_t len = sizeof addr;
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~FileServer() {
+        stop_ = true;
+        ::shutdown(listen_, SHUT_RDWR);
+        ::close(listen_);
+        thread_.join();
+        for (auto& t : workers_) t.join();
+    }
+    uint16_t Port() const { return port_; }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string Url(const std::string& name) const { return "http://" + Host() + "/" + name; }
+
+private:
+    void Run() {
+        while (!stop_) {
+            const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) {
+                if (stop_) return;
+                continue;
+            }
+            workers_.emplace_back([this, fd] { Serve(fd); });
+        }
+    }
+    void Serve(int fd) {
+        std::string head;
+        char buf[4096];
+        while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            head.append(buf, static_cast<size_t>(n));
+        }
+        std::string target;
+        if (head.rfind("GET ", 0) == 0) target = head.substr(4, head.find(' ', 4) - 4);
+        std::string name = target.substr(0, target.find('?'));
+        if (const size_t key = target.find("key="); key != std::string::npos) name = target.substr(key + 4);
+        while (!name.empty() && name.front() == '/') name.erase(0, 1);
+        const int file = name.empty() || name.find("..") != std::string::npos
+                             ? -1
+                             : ::open((root_ / name).c_str(), O_RDONLY | O_CLOEXEC);
+        if (file < 0) {
+            const std::string answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::close(fd);
+            return;
+        }
+        struct stat st {};
+        ::fstat(file, &st);
+        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                                   std::to_string(st.st_size) + "\r\nConnection: close\r\n\r\n";
+        if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(answer.size())) {
+            off_t offset = 0;
+            while (offset < st.st_size)
+                if (::sendfile(fd, file, &offset, static_cast<size_t>(st.st_size - offset)) <= 0) break;
+        }
+        ::close(file);
+        ::shutdown(fd, SHUT_WR);
+        // Let the client read to the end before the socket goes away.
+        while (::recv(fd, buf, sizeof buf, 0) > 0) {
+        }
+        ::close(fd);
+    }
+
+    fs::path root_;
+    int listen_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::vector<std::thread> workers_;
+};
+
+void WriteRandomFile(const fs::path& path, uint64_t bytes) {
+    std::mt19937_64 rng(42);
+    std::vector<uint64_t> block(1 << 17);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    for (uint64_t done = 0; done < bytes;) {
+        for (auto& w : block) w = rng();
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(bytes - done, block.size() * 8));
+        std::fwrite(block.data(), 1, n, f);
+        done += n;
+    }
+    std::fclose(f);
+}
+
+// ---- the figures -------------------------------------------------------------------------------------
+
+// List load against reading the same files into memory.
+int CmdLoad(const fs::path& dir, int reps) {
+    const uint64_t bytes = ListBytes(dir);
+    std::vector<double> readMs, loadMs;
+    ReadWhole(dir / "global.dat");  // warm the page cache for both sides
+    ReadWhole(dir / "local.dat");
+    int32_t channels = 0;
+    long breaths = 0;
+    for (int r = 0; r < reps; ++r) {
+        auto t0 = Clock::now();
+        {
+            const std::string g = ReadWhole(dir / "global.dat");
+            const std::string l = ReadWhole(dir / "local.dat");
+            readMs.push_back(MsSince(t0));
+        }
+        auto table = std::make_unique<ChannelTable>();
+        CountingSink sink;
+        t0 = Clock::now();
+        LoadChannelList(*table, 0, dir, &sink);
+        LoadChannelList(*table, 1, dir, &sink);
+        loadMs.push_back(MsSince(t0));
+        channels = table->ChannelCount;
+        breaths = sink.breaths;
+    }
+    std::vector<double> readRate, loadRate;
+    for (double ms : readMs) readRate.push_back(Mb(bytes) / (ms / 1000));
+    for (double ms : loadMs) loadRate.push_back(Mb(bytes) / (ms / 1000));
+    Fig("load.channels", channels, "records");
+    Fig("load.bytes", Mb(bytes), "MB");
+    Fig("load.rate", loadRate, "MB/s");
+    Fig("load.read_rate", readRate, "MB/s");
+    Fig("load.ms", loadMs, "ms");
+    Fig("load.read_ms", readMs, "ms");
+    Fig("load.breaths", static_cast<double>(breaths), "calls");
+    return 0;
+}
+
+// Duplicate removal and the grid rebuild for each combination of set filters, on an offscreen window.
+int CmdGrid(const fs::path& dir, int reps) {
+    MakeQtHeadless();
+    QtApp qt;
+    SilentMessages messages;
+    TMainForm form(ConfigFor(dir), messages);
+    form.show();
+    QCoreApplication::processEvents();
+    ChannelTable& table = form.Table();
+    std::vector<double> dedupe;
+    int32_t before = 0, after = 0;
+    for (int r = 0; r < reps; ++r) {
+        LoadChannelList(table, 0, dir, &form);
+        LoadChannelList(table, 1, dir, &form);
+        before = table.ChannelCount;
+        const auto t0 = Clock::now();
+        table.RemoveDuplicates(&form);
+        dedupe.push_back(MsSince(t0));
+        after = table.ChannelCount;
+    }
+    Fig("grid.channels_before", before, "records");
+    Fig("grid.channels_after", after, "records");
+    Fig("grid.dedupe_ms", dedupe, "ms");
+    ChannelsPage& page = *form.Channels;
+    double worst = 0;
+    for (int combo = 0; combo < 8; ++combo) {
+        SetFilters(page, combo);
+        std::vector<double> ms;
+        for (int r = 0; r < reps; ++r) {
+            const auto t0 = Clock::now();
+            page.ShowChannels();
+            ms.push_back(MsSince(t0));
+        }
+        worst = std::max(worst, Median(ms));
+        Fig(std::string("grid.rebuild_ms[") + ComboName(combo) + "]", ms, "ms");
+        Fig(std::string("grid.rows[") + ComboName(combo) + "]", page.Model().FilledRows(), "rows");
+    }
+    Fig("grid.dedupe_plus_worst_rebuild_ms", Median(dedupe) + worst, "ms");
+    form.hide();
+    return 0;
+}
+
+// In one process: from main() to the first show event of a window whose grid is filled and whose
+// progress window is closed. Prints "SHOWN <ms>" the moment it happens, for a parent that times the
+// whole process.
+int CmdStartupChild(const fs::path& dir, Clock::time_point mainEntry) {
+    MakeQtHeadless();
+    QtApp qt;
+    SilentMessages messages;
+    struct ShowWatch : QObject {
+        Clock::time_point t0;
+        TMainForm* form = nullptr;
+        double ms = -1;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (o == form && e->type() == QEvent::Show && ms < 0) {
+                const bool usable = !form->SplashForm->isVisible() && form->Channels->Model().FilledRows() > 0;
+                ms = usable ? MsSince(t0) : -MsSince(t0);
+                std::printf("SHOWN %.3f\n", ms);
+                std::fflush(stdout);
+            }
+            return false;
+        }
+    } watch;
+    watch.t0 = mainEntry;
+    TMainForm form(ConfigFor(dir), messages);
+    watch.form = &form;
+    form.installEventFilter(&watch);
+    form.show();
+    QCoreApplication::processEvents();
+    Fig("startup.inprocess_ms", watch.ms, "ms");
+    std::fflush(stdout);
+    // The window's teardown is not part of start-up.
+    _exit(watch.ms > 0 ? 0 : 1);
+}
+
+int CmdStartup(const fs::path& dir, int reps) {
+    std::vector<double> whole, inside;
+    for (int r = 0; r < reps; ++r) {
+        std::string line;
+        const double ms = SpawnUntil({SelfExe(), "startup-child", dir.string()}, "SHOWN ", 30000, &line);
+        const double in = line.size() > 6 ? std::atof(line.c_str() + 6) : -1;
+        if (ms > 0 && in > 0) {
+            whole.push_back(ms);
+            inside.push_back(in);
+        }
+    }
+    Fig("startup.process_ms", whole, "ms");
+    Fig("startup.main_to_shown_ms", inside, "ms");
+    return whole.empty() ? 1 : 0;
+}
+
+// The real program under an X server: from spawn until its 512x474 main window is mapped.
+int CmdWindow(const std::string& exe, const fs::path& dir, int reps) {
+    if (!std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "window: needs DISPLAY (run under xvfb-run)\n");
+        return 1;
+    }
+    std::vector<double> samples;
+    for (int r = 0; r < reps; ++r) {
+        const auto t0 = Clock::now();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(dir.c_str()) != 0) _exit(126);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        double found = -1;
+        while (MsSince(t0) < 30000 && found < 0) {
+            FILE* p = ::popen("xwininfo -root -tree 2>/dev/null", "r");
+            char line[1024];
+            while (p && std::fgets(line, sizeof line, p))
+                if (std::strstr(line, "\"Castora Player\"") && std::strstr(line, "512x474")) found = MsSince(t0);
+            if (p) ::pclose(p);
+            if (found < 0) ::usleep(2000);
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        if (found > 0) samples.push_back(found);
+    }
+    Fig("startup.player_window_ms", samples, "ms");
+    return samples.empty() ? 1 : 0;
+}
+
+// The longest stretch without the window's event loop running, from a 1 ms timer on its thread.
+class GapMeter : public QObject {
+public:
+    GapMeter() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(1);
+        connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+    }
+    void Start() {
+        started_ = false;
+        max_ = 0;
+        ticks_ = 0;
+        phase_.clear();
+        timer_.start();
+    }
+    void Stop() { timer_.stop(); }
+    double Max() const { return max_; }
+    long Ticks() const { return ticks_; }
+    const std::string& Phase() const { return phase_; }
+
+private:
+    void Tick() {
+        const auto now = Clock::now();
+        ++ticks_;
+        if (started_) {
+            const double gap = std::chrono::duration<double, std::milli>(now - last_).count();
+            if (gap > max_) {
+                max_ = gap;
+                phase_ = CurrentPhase();
+            }
+        }
+        started_ = true;
+        last_ = now;
+    }
+    static std::string CurrentPhase() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* splash = qobject_cast<TSplashForm*>(w)) return splash->TextPanel->text().toStdString();
+        return {};
+    }
+    QTimer timer_;
+    bool started_ = false;
+    Clock::time_point last_;
+    double max_ = 0;
+    long ticks_ = 0;
+    std::string phase_;
+};
+
+int CmdPause(const fs::path& dir, int reps) {
+    MakeQtHeadless();
+    QtApp qt;
+    SilentMessages messages;
+    GapMeter meter;
+    meter.Start();
+    TMainForm form(ConfigFor(dir), messages);
+    form.show();
+    QCoreApplication::processEvents();
+    meter.Stop();
+    Fig("pause.startup_max_gap_ms", meter.Max(), "ms");
+    std::printf("NOTE\tpause.startup worst phase: %s (%ld ticks)\n", meter.Phase().c_str(), meter.Ticks());
+
+    // What an update does after the download: reload both lists, drop duplicates, refill the grid;
+    // then every filter change the user can make, each rebuilding the grid.
+    std::vector<double> reload, filters;
+    std::string worstPhase;
+    for (int r = 0; r < reps; ++r) {
+        meter.Start();
+        form.LoadChannelLists();
+        form.Channels->ShowChannels();
+        QCoreApplication::processEvents();
+        meter.Stop();
+        reload.push_back(meter.Max());
+        worstPhase = meter.Phase();
+        meter.Start();
+        for (int combo = 1; combo < 8; ++combo) SetFilters(*form.Channels, combo, false);
+        SetFilters(*form.Channels, 0, false);
+        QCoreApplication::processEvents();
+        meter.Stop();
+        filters.push_back(meter.Max());
+    }
+    Fig("pause.reload_max_gap_ms", reload, "ms");
+    std::printf("NOTE\tpause.reload worst phase: %s\n", worstPhase.c_str());
+    Fig("pause.filters_max_gap_ms", filters, "ms");
+    return 0;
+}
+
+int CmdMemory(const fs::path& dir) {
+    MakeQtHeadless();
+    const long baseline = StatusKb("VmHWM");
+    QtApp qt;
+    SilentMessages messages;
+    TMainForm form(ConfigFor(dir), messages);
+    form.show();
+    QCoreApplication::processEvents();
+    const long hwm = StatusKb("VmHWM");
+    const long rss = StatusKb("VmRSS");
+    Fig("memory.list_bytes", Mb(ListBytes(dir)), "MB");
+    Fig("memory.channels", form.Table().ChannelCount, "records");
+    Fig("memory.peak", hwm / 1024.0, "MiB");
+    Fig("memory.after_startup_rss", rss / 1024.0, "MiB");
+    Fig("memory.process_before_qt", baseline / 1024.0, "MiB");
+    // An update reloads into the same table.
+    form.LoadChannelLists();
+    form.Channels->ShowChannels();
+    Fig("memory.peak_after_reload", StatusKb("VmHWM") / 1024.0, "MiB");
+    std::fflush(stdout);
+    _exit(0);
+}
+
+int CmdSave(int32_t count, int reps) {
+    ScratchDir scratch("castora-save");
+    CatalogueSpec spec;
+    spec.channels = count;
+    spec.localShare = 1.0;
+    spec.duplicateShare = 0;
+    const CatalogueGenerator gen(spec);
+    ChannelTable table;
+    table.Resize(count);
+    for (int32_t i = 1; i <= count; ++i) table.Channels[i] = gen.Record(i);
+    std::vector<double> save, floor;
+    uint64_t bytes = 0;
+    for (int r = 0; r < reps; ++r) {
+        auto t0 = Clock::now();
+        const SaveResult result = SaveLocalList(table, scratch.Path(), ListDateLine);
+        save.push_back(MsSince(t0));
+        if (!result.ok || result.written != count) {
+            std::fprintf(stderr, "save failed\n");
+            return 1;
+        }
+        // Reference: the same number of bytes written and flushed to disk in one go.
+        const std::string image = ReadWhole(scratch.Path() / "local.dat");
+        bytes = image.size();
+        t0 = Clock::now();
+        const int fd = ::open((scratch.Path() / "plain.dat").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (::write(fd, image.data(), image.size()) != static_cast<ssize_t>(image.size())) return 1;
+        ::fsync(fd);
+        ::close(fd);
+        floor.push_back(MsSince(t0));
+    }
+    Fig("save.records", count, "records");
+    Fig("save.bytes", Mb(bytes), "MB");
+    Fig("save.ms", save, "ms");
+    Fig("save.write_fsync_ms", floor, "ms");
+    return 0;
+}
+
+// A deflated update archive of about targetMb megabytes holding a generated catalogue.
+int CmdMakeZip(const fs::path& out, double targetMb) {
+    ScratchDir scratch("castora-zip");
+    // Catalogue text deflates to roughly 45 bytes a record; one trial run corrects the estimate.
+    auto build = [&](int32_t channels) {
+        CatalogueSpec spec;
+        spec.channels = channels;
+        const fs::path dir = scratch.Path() / std::to_string(channels);
+        CatalogueGenerator(spec).Write(dir);
+        int err = 0;
+        zip_t* z = zip_open(out.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+        if (!z) throw std::runtime_error("zip_open failed");
+        for (const char* name : {"global.dat", "local.dat", "source.dat", "country.dat", "genre.dat"}) {
+            zip_source_t* src = zip_source_file(z, (dir / name).c_str(), 0, -1);
+            const zip_int64_t idx = zip_file_add(z, name, src, ZIP_FL_OVERWRITE);
+            zip_set_file_compression(z, static_cast<zip_uint64_t>(idx), ZIP_CM_DEFLATE, 6);
+        }
+        if (zip_close(z) != 0) throw std::runtime_error("zip_close failed");
+        fs::remove_all(dir);
+        return fs::file_size(out);
+    };
+    const int32_t trial = 100000;
+    const double perRecord = static_cast<double>(build(trial)) / trial;
+    const auto channels = static_cast<int32_t>(targetMb * 1e6 / perRecord);
+    const uint64_t size = build(channels);
+    Fig("extract.archive_channels", channels, "records");
+    Fig("extract.archive_bytes", Mb(size), "MB");
+    return 0;
+}
+
+int CmdExtract(const fs::path& zipPath, int reps) {
+    ScratchDir scratch("castora-extract");
+    const fs::path program = scratch.Path() / "program";
+    const fs::path unzipDir = scratch.Path() / "unzip";
+    fs::create_directories(program);
+    fs::create_directories(unzipDir);
+    fs::copy_file(zipPath, program / "updates.zip");
+    ReadWhole(program / "updates.zip");
+    uint64_t outBytes = 0;
+    std::vector<double> ours, unzip;
+    for (int r = 0; r < reps; ++r) {
+        // Alternate which side goes first, so neither always meets the other's dirty pages.
+        for (int side = 0; side < 2; ++side) {
+            if ((side + r) % 2 == 0) {
+                const auto t0 = Clock::now();
+                ExtractUpdate(program);
+                ours.push_back(MsSince(t0));
+            } else {
+                const double ms =
+                    RunTimed({"unzip", "-o", "-q", (program / "updates.zip").string(), "-d", unzipDir.string()});
+                if (ms > 0) unzip.push_back(ms);
+            }
+        }
+    }
+    for (const auto& e : fs::directory_iterator(program))
+        if (e.path().filename() != "updates.zip") outBytes += e.file_size();
+    Fig("extract.archive_bytes", Mb(fs::file_size(zipPath)), "MB");
+    Fig("extract.output_bytes", Mb(outBytes), "MB");
+    Fig("extract.ms", ours, "ms");
+    Fig("extract.unzip_ms", unzip, "ms");
+    return 0;
+}
+
+int CmdDownload(double mb, int reps) {
+    ScratchDir scratch("castora-download");
+    const fs::path root = scratch.Path() / "www";
+    const fs::path program = scratch.Path() / "program";
+    fs::create_directories(root);
+    fs::create_directories(program);
+    const auto bytes = static_cast<uint64_t>(mb * 1e6);
+    WriteRandomFile(root / "big", bytes);
+    ReadWhole(root / "big");
+    FileServer server(root);
+    std::vector<double> ours, curl;
+    for (int r = 0; r < reps; ++r) {
+        for (int side = 0; side < 2; ++side) {
+            if ((side + r) % 2 == 0) {
+                DownloadCallbacks cb;
+                int32_t last = 0;
+                cb.work = [&](int32_t n) { last = n; };
+                const auto t0 = Clock::now();
+                const bool failed = DownloadChannelList(server.Host(), "big", program, cb);
+                const double ms = MsSince(t0);
+                if (!failed && fs::file_size(program / "updates.zip") == bytes) ours.push_back(ms);
+                else std::fprintf(stderr, "download failed\n");
+            } else {
+                const double ms = RunTimed({"curl", "-s", "-o", (program / "curl.zip").string(),
+                                            "http://" + server.Host() + "/?key=big"});
+                if (ms > 0 && fs::file_size(program / "curl.zip") == bytes) curl.push_back(ms);
+            }
+        }
+    }
+    Fig("download.bytes", Mb(bytes), "MB");
+    Fig("download.ms", ours, "ms");
+    Fig("download.curl_ms", curl, "ms");
+    return 0;
+}
+
+std::string WavBytes(double seconds, int rate = 44100) {
+    const uint32_t frames = static_cast<uint32_t>(seconds * rate);
+    const uint32_t dataBytes = frames * 4;
+    std::string out;
+    auto u32 = [&](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { out.append(reinterpret_cast<const char*>(&v), 2); };
+    out += "RIFF";
+    u32(36 + dataBytes);
+    out += "WAVEfmt ";
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(static_cast<uint32_t>(rate));
+    u32(static_cast<uint32_t>(rate) * 4);
+    u16(4);
+    u16(16);
+    out += "data";
+    u32(dataBytes);
+    for (uint32_t i = 0; i < frames; ++i) {
+        const auto s = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440.0 * i / rate));
+        u16(static_cast<uint16_t>(s));
+        u16(static_cast<uint16_t>(s));
+    }
+    return out;
+}
+
+// play -> state 3, with the program's player against the mpv command line on the same URL.
+int CmdPlay(int reps) {
+    MakeQtHeadless();
+    QtApp qt;
+    ScratchDir scratch("castora-play");
+    {
+        std::ofstream(scratch.Path() / "tone.wav", std::ios::binary) << WavBytes(60);
+    }
+    FileServer server(scratch.Path());
+    const std::string url = server.Url("tone.wav");
+    auto waitFor = [](TMediaPlayer& player, int state, int timeoutMs) {
+        if (player.playState() == state) return true;
+        QEventLoop loop;
+        bool hit = false;
+        QObject::connect(&player, &TMediaPlayer::PlayStateChange, &loop, [&](int s) {
+            if (s == state) {
+                hit = true;
+                loop.quit();
+            }
+        });
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        return hit;
+    };
+    std::vector<double> warm, cold, cli;
+    for (int r = 0; r < reps; ++r) {
+        // Cold: the player is made for this start, as the first play after start-up pays for it.
+        auto t0 = Clock::now();
+        {
+            TMediaPlayer player(PlayerOptions{true});
+            player.setURL(QString::fromStdString(url));
+            player.setEnabled(true);
+            if (waitFor(player, 3, 10000)) cold.push_back(MsSince(t0));
+            player.close();
+            waitFor(player, 1, 3000);
+        }
+        // Warm: a player that already exists, as every later play.
+        TMediaPlayer player(PlayerOptions{true});
+        t0 = Clock::now();
+        player.setURL(QString::fromStdString(url));
+        player.setEnabled(true);
+        if (waitFor(player, 3, 10000)) warm.push_back(MsSince(t0));
+        player.close();
+        waitFor(player, 1, 3000);
+
+        const double ms = SpawnUntil({"mpv", "--no-config", "--no-video", "--ao=null", "--ytdl=no",
+                                      "--msg-level=all=warn,cplayer=v", url},
+                                     "playback restart complete", 10000);
+        if (ms > 0) cli.push_back(ms);
+    }
+    Fig("play.warm_ms", warm, "ms");
+    Fig("play.cold_ms", cold, "ms");
+    Fig("play.mpv_cli_ms", cli, "ms");
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: castora-perf <command> ...\n"
+                 "  load <dir> [reps]          list load against reading the files\n"
+                 "  grid <dir> [reps]          duplicate removal and grid rebuild per filter combination\n"
+                 "  startup <dir> [reps]       process start to a usable window (offscreen)\n"
+                 "  window <exe> <dir> [reps]  the real program's window under X (xvfb-run)\n"
+                 "  pause <dir> [reps]         longest event-loop pause while loading and rebuilding\n"
+                 "  memory <dir>               peak memory after start-up\n"
+                 "  save <count> [reps]        save of <count> local channels\n"
+                 "  make-zip <out> <MB>        a deflated update archive of about <MB> megabytes\n"
+                 "  extract <zip> [reps]       ExtractUpdate against unzip -o\n"
+                 "  download <MB> [reps]       DownloadChannelList against curl -o, loopback\n"
+                 "  play [reps]                play -> state 3 against the mpv command line\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const auto mainEntry = Clock::now();
+    std::signal(SIGPIPE, SIG_IGN);
+    if (argc < 2) return Usage();
+    const std::string cmd = argv[1];
+    auto arg = [&](int i) { return i < argc ? std::string(argv[i]) : std::string(); };
+    auto reps = [&](int i, int def) { return i < argc ? std::max(1, std::atoi(argv[i])) : def; };
+    try {
+        if (cmd == "load" && argc >= 3) return CmdLoad(arg(2), reps(3, 5));
+        if (cmd == "grid" && argc >= 3) return CmdGrid(arg(2), reps(3, 3));
+        if (cmd == "startup-child" && argc >= 3) return CmdStartupChild(arg(2), mainEntry);
+        if (cmd == "startup" && argc >= 3) return CmdStartup(arg(2), reps(3, 5));
+        if (cmd == "window" && argc >= 4) return CmdWindow(arg(2), arg(3), reps(4, 5));
+        if (cmd == "pause" && argc >= 3) return CmdPause(arg(2), reps(3, 2));
+        if (cmd == "memory" && argc >= 3) return CmdMemory(arg(2));
+        if (cmd == "save" && argc >= 3) return CmdSave(std::atoi(argv[2]), reps(3, 5));
+        if (cmd == "make-zip" && argc >= 4) return CmdMakeZip(arg(2), std::atof(argv[3]));
+        if (cmd == "extract" && argc >= 3) return CmdExtract(arg(2), reps(3, 5));
+        if (cmd == "download" && argc >= 3) return CmdDownload(std::atof(argv[2]), reps(3, 5));
+        if (cmd == "play") return CmdPlay(reps(2, 5));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "castora-perf %s: %s\n", cmd.c_str(), e.what());
+        return 1;
+    }
+    return Usage();
+}
