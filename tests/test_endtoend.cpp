@@ -1,0 +1,155 @@
+// The whole program path with real message boxes clicked like a user would, against the development
+// update server (nginx) on loopback.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdlib>
+#include <deque>
+#include <functional>
+
+#include "app/MainForm.h"
+#include "app/UpdatePage.h"
+#include "app/Workers.h"
+#include "pages/ChannelModel.h"
+#include "pages/ChannelsPage.h"
+#include "pages/EditPage.h"
+#include "pages/Messages.h"
+#include "support/Catalogues.h"
+#include "support/QtApp.h"
+#include "support/ScriptedServer.h"
+#include "support/TempDir.h"
+
+using namespace castora;
+using namespace castora::test;
+
+namespace {
+
+// Answers the next message box that opens by clicking the button with the given text; records its text.
+class BoxClicker {
+public:
+    void Expect(const QString& button) { pending_.push_back(button); }
+    QStringList seen;
+
+    // Runs the event loop until cond holds or the limit passes, clicking boxes as they open.
+    bool RunUntil(const std::function<bool()>& cond, int limitMs = 15000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!cond() && timer.elapsed() < limitMs) {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            ClickOpenBox();
+        }
+        return cond();
+    }
+    // Clicks from inside a modal loop: the box's own event loop runs the timer.
+    void Arm() {
+        auto* timer = new QTimer(qApp);
+        QObject::connect(timer, &QTimer::timeout, [this] { ClickOpenBox(); });
+        timer->start(30);
+    }
+
+private:
+    void ClickOpenBox() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || pending_.empty() || !box->isVisible()) return;
+        for (QAbstractButton* b : box->buttons())
+            if (b->text().remove('&') == pending_.front()) {
+                seen << box->text();
+                EXPECT_EQ(box->windowTitle(), "Castora Player");
+                pending_.pop_front();
+                b->click();
+                return;
+            }
+    }
+    std::deque<QString> pending_;
+};
+
+struct UpdateServer {
+    TempDir dir;
+    uint16_t port = ScriptedServer::UnusedPort();
+    UpdateServer(const std::filesystem::path& global) {
+        const std::string cmd = std::string(CASTORA_SOURCE_DIR) + "/tools/update-server/start.sh " +
+                                std::to_string(port) + " " + (dir / "server").string() + " " + global.string() +
+                                " >/dev/null";
+        started = std::system(cmd.c_str()) == 0;
+    }
+    ~UpdateServer() {
+        const std::string cmd = std::string(CASTORA_SOURCE_DIR) + "/tools/update-server/stop.sh " + (dir / "server").string();
+        [[maybe_unused]] int rc = std::system(cmd.c_str());
+    }
+    std::string Submissions() const {
+        const auto path = dir / "server" / "submissions.log";
+        return std::filesystem::exists(path) ? ReadFile(path) : std::string();
+    }
+    bool started = false;
+};
+
+TEST(EndToEnd, UpdateSubmitAndQuitWithRealMessageBoxes) {
+    EnsureApp();
+    TempDir run;
+    WriteLookups(run.path(), {"TV", "Radio"}, {"Russia", "USA"}, {"News", "Music"});
+    WriteFile(run / "global.dat", ListFileBytes("old", {Channel("Old", "http://old")}));
+    TempDir staging;
+    WriteFile(staging / "global.dat",
+              ListFileBytes("06.12.2026", {Channel("Fresh", "http://fresh", 1, 1, 1), Channel("Second", "http://second")}));
+    UpdateServer server(staging / "global.dat");
+    ASSERT_TRUE(server.started);
+
+    AppConfig config;
+    config.listDir = QString::fromStdString(run.path().string());
+    config.programDir = config.listDir;
+    config.updateHost = QString("127.0.0.1:%1").arg(server.port);
+    config.nullMediaOutputs = true;
+    MessageBoxes boxes;
+    BoxClicker clicker;
+    clicker.Arm();
+    auto form = std::make_unique<TMainForm>(config, boxes);
+    boxes.SetParent(form.get());
+    form->show();
+
+    form->UpdatingButton->click();
+    clicker.Expect("Yes");
+    form->Update->FreeUpdateButton->click();
+    ASSERT_TRUE(clicker.RunUntil([&] { return form->Update->UpdateStatusPanel->text() == "Free channel list is updated"; }))
+        << form->Update->UpdateStatusPanel->text().toStdString();
+    EXPECT_EQ(clicker.seen.value(0), "Do you want to update the free channel list?");
+    EXPECT_EQ(form->Table().ChannelCount, 2);
+    EXPECT_EQ(form->Channels->Model().CellText(0, 1), " Fresh");
+    EXPECT_EQ(form->Channels->GlobalDatePanel->text(), "Global list updated: 06.12.2026");
+    ASSERT_TRUE(clicker.RunUntil([&] { return form->Toolbar->isEnabled(); }));
+
+    form->ChannelsButton->click();
+    form->Channels->AddButton->click();
+    EditPage& edit = *form->Edit;
+    edit.AddSourceComboBox->setCurrentIndex(2);
+    edit.AddCountryComboBox->setCurrentIndex(1);
+    edit.AddGenreComboBox->setCurrentIndex(2);
+    edit.NameEdit->setText(QString::fromUtf8("Радио"));
+    edit.UrlEdit->setText("http://radio.example/live");
+    clicker.Expect("Yes");
+    edit.ApplyButton->click();
+    ASSERT_TRUE(clicker.RunUntil([&] { return !server.Submissions().empty(); }));
+    EXPECT_NE(server.Submissions().find("format=1&source=2&country=1&genre=2&name=%D0%E0%E4%E8%EE"
+                                        "&url=http%3A%2F%2Fradio%2Eexample%2Flive&bitrate=&comments="),
+              std::string::npos)
+        << server.Submissions();
+
+    clicker.Expect("No");
+    form->close();
+    EXPECT_TRUE(form->isVisible());
+    clicker.Expect("Yes");
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(clicker.seen.mid(2), (QStringList{"Are you sure you want to quit?", "Are you sure you want to quit?"}));
+    form.reset();
+}
+
+} // namespace
