@@ -1,7 +1,7 @@
 #include "catalogue/ChannelTable.h"
 
 #include <algorithm>
-#include <unordered_set>
+#include <functional>
 
 namespace castora {
 
@@ -54,21 +54,36 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
         progress->ShowProgressPhase("Preparing channels ...", Green, ChannelCount);
         progress->Breathe();
     }
-    // One pass with a set of seen URLs keeps the earliest record of each URL, in order: the same
-    // result as comparing every pair, in linear time.
+    // One pass that remembers every URL kept so far keeps the earliest record of each URL, in order:
+    // the same result as comparing every pair, in linear time. The remembered URLs live in one flat
+    // open-addressing array of (hash tag, record index) rather than a node per URL, which would cost
+    // a million allocations and cache misses on a big catalogue.
     Pacer pacer(progress);
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(static_cast<size_t>(ChannelCount) * 2);
+    size_t capacity = 16;
+    while (capacity < static_cast<size_t>(ChannelCount) * 2) capacity <<= 1;
+    std::vector<uint64_t> slots(capacity, 0);  // 0 is free: kept indices start at 1
+    const size_t mask = capacity - 1;
+    const std::hash<std::string_view> hasher;
     int32_t kept = 0;
     for (int32_t i = 1; i <= ChannelCount; ++i) {
         pacer.Tick(i);
-        if (seen.contains(Channels[i].Url)) continue;
+        const std::string_view url = Channels[i].Url;
+        const uint64_t hash = hasher(url);
+        const uint64_t tag = hash >> 32;
+        size_t slot = hash & mask;
+        bool duplicate = false;
+        for (; slots[slot] != 0; slot = (slot + 1) & mask) {
+            if ((slots[slot] >> 32) == tag && Channels[slots[slot] & 0xFFFFFFFFu].Url == url) {
+                duplicate = true;
+                break;
+            }
+        }
+        if (duplicate) continue;
         ++kept;
         if (kept != i) Channels[kept] = std::move(Channels[i]);
-        // Viewed only after the move: a short string lives inside its record.
-        seen.insert(Channels[kept].Url);
+        slots[slot] = (tag << 32) | static_cast<uint32_t>(kept);
     }
-    seen.clear();
+    slots = {};
     Resize(kept);
     if (progress) pacer.Flush(kept);
 }

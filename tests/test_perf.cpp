@@ -1,0 +1,199 @@
+// The catalogue's fast paths checked against the plain versions they replace: the chunked file reader
+// against the in-memory parser, the duplicate pass against the pairwise one, the URL scrambling
+// against its formula. Also the benchmark catalogue generator, whose figures are only as good as it is.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <set>
+
+#include "CatalogueGen.h"
+#include "catalogue/ListFiles.h"
+#include "support/Catalogues.h"
+#include "support/TempDir.h"
+
+using namespace castora;
+
+namespace {
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Checks at every pause that whatever the window runs meanwhile sees a consistent table.
+struct CheckingSink : ProgressSink {
+    explicit CheckingSink(const ChannelTable& t) : table(t) {}
+    void ShowProgressPhase(const std::string&, Rgb, int32_t) override {}
+    void ShowProgress(int32_t) override {}
+    void Breathe() override {
+        ++breaths;
+        if (static_cast<size_t>(table.ChannelCount) + 1 != table.Channels.size()) ++inconsistent;
+        if (table.RowMap.size() < static_cast<size_t>(table.ChannelCount) + 2) ++inconsistent;
+    }
+    const ChannelTable& table;
+    int breaths = 0;
+    int inconsistent = 0;
+};
+
+// Loads the bytes both ways, through a file and from memory, as list 0 and then appended as list 1.
+void ExpectSameBothWays(const std::string& bytes) {
+    test::TempDir dir;
+    WriteBytes(dir.path() / "global.dat", bytes);
+    WriteBytes(dir.path() / "local.dat", bytes);
+    ChannelTable fromFile, fromMemory;
+    const LoadResult a0 = LoadChannelList(fromFile, 0, dir.path());
+    const LoadResult a1 = LoadChannelList(fromFile, 1, dir.path());
+    const LoadResult b0 = ParseChannelList(fromMemory, 0, bytes);
+    const LoadResult b1 = ParseChannelList(fromMemory, 1, bytes);
+    EXPECT_EQ(a0.listDate, b0.listDate);
+    EXPECT_EQ(a0.error, b0.error);
+    EXPECT_EQ(a1.error, b1.error);
+    ASSERT_EQ(fromFile.ChannelCount, fromMemory.ChannelCount);
+    EXPECT_EQ(fromFile.RowMap.size(), fromMemory.RowMap.size());
+    for (int32_t i = 0; i <= fromFile.ChannelCount; ++i) ASSERT_EQ(fromFile.Channels[i], fromMemory.Channels[i]) << i;
+}
+
+} // namespace
+
+TEST(ChunkedLoad, MatchesInMemoryParseAcrossChunkEdgesAndOddFiles) {
+    // Records of growing size so that lines straddle the reader's chunk boundaries at every offset.
+    std::vector<TChannelRec> records;
+    for (int i = 0; i < 45000; ++i)
+        records.push_back(test::Channel("name " + std::to_string(i) + std::string(i % 97, 'x'),
+                                        "http://h" + std::to_string(i) + "/" + std::string(i % 61, 's'), i % 4, i % 9,
+                                        i % 7, std::to_string(i % 300), std::string(i % 173, 'c')));
+    const std::string many = test::ListFileBytes("01.02.2024", records);
+    ASSERT_GT(many.size(), 8u << 20);  // more than two chunks
+    ExpectSameBothWays(many);
+
+    // One line longer than a whole chunk.
+    ExpectSameBothWays(test::ListFileBytes("d", {test::Channel("long", "http://x/", 1, 1, 1, "", std::string(9 << 20, 'L')),
+                                                 test::Channel("after", "http://y/")}));
+    // No final CR LF, bare CRs, bare LFs, no CR at all, empty, a bad number line.
+    ExpectSameBothWays(many.substr(0, many.size() - 2));
+    ExpectSameBothWays("date\r1\r2\r3\r4\rname\rurl\rbit\rcom\r1\r2\r3\r4\rn\ru\rb\rc\r");
+    ExpectSameBothWays("date\n1\n2\n3\n4\nname\nurl\nbit\ncom\n");
+    ExpectSameBothWays("just a date");
+    ExpectSameBothWays("");
+    ExpectSameBothWays("date\r\nx1\r\n2\r\n3\r\n4\r\nn\r\nu\r\nb\r\nc\r\n");
+}
+
+TEST(ChunkedLoad, KeepsTheTableConsistentWhenTheWindowBreathes) {
+    test::TempDir dir;
+    bench::CatalogueSpec spec;
+    spec.channels = 200000;
+    bench::CatalogueGenerator(spec).Write(dir.path());
+    ChannelTable table;
+    CheckingSink sink(table);
+    for (int round = 0; round < 2; ++round) {  // the second round frees a full table first, as a reload does
+        LoadChannelList(table, 0, dir.path(), &sink);
+        LoadChannelList(table, 1, dir.path(), &sink);
+    }
+    EXPECT_EQ(table.ChannelCount, 200000);
+    EXPECT_GT(sink.breaths, 0);
+    EXPECT_EQ(sink.inconsistent, 0);
+}
+
+TEST(RemoveDuplicates, AgreesWithThePairwisePass) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+        ChannelTable table;
+        const int n = 1 + static_cast<int>(rng() % 3000);
+        const int distinct = 1 + static_cast<int>(rng() % (n + 1));
+        for (int i = 0; i < n; ++i) {
+            // Short and long URLs (inside and outside the string's own buffer), many repeats.
+            const int u = static_cast<int>(rng() % distinct);
+            TChannelRec rec = test::Channel("n" + std::to_string(i), (u % 2 ? "u" : "http://long.example/stream/") +
+                                                                         std::to_string(u));
+            rec.IsLocal = rng() % 2;
+            table.AppendChannel(rec);
+        }
+        ChannelTable reference = table;
+        for (int32_t i = 1; i < reference.ChannelCount; ++i)
+            for (int32_t j = i + 1; j <= reference.ChannelCount;)
+                if (reference.Channels[j].Url == reference.Channels[i].Url) reference.DeleteChannel(j);
+                else ++j;
+        table.RemoveDuplicates();
+        ASSERT_EQ(table.ChannelCount, reference.ChannelCount) << "round " << round;
+        EXPECT_EQ(table.RowMap.size(), reference.RowMap.size());
+        for (int32_t i = 1; i <= table.ChannelCount; ++i) ASSERT_EQ(table.Channels[i], reference.Channels[i]) << i;
+    }
+}
+
+TEST(ScrambleUrl, FollowsTheFormulaForAnyKeyAndTextLength) {
+    std::mt19937 rng(3);
+    for (size_t keyLen : std::initializer_list<size_t>{1, 2, 3, 15, 16, 17, 40}) {
+        std::string key(keyLen, '\0');
+        for (char& c : key) c = static_cast<char>(rng());
+        for (size_t len : std::initializer_list<size_t>{0, 1, keyLen - 1, keyLen, keyLen + 1, 3 * keyLen + 5, 200}) {
+            std::string text(len, '\0');
+            for (char& c : text) c = static_cast<char>(rng());
+            for (bool decode : {false, true}) {
+                std::string expected = text;
+                const unsigned m = decode ? 255u : 1u;
+                for (size_t i = 0; i < len; ++i)
+                    expected[i] = static_cast<char>((static_cast<unsigned char>(text[i]) +
+                                                     m * static_cast<unsigned char>(key[(i + 1) % keyLen])) % 256);
+                EXPECT_EQ(ScrambleUrl(text, key, decode), expected) << keyLen << "/" << len << "/" << decode;
+            }
+        }
+    }
+}
+
+TEST(CatalogueGenerator, WritesListsThatLoadWithTheStatedDuplicates) {
+    test::TempDir dir;
+    bench::CatalogueSpec spec;
+    spec.channels = 20000;
+    const bench::CatalogueGenerator gen(spec);
+    const bench::CatalogueFiles files = gen.Write(dir.path());
+    EXPECT_EQ(files.layout.global, 18000);
+    EXPECT_EQ(files.layout.local, 2000);
+    EXPECT_EQ(files.layout.duplicates, 1000);
+    EXPECT_EQ(files.globalBytes, std::filesystem::file_size(dir.path() / "global.dat"));
+
+    ChannelTable table;
+    EXPECT_FALSE(LoadChannelList(table, 0, dir.path()).error);
+    EXPECT_FALSE(LoadChannelList(table, 1, dir.path()).error);
+    ASSERT_EQ(table.ChannelCount, 20000);
+    EXPECT_EQ(table.ListDate, bench::ListDateLine);
+    bool cyrillic = false;
+    for (int32_t i = 1; i <= table.ChannelCount; ++i) {
+        const TChannelRec& rec = table.Channels[i];
+        ASSERT_EQ(rec, gen.Record(i)) << i;  // what was written is what reads back
+        EXPECT_EQ(rec.IsLocal, i > 18000);
+        EXPECT_GE(rec.Country, 1);
+        EXPECT_LE(rec.Country, bench::CountryCount);
+        EXPECT_LE(rec.Genre, bench::GenreCount);
+        for (unsigned char c : rec.Name) cyrillic |= c >= 0xC0;
+    }
+    EXPECT_TRUE(cyrillic);
+    table.RemoveDuplicates();
+    EXPECT_EQ(table.ChannelCount, 19000);
+    for (int32_t i = 1; i <= 18000; ++i) ASSERT_FALSE(table.Channels[i].IsLocal);  // global copies win
+
+    // Lookup files name every code the records use.
+    const std::string countries = ReadBytes(dir.path() / "country.dat");
+    EXPECT_EQ(std::count(countries.begin(), countries.end(), '\n'), bench::CountryCount + 1);
+}
+
+TEST(CatalogueGenerator, IsReproducibleAndSeedDependent) {
+    bench::CatalogueSpec spec;
+    spec.channels = 1000;
+    const bench::CatalogueGenerator a(spec), b(spec);
+    spec.seed += 1;
+    const bench::CatalogueGenerator c(spec);
+    int differ = 0;
+    std::set<std::string> urls;
+    for (int32_t i = 1; i <= 1000; ++i) {
+        EXPECT_EQ(a.Record(i), b.Record(i));
+        differ += a.Record(i).Url != c.Record(i).Url;
+        if (!a.DuplicateOf(i)) EXPECT_TRUE(urls.insert(a.Record(i).Url).second) << i;
+    }
+    EXPECT_GT(differ, 900);
+    EXPECT_EQ(bench::ToCp1251("Радио Ёж ё"), "\xD0\xE0\xE4\xE8\xEE \xA8\xE6 \xB8");
+}
