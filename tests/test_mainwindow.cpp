@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTest>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -10,8 +14,10 @@
 #include "app/SplashForm.h"
 #include "app/UpdatePage.h"
 #include "catalogue/ListFiles.h"
+#include "pages/ChannelGrid.h"
 #include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
+#include "pages/EditPage.h"
 #include "support/Catalogues.h"
 #include "support/WindowFixture.h"
 
@@ -248,6 +254,49 @@ TEST_F(MainWindow, ClosingAsksFirst) {
     EXPECT_EQ(messages.shown.back().text, "Are you sure you want to quit?");
     messages.Answer(true);
     EXPECT_TRUE(w.close());
+}
+
+TEST_F(MainWindow, KeyboardPlaysDeletesSavesAndFindsChannels) {
+    WriteCatalogue();
+    TMainForm& w = Start();
+    // Shortcuts reach only the active window.
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.ChannelsButtonClick();
+    QTableView* grid = Page().ChannelGrid;
+    int activated = 0;
+    QObject::connect(&Page(), &ChannelsPage::channelActivated, [&] { ++activated; });
+    const auto press = [](QWidget* target, int key, Qt::KeyboardModifiers mods = Qt::NoModifier, QString text = {}) {
+        QKeyEvent event(QEvent::KeyPress, key, mods, text);
+        QApplication::sendEvent(target, &event);
+    };
+
+    grid->keyboardSearch("th");
+    EXPECT_EQ(w.Table().Selected().Name, "Three");
+    grid->keyboardSearch("f");
+    EXPECT_EQ(w.Table().Selected().Name, "Four");
+    grid->keyboardSearch("T");  // a repeated single letter moves on, wrapping round
+    EXPECT_EQ(w.Table().Selected().Name, "Two");
+    grid->keyboardSearch("\u043c");
+    EXPECT_EQ(w.Table().Selected().Name, "Two");  // no name starts with it: the selection stays
+
+    press(grid, Qt::Key_Return);
+    EXPECT_EQ(activated, 1);
+    messages.Answer(false);
+    press(grid, Qt::Key_Delete);
+    EXPECT_EQ(messages.Texts().last(), "Do you want to delete the channel?");
+    messages.Answer(false);
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(messages.Texts().last(), "Do you want to save the local channel list?");
+
+    Page().AddButton->click();
+    ASSERT_EQ(w.Notebook1->currentIndex(), TMainForm::EditPageIndex);
+    w.Edit->NameEdit->setFocus();
+    QTest::keyClick(w.Edit->NameEdit, Qt::Key_Escape);
+    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::ChannelsPageIndex);
+    EXPECT_EQ(w.Table().ChannelCount, 5);
 }
 
 TEST(ErrorText, AppendsAFullStopAfterCharactersThatSortAfterIt) {

@@ -6,10 +6,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include "catalogue/ListFiles.h"
+#include "pages/ChannelGrid.h"
 #include "pages/ChannelModel.h"
 #include "pages/HeaderStrip.h"
 #include "pages/Messages.h"
@@ -98,7 +100,7 @@ ChannelsPage::ChannelsPage(ChannelTable& table, Messages& messages, ProgressSink
 
     model_ = new ChannelModel(table_, this);
     model_->SetGenreNames({});
-    ChannelGrid = new QTableView(this);
+    ChannelGrid = new TChannelGrid(*model_, this);
     ChannelGrid->setObjectName("ChannelGrid");
     ChannelGrid->setAccessibleName("Channels");
     ChannelGrid->setModel(model_);
@@ -132,6 +134,12 @@ ChannelsPage::ChannelsPage(ChannelTable& table, Messages& messages, ProgressSink
     connect(ChannelGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { ChannelGridSelectCell(current.isValid() ? current.row() + 1 : 0); });
     connect(ChannelGrid, &QTableView::doubleClicked, this, &ChannelsPage::channelActivated);
+    connect(ChannelGrid, &TChannelGrid::enterPressed, this, &ChannelsPage::channelActivated);
+    connect(ChannelGrid, &TChannelGrid::deletePressed, this, &ChannelsPage::DeleteButtonClick);
+    auto* save = new QShortcut(QKeySequence::Save, this, nullptr, nullptr, Qt::WindowShortcut);
+    connect(save, &QShortcut::activated, this, [this] {
+        if (isEnabled() && !busy_) SaveButtonClick();
+    });
 
     auto* footer = new QWidget(this);
     footer->setFixedHeight(27);

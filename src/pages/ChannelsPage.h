@@ -7,11 +7,11 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
-class QTableView;
 
 namespace castora {
 
 class ChannelModel;
+class TChannelGrid;
 class Messages;
 
 // The Channels page: three filters, the command row, the channel grid and the list dates.
@@ -28,7 +28,7 @@ public:
     QPushButton* DeleteButton;
     QPushButton* RefreshButton;
     QPushButton* SaveButton;
-    QTableView* ChannelGrid;
+    TChannelGrid* ChannelGrid;
     QLabel* GlobalDatePanel;
     QLabel* LocalDatePanel;
 

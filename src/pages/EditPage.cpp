@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "pages/HeaderStrip.h"
@@ -86,6 +87,11 @@ EditPage::EditPage(ChannelTable& table, Messages& messages, const QString& homeA
     layout->addLayout(applyRow);
     layout->addStretch(1);
     connect(ApplyButton, &QPushButton::clicked, this, &EditPage::ApplyButtonClick);
+    for (QLineEdit* edit : {NameEdit, UrlEdit, BitrateEdit, CommentsEdit})
+        connect(edit, &QLineEdit::returnPressed, this, &EditPage::ApplyButtonClick);
+    // Escape leaves the editor without storing anything.
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(cancel, &QShortcut::activated, this, &EditPage::finished);
 
     for (size_t i = 0; i < FormatNames.size(); ++i) AddFormatComboBox->addItem(FormatNames[i]);
     AddFormatComboBox->setCurrentIndex(1);
