@@ -515,11 +515,14 @@ private:
             const double gap = std::chrono::duration<double, std::milli>(now - last_).count();
             if (gap > max_) {
                 max_ = gap;
-                phase_ = CurrentPhase();
+                const std::string now = CurrentPhase();
+                // Where the stall began and where it ended, when they differ.
+                phase_ = now == lastPhase_ ? now : lastPhase_ + " -> " + now;
             }
         }
         started_ = true;
         last_ = now;
+        lastPhase_ = CurrentPhase();
     }
     static std::string CurrentPhase() {
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -532,6 +535,7 @@ private:
     double max_ = 0;
     long ticks_ = 0;
     std::string phase_;
+    std::string lastPhase_;
 };
 
 int CmdPause(const fs::path& dir, int reps) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -261,11 +262,16 @@ void PreferHugePages(void* data, size_t bytes) {
 // ChannelCount follows Channels down, so whatever paints meanwhile sees a consistent table.
 void ReleaseRecords(ChannelTable& table, ProgressSink* progress) {
     Breather breather(progress);
-    constexpr size_t Slice = 16384;
+    constexpr size_t Slice = 4096;
     while (progress && table.Channels.size() > Slice) {
         const size_t keep = table.Channels.size() - Slice;
         table.Channels.resize(keep);
         table.ChannelCount = static_cast<int32_t>(keep - 1);
+        // The freed strings wait in the allocator's fast lists, which it merges all in one go at the
+        // next large request: after a million records, a stall of its own. A large request after
+        // every slice has them merged a slice at a time.
+        void* volatile nudge = std::malloc(64 * 1024);
+        std::free(nudge);
         breather.Poll();
     }
     table.ResetChannels();
