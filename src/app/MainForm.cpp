@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/Gauge.h"
+#include "app/Mpris.h"
 #include "app/SplashForm.h"
 #include "app/UpdatePage.h"
 #include "app/Workers.h"
@@ -134,6 +135,8 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
 
     SplashForm = new TSplashForm(this);
     FormCreate();
+    // Media keys and sound menus; without a session bus there is simply none.
+    TMpris::Publish(this);
 }
 
 // Workers are stopped and joined before the pages they report to go away.
