@@ -6,7 +6,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -136,10 +135,7 @@ ChannelsPage::ChannelsPage(ChannelTable& table, Messages& messages, ProgressSink
     connect(ChannelGrid, &QTableView::doubleClicked, this, &ChannelsPage::channelActivated);
     connect(ChannelGrid, &TChannelGrid::enterPressed, this, &ChannelsPage::channelActivated);
     connect(ChannelGrid, &TChannelGrid::deletePressed, this, &ChannelsPage::DeleteButtonClick);
-    auto* save = new QShortcut(QKeySequence::Save, this, nullptr, nullptr, Qt::WindowShortcut);
-    connect(save, &QShortcut::activated, this, [this] {
-        if (isEnabled() && !busy_) SaveButtonClick();
-    });
+
 
     auto* footer = new QWidget(this);
     footer->setFixedHeight(27);
