@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -121,6 +122,11 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
         gridBusy_ = busy;
         RefreshToolbar();
         Edit->setEnabled(!busy && !reloading_);
+    });
+    // Ctrl+S saves the local list from any page, unless the catalogue is being rebuilt.
+    auto* save = new QShortcut(QKeySequence::Save, this);
+    connect(save, &QShortcut::activated, this, [this] {
+        if (!reloading_ && !gridBusy_) Channels->SaveButtonClick();
     });
     connect(Update->FreeUpdateButton, &QPushButton::clicked, this, &TMainForm::FreeUpdateButtonClick);
     connect(Update->FullUpdateButton, &QPushButton::clicked, this, &TMainForm::FullUpdateButtonClick);
