@@ -9,3 +9,11 @@ if(DBUS_RUN_SESSION)
 else()
   message(WARNING "dbus-run-session not found: test_mpris not built")
 endif()
+
+# Installs this build tree into temporary homes and checks the result with desktop-file-validate and
+# appstreamcli.
+castora_test(test_install SOURCES test_install.cpp TIMEOUT 600 LABELS desktop)
+if(TARGET test_install)
+  add_dependencies(test_install castora-player)
+  target_compile_definitions(test_install PRIVATE CASTORA_BINARY_DIR="${CMAKE_BINARY_DIR}")
+endif()
