@@ -10,6 +10,7 @@
 #include "app/Gauge.h"
 #include "app/UpdatePage.h"
 #include "app/Workers.h"
+#include "pages/ChannelGrid.h"
 #include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
 #include "pages/EditPage.h"
