@@ -21,7 +21,9 @@ set(CASTORA_DESKTOP_DIR \"${CMAKE_SOURCE_DIR}/desktop\")
 ")
 
 install(CODE [[
-set(_castora_dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+# The launcher needs absolute paths, whatever --prefix was given as.
+get_filename_component(_castora_prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
+set(_castora_dir "$ENV{DESTDIR}${_castora_prefix}")
 
 # Lists that may already hold the user's or an update's data are kept.
 file(GLOB _castora_samples "${CASTORA_SAMPLE_DIR}/*")
@@ -48,14 +50,14 @@ set(_castora_xdg "$ENV{DESTDIR}${_castora_xdg}")
 
 # Desktop entry values: backslashes are escaped in every string; Exec additionally quotes an argument
 # holding reserved characters and doubles "%" so no field code is read into the path.
-set(_castora_bin "${CMAKE_INSTALL_PREFIX}/castora-player")
+set(_castora_bin "${_castora_prefix}/castora-player")
 string(REPLACE "%" "%%" _exec "${_castora_bin}")
 if(_exec MATCHES "[] \t\n\"'\\><~|&;$*?#()`[]")
   string(REGEX REPLACE "([\"`$\\])" "\\\\\\1" _exec "${_exec}")
   set(_exec "\"${_exec}\"")
 endif()
 string(REPLACE "\\" "\\\\" CASTORA_DESKTOP_EXEC "${_exec}")
-string(REPLACE "\\" "\\\\" CASTORA_DESKTOP_PATH "${CMAKE_INSTALL_PREFIX}")
+string(REPLACE "\\" "\\\\" CASTORA_DESKTOP_PATH "${_castora_prefix}")
 
 file(READ "${CASTORA_DESKTOP_DIR}/castora-player.desktop.in" _entry)
 string(CONFIGURE "${_entry}" _entry @ONLY)

@@ -45,9 +45,10 @@ Outcome RunIn(const fs::path& home, const QString& program, const QStringList& a
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
 }
 
-Outcome Install(const fs::path& home, const fs::path& prefix, const QString& xdgDataHome = {}) {
+Outcome Install(const fs::path& home, const fs::path& prefix, const QString& xdgDataHome = {},
+                const fs::path& workDir = {}) {
     return RunIn(home, "cmake", {"--install", CASTORA_BINARY_DIR, "--prefix", QString::fromStdString(prefix.string())},
-                 xdgDataHome);
+                 xdgDataHome, workDir);
 }
 
 // The value of key in the desktop entry's main group.
@@ -158,6 +159,16 @@ TEST(Install, AwkwardPrefixIsQuotedInExecAndXdgDataHomeIsHonoured) {
     ExpectValid(home.path(), "desktop-file-validate", {QString::fromStdString(desktop.string())});
     EXPECT_TRUE(fs::exists(dataHome / "icons/hicolor/scalable/apps/castora-player.svg"));
     EXPECT_TRUE(fs::exists(dataHome / "metainfo/org.castora.Player.metainfo.xml"));
+}
+
+TEST(Install, RelativePrefixStillGivesTheLauncherAbsolutePaths) {
+    TempDir home;
+    const Outcome run = Install(home.path(), "apps/castora", {}, home.path());
+    ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const std::string entry = ReadFile(home / ".local/share/applications/castora-player.desktop");
+    EXPECT_EQ(EntryValue(entry, "Exec"), (home / "apps/castora/castora-player").string());
+    EXPECT_EQ(EntryValue(entry, "Path"), (home / "apps/castora").string());
+    EXPECT_TRUE(fs::is_regular_file(home / "apps/castora/global.dat"));
 }
 
 TEST(Install, InstalledProgramRunsFromItsLauncherDirectory) {
