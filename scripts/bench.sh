@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release) and measures every performance figure next to its reference, then
+# prints one table. Takes about 5 to 8 minutes on two cores.
+#
+#   scripts/bench.sh [build-dir]          default build dir: build-bench
+#
+# Environment: CASTORA_BENCH_TMP   scratch space for catalogues and archives (default /tmp; ~1 GB)
+#              CASTORA_BENCH_QUICK=1  fewer repetitions and no Google Benchmark run (about 2 minutes)
+#              CASTORA_BENCH_JOBS  build parallelism (default 2)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+src=$(pwd)
+build=${1:-build-bench}
+jobs=${CASTORA_BENCH_JOBS:-2}
+quick=${CASTORA_BENCH_QUICK:-0}
+
+cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCASTORA_BENCH=ON >/dev/null
+cmake --build "$build" -j"$jobs" --target castora-gencat castora-perf castora-bench castora-player >/dev/null
+
+bin=$build/bench
+scratch=$(mktemp -d "${CASTORA_BENCH_TMP:-/tmp}/castora-bench-run.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+results=$scratch/results.tsv
+: >"$results"
+export CASTORA_BENCH_TMP=${CASTORA_BENCH_TMP:-/tmp}
+export QT_QPA_PLATFORM=offscreen
+
+reps() { if [ "$quick" = 1 ]; then echo "$1"; else echo "$2"; fi; }
+load_avg() { cut -d' ' -f1 /proc/loadavg; }
+# Runs one driver command; its FIG lines go to the results with the load average at its start.
+figure() {
+  local la
+  la=$(load_avg)
+  echo "  $* (load average $la)" >&2
+  "$bin/castora-perf" "$@" 2>/dev/null | awk -v la="$la" -F'\t' '$1=="FIG"{print $0 "\t" la} $1=="NOTE"{print $0}' >>"$results" || true
+}
+
+echo "Generating catalogues ..." >&2
+"$bin/castora-gencat" "$scratch/c5" 100000 >/dev/null
+"$bin/castora-gencat" "$scratch/c6" 1000000 >/dev/null
+
+echo "Measuring ..." >&2
+figure load "$scratch/c6" "$(reps 3 9)"
+figure grid "$scratch/c6" "$(reps 2 5)"
+figure startup "$scratch/c5" "$(reps 3 9)"
+if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
+  la=$(load_avg)
+  echo "  window (xvfb-run, load average $la)" >&2
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+    "$bin/castora-perf" window "$(pwd)/$build/run/castora-player" "$scratch/c5" "$(reps 3 7)" 2>/dev/null |
+    awk -v la="$la" -F'\t' '$1=="FIG"{print $0 "\t" la}' >>"$results" || true
+fi
+figure pause "$scratch/c6" "$(reps 1 3)"
+figure memory "$scratch/c6"
+figure save 100000 "$(reps 3 7)"
+"$bin/castora-perf" make-zip "$scratch/update.zip" 50 >/dev/null
+figure extract "$scratch/update.zip" "$(reps 3 5)"
+figure download 200 "$(reps 3 7)"
+figure play "$(reps 3 9)"
+rm -rf "$scratch/c5" "$scratch/c6" "$scratch/update.zip"
+
+gbench=$scratch/gbench.json
+if [ "$quick" != 1 ]; then
+  echo "Google Benchmark (load, duplicates, grid at 10^4, 10^5, 10^6) ..." >&2
+  "$bin/castora-bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+    --benchmark_min_time=0.2 --benchmark_out="$gbench" --benchmark_out_format=json >/dev/null 2>&1 || true
+fi
+
+python3 - "$results" "$gbench" <<'PY'
+import json, os, sys
+
+figs, notes = {}, []
+for line in open(sys.argv[1]):
+    f = line.rstrip("\n").split("\t")
+    if f[0] == "FIG":
+        figs[f[1]] = dict(med=float(f[2]), lo=float(f[3]), hi=float(f[4]), unit=f[5], n=int(f[6]), la=f[7] if len(f) > 7 else "?")
+    elif f[0] == "NOTE":
+        notes.append(f[1])
+
+def v(name):
+    return figs[name]["med"] if name in figs else float("nan")
+
+def show(name, digits=0):
+    if name not in figs:
+        return "n/a"
+    f = figs[name]
+    fmt = "%%.%df" % digits
+    s = (fmt % f["med"]) + " " + f["unit"]
+    if f["n"] > 1:
+        s += " (" + (fmt % f["lo"]) + "–" + (fmt % f["hi"]) + ", n=" + str(f["n"]) + ")"
+    return s
+
+def la(*names):
+    return ", ".join(sorted({figs[n]["la"] for n in names if n in figs})) or "?"
+
+def verdict(ok):
+    return "n/a" if ok is None else ("met" if ok else "MISSED")
+
+def chk(expr):
+    try:
+        r = expr()
+        return None if r != r else bool(r)  # NaN → n/a
+    except KeyError:
+        return None
+
+rows = []
+def row(what, measured, reference, target, ok, *names):
+    rows.append((what, measured, reference, target, verdict(ok), la(*names)))
+
+row("List load, %d channels (%s MB)" % (v("load.channels"), "%.0f" % v("load.bytes")),
+    show("load.rate"), "read into memory: " + show("load.read_rate"), ">= 300 MB/s",
+    chk(lambda: v("load.rate") >= 300 if "load.rate" in figs else float("nan")), "load.rate")
+worst = max((k for k in figs if k.startswith("grid.rebuild_ms[")), key=lambda k: v(k), default=None)
+row("Duplicate removal, %d -> %d channels" % (v("grid.channels_before"), v("grid.channels_after")),
+    show("grid.dedupe_ms", 1), "", "", None, "grid.dedupe_ms")
+for k in sorted((k for k in figs if k.startswith("grid.rebuild_ms[")), key=lambda k: k):
+    combo = k[len("grid.rebuild_ms["):-1]
+    row("Grid rebuild, filters: %s (%d rows)" % (combo, v("grid.rows[%s]" % combo)), show(k, 1), "", "", None, k)
+row("Duplicates + slowest rebuild, 10^6", show("grid.dedupe_plus_worst_rebuild_ms", 1), "", "< 300 ms",
+    chk(lambda: v("grid.dedupe_plus_worst_rebuild_ms") < 300 if "grid.dedupe_plus_worst_rebuild_ms" in figs else float("nan")),
+    "grid.dedupe_ms")
+row("Start-up to usable grid, 10^5 (whole process, offscreen)", show("startup.process_ms"),
+    "main() to shown: " + show("startup.main_to_shown_ms"), "< 700 ms",
+    chk(lambda: v("startup.process_ms") < 700 if "startup.process_ms" in figs else float("nan")), "startup.process_ms")
+row("castora-player to mapped window, 10^5 (Xvfb)", show("startup.player_window_ms"), "", "< 700 ms",
+    chk(lambda: v("startup.player_window_ms") < 700 if "startup.player_window_ms" in figs else float("nan")),
+    "startup.player_window_ms")
+gaps = ["pause.startup_max_gap_ms", "pause.reload_max_gap_ms", "pause.filters_max_gap_ms"]
+row("Longest event-loop pause: start-up, 10^6", show("pause.startup_max_gap_ms", 1), "", "<= 50 ms",
+    chk(lambda: v("pause.startup_max_gap_ms") <= 50 if "pause.startup_max_gap_ms" in figs else float("nan")), gaps[0])
+row("Longest event-loop pause: reload + rebuild, 10^6", show("pause.reload_max_gap_ms", 1), "", "<= 50 ms",
+    chk(lambda: v("pause.reload_max_gap_ms") <= 50 if "pause.reload_max_gap_ms" in figs else float("nan")), gaps[1])
+row("Longest event-loop pause: 8 filter changes, 10^6", show("pause.filters_max_gap_ms", 1), "", "<= 50 ms",
+    chk(lambda: v("pause.filters_max_gap_ms") <= 50 if "pause.filters_max_gap_ms" in figs else float("nan")), gaps[2])
+limit_mib = (3 * v("memory.list_bytes") * 1e6 + 100e6) / 2**20
+row("Peak memory (VmHWM), 10^6 channels", show("memory.peak"),
+    "list files: %s; after a reload: %s" % (show("memory.list_bytes"), show("memory.peak_after_reload")),
+    "< 3 x files + 100 MB = %.0f MiB" % limit_mib,
+    chk(lambda: max(v("memory.peak"), v("memory.peak_after_reload")) < limit_mib if "memory.peak" in figs else float("nan")),
+    "memory.peak")
+row("Save of 10^5 local channels (%.1f MB)" % v("save.bytes"), show("save.ms", 1),
+    "write + fsync of the same bytes: " + show("save.write_fsync_ms", 1), "", None, "save.ms")
+row("ExtractUpdate, %.0f MB archive (%.0f MB out)" % (v("extract.archive_bytes"), v("extract.output_bytes")),
+    show("extract.ms"), "unzip -o: " + show("extract.unzip_ms"), "<= unzip + 10%",
+    chk(lambda: v("extract.ms") <= 1.1 * v("extract.unzip_ms") if "extract.ms" in figs else float("nan")), "extract.ms")
+row("DownloadChannelList, %.0f MB loopback" % v("download.bytes"), show("download.ms"),
+    "curl -o: " + show("download.curl_ms"), "<= curl + 10%",
+    chk(lambda: v("download.ms") <= 1.1 * v("download.curl_ms") if "download.ms" in figs else float("nan")), "download.ms")
+row("Play -> state 3, existing player", show("play.warm_ms", 1), "idle mpv over IPC: " + show("play.mpv_ipc_ms", 1),
+    "<= mpv + 20%", chk(lambda: v("play.warm_ms") <= 1.2 * v("play.mpv_ipc_ms") if "play.warm_ms" in figs else float("nan")),
+    "play.warm_ms")
+row("Play -> state 3, player created for it", show("play.cold_ms", 1), "mpv command line: " + show("play.mpv_cli_ms", 1),
+    "<= mpv + 20%", chk(lambda: v("play.cold_ms") <= 1.2 * v("play.mpv_cli_ms") if "play.cold_ms" in figs else float("nan")),
+    "play.cold_ms")
+
+print("| Figure | Measured (median, min–max, n) | Reference, same run | Target | Verdict | Load avg |")
+print("|---|---|---|---|---|---|")
+for r in rows:
+    print("| " + " | ".join(r) + " |")
+for n in notes:
+    print("\n" + n)
+
+path = sys.argv[2]
+if os.path.exists(path) and os.path.getsize(path) > 0:
+    data = json.load(open(path))
+    print("\nGoogle Benchmark (median of 3 repetitions):\n")
+    print("| Benchmark | Real time | Throughput | Counters |")
+    print("|---|---|---|---|")
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") != "median":
+            continue
+        rate = "%.0f MB/s" % (b["bytes_per_second"] / 1e6) if "bytes_per_second" in b else ""
+        counters = ", ".join("%s=%d" % (k, b[k]) for k in ("channels", "kept", "rows") if k in b)
+        print("| %s | %.2f %s | %s | %s |" % (b["run_name"], b["real_time"], b["time_unit"], rate, counters))
+PY
+echo
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/{printf "%.0f GiB", $2/1048576}' /proc/meminfo), kernel $(uname -r); load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
