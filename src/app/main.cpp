@@ -9,6 +9,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("castora-player");
     QApplication::setApplicationDisplayName(castora::AppTitle);
+    // Lets the desktop match the window to its launcher and icon.
+    QGuiApplication::setDesktopFileName("castora-player");
     // The media player library parses numbers in the C locale.
     std::setlocale(LC_NUMERIC, "C");
 
