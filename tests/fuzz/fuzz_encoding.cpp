@@ -1,4 +1,5 @@
 // Properties of the reversible and the one-way text encodings and of the number parser.
+#include "FuzzCheck.h"
 #include "catalogue/ListFiles.h"
 #include "server/Submission.h"
 
@@ -13,8 +14,7 @@ namespace {
 
 [[noreturn]] void Fail(const char* what)
 {
-    std::fprintf(stderr, "fuzz_encoding: %s\n", what);
-    std::abort();
+    castora::fuzz::Fail("fuzz_encoding", what);
 }
 
 int HexValue(char c)

@@ -1,6 +1,7 @@
 // Any bytes as updates.zip (seeded with real archives): the extractor must stay inside the program
 // directory, leave the archive and the protected files alone, leave no temporary file behind and
 // change nothing at all when it rejects the archive.
+#include "FuzzCheck.h"
 #include "server/Extract.h"
 
 #include <sys/stat.h>
@@ -15,14 +16,14 @@
 #include <string>
 
 namespace fs = std::filesystem;
+
 using namespace castora;
 
 namespace {
 
 [[noreturn]] void Fail(const std::string& what)
 {
-    std::fprintf(stderr, "fuzz_extract: %s\n", what.c_str());
-    std::abort();
+    castora::fuzz::Fail("fuzz_extract", what);
 }
 
 std::string Read(const fs::path& p)

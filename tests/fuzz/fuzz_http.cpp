@@ -1,6 +1,7 @@
 // Any bytes as the server's answer, played by a loopback peer: the client must end with success
 // or EHttpError, quickly, with sane notifications. An odd first byte wraps the rest as the body of
 // a well-formed answer (length or chunked framing) whose body must come back exactly.
+#include "FuzzCheck.h"
 #include "server/HttpClient.h"
 
 #include <arpa/inet.h>
@@ -25,8 +26,7 @@ namespace {
 
 [[noreturn]] void Fail(const std::string& what)
 {
-    std::fprintf(stderr, "fuzz_http: %s\n", what.c_str());
-    std::abort();
+    castora::fuzz::Fail("fuzz_http", what);
 }
 
 // Accepts one connection at a time, reads the request head and plays the current answer.

@@ -1,5 +1,6 @@
 // Any bytes as a channel list file: the table must keep its shape, and writing the local records
 // back must read back as the same records.
+#include "FuzzCheck.h"
 #include "catalogue/ListFiles.h"
 
 #include <algorithm>
@@ -14,8 +15,7 @@ namespace {
 
 [[noreturn]] void Fail(const char* what, int32_t index = -1)
 {
-    std::fprintf(stderr, "fuzz_listfile: %s (record %d)\n", what, index);
-    std::abort();
+    castora::fuzz::Fail("fuzz_listfile", std::string(what) + " (record " + std::to_string(index) + ")");
 }
 
 void CheckShape(const ChannelTable& t, int32_t expectedCount)

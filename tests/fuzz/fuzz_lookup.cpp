@@ -1,4 +1,5 @@
 // Any bytes as a lookup file: every line break form ends exactly one line, and nothing else is lost.
+#include "FuzzCheck.h"
 #include "catalogue/Lookup.h"
 
 #include <cstdio>
@@ -10,8 +11,7 @@ using namespace castora;
 namespace {
 [[noreturn]] void Fail(const char* what)
 {
-    std::fprintf(stderr, "fuzz_lookup: %s\n", what);
-    std::abort();
+    castora::fuzz::Fail("fuzz_lookup", what);
 }
 }  // namespace
 
