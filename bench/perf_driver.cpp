@@ -475,9 +475,19 @@ int CmdWindow(const std::string& exe, const fs::path& dir, int reps) {
         while (MsSince(t0) < 30000 && found < 0) {
             FILE* p = ::popen("xwininfo -root -tree 2>/dev/null", "r");
             char line[1024];
+            std::vector<std::string> candidates;
             while (p && std::fgets(line, sizeof line, p))
-                if (std::strstr(line, "\"Castora Player\"") && std::strstr(line, "512x474")) found = MsSince(t0);
+                if (std::strstr(line, "\"Castora Player\"") && std::strstr(line, "512x474"))
+                    candidates.push_back(std::strtok(line, " "));
             if (p) ::pclose(p);
+            // The tree lists windows before they are mapped; only a viewable one counts.
+            for (const std::string& id : candidates) {
+                FILE* q = ::popen(("xwininfo -id " + id + " 2>/dev/null").c_str(), "r");
+                bool viewable = false;
+                while (q && std::fgets(line, sizeof line, q)) viewable |= std::strstr(line, "IsViewable") != nullptr;
+                if (q) ::pclose(q);
+                if (viewable && found < 0) found = MsSince(t0);
+            }
             if (found < 0) ::usleep(2000);
         }
         ::kill(pid, SIGKILL);

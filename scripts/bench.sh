@@ -11,6 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$(pwd)
 build=${1:-build-bench}
+mkdir -p "$build" && build=$(cd "$build" && pwd)
 jobs=${CASTORA_BENCH_JOBS:-2}
 quick=${CASTORA_BENCH_QUICK:-0}
 
@@ -47,7 +48,7 @@ if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
   la=$(load_avg)
   echo "  window (xvfb-run, load average $la)" >&2
   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
-    "$bin/castora-perf" window "$(pwd)/$build/run/castora-player" "$scratch/c5" "$(reps 3 7)" 2>/dev/null |
+    "$bin/castora-perf" window "$build/run/castora-player" "$scratch/c5" "$(reps 3 7)" 2>/dev/null |
     awk -v la="$la" -F'\t' '$1=="FIG"{print $0 "\t" la}' >>"$results" || true
 fi
 figure pause "$scratch/c6" "$(reps 1 3)"
