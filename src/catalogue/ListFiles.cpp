@@ -148,6 +148,42 @@ void AppendTextLine(std::string& out, std::string_view text) {
 
 } // namespace
 
+namespace {
+
+// Adds delta[j] to byte j of every run of n bytes; a compile-time n lets the compiler do a whole run
+// in one vector operation.
+template <size_t N>
+void AddRuns(unsigned char* bytes, size_t size, const unsigned char* delta, size_t n = N) {
+    for (size_t i = 0; i < size; i += n) {
+        const size_t run = std::min(n, size - i);
+        if (run == n && N != 0) {
+            for (size_t j = 0; j < N; ++j) bytes[i + j] = static_cast<unsigned char>(bytes[i + j] + delta[j]);
+        } else {
+            for (size_t j = 0; j < run; ++j) bytes[i + j] = static_cast<unsigned char>(bytes[i + j] + delta[j]);
+        }
+    }
+}
+
+// The key rotated by one, negated for decoding.
+void RotatedKey(std::string_view key, bool decode, unsigned char* out) {
+    const size_t n = key.size();
+    for (size_t j = 0; j < n; ++j) {
+        const auto k = static_cast<unsigned char>(key[j + 1 < n ? j + 1 : 0]);
+        out[j] = static_cast<unsigned char>(decode ? 256u - k : k);
+    }
+}
+
+struct UrlKeyDeltas {
+    unsigned char encode[UrlKey.size()];
+    unsigned char decode[UrlKey.size()];
+    UrlKeyDeltas() {
+        RotatedKey(UrlKey, false, encode);
+        RotatedKey(UrlKey, true, decode);
+    }
+};
+
+} // namespace
+
 std::string ScrambleUrl(std::string_view text, std::string_view key, bool decode) {
     std::string out(text);
     const size_t n = key.size();
@@ -155,17 +191,16 @@ std::string ScrambleUrl(std::string_view text, std::string_view key, bool decode
     // Byte i takes key[(i + 1) mod n]: every run of n bytes meets the key rotated by one. Adding
     // 255 * k modulo 256 is subtracting k. Whole runs against the rotated key need neither a
     // division nor a branch per byte.
-    std::string rotated(n, '\0');
-    for (size_t j = 0; j < n; ++j) {
-        const auto k = static_cast<unsigned char>(key[(j + 1) % n]);
-        rotated[j] = static_cast<char>(decode ? 256u - k : k);
-    }
     auto* bytes = reinterpret_cast<unsigned char*>(out.data());
-    const auto* delta = reinterpret_cast<const unsigned char*>(rotated.data());
-    for (size_t i = 0; i < out.size(); i += n) {
-        const size_t run = std::min(n, out.size() - i);
-        for (size_t j = 0; j < run; ++j) bytes[i + j] = static_cast<unsigned char>(bytes[i + j] + delta[j]);
+    if (key == UrlKey) {
+        static const UrlKeyDeltas deltas;
+        AddRuns<UrlKey.size()>(bytes, out.size(), decode ? deltas.decode : deltas.encode);
+        return out;
     }
+    std::string rotated(n, '\0');
+    auto* delta = reinterpret_cast<unsigned char*>(rotated.data());
+    RotatedKey(key, decode, delta);
+    AddRuns<0>(bytes, out.size(), delta, n);
     return out;
 }
 
