@@ -83,8 +83,10 @@ std::vector<int> PlayStateTracker::FinishDrain() {
         out.push_back(PlayState::Connecting);
         reported_ = PlayState::Connecting;
     }
-    // A short file can start and end within one batch: it did play.
-    if (sawRestart_ && code == PlayState::MediaEnded && reported_ != PlayState::Playing) {
+    // A short file can start and end within one batch, a thin live stream start and run dry: either did
+    // play, and the page acts on "playing" only.
+    const bool ranDry = code == PlayState::Buffering && reported_ == PlayState::Connecting;
+    if (sawRestart_ && (code == PlayState::MediaEnded || ranDry) && reported_ != PlayState::Playing) {
         out.push_back(PlayState::Playing);
         reported_ = PlayState::Playing;
     }
