@@ -42,6 +42,12 @@ TMediaPlayer::TMediaPlayer(PlayerOptions options, QObject* parent) : QObject(par
     setOption("network-timeout", std::to_string(options_.networkTimeoutSeconds).c_str());
     // Internet radio: ride out a short outage of the server instead of ending.
     setOption("stream-lavf-o", "reconnect=1,reconnect_streamed=1,reconnect_delay_max=5");
+    // "Buffering" is the engine pausing for its cache once a stalled stream has played out what it held
+    // (everything read while opening, some seconds on a slow stream); it plays on when a second of data
+    // is back. Never hold back the start to fill the cache first.
+    setOption("cache-pause", "yes");
+    setOption("cache-pause-wait", "1");
+    setOption("cache-pause-initial", "no");
     setOption("vo", options_.nullOutputs ? "null" : "libmpv");
     if (options_.nullOutputs) setOption("ao", "null");
     setOption("volume", "50");
