@@ -39,6 +39,7 @@ figure() {
 echo "Generating catalogues ..." >&2
 "$bin/castora-gencat" "$scratch/c5" 100000 >/dev/null
 "$bin/castora-gencat" "$scratch/c6" 1000000 >/dev/null
+sync  # the catalogues' write-back must not run under the first figures
 
 echo "Measuring ..." >&2
 figure load "$scratch/c6" "$(reps 3 9)"
