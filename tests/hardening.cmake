@@ -14,3 +14,5 @@ castora_test(test_fuzz_regressions SOURCES ${fuzz_replay_sources} LIBS castora_s
 if(TARGET test_fuzz_regressions)
   target_compile_definitions(test_fuzz_regressions PRIVATE CASTORA_FUZZ_DIR="${CMAKE_CURRENT_SOURCE_DIR}/fuzz")
 endif()
+castora_test(test_hostile_teardown SOURCES test_hostile_teardown.cpp LIBS castora_player Qt6::Test XVFB TIMEOUT 60
+             LABELS player)
