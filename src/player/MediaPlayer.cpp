@@ -1,5 +1,7 @@
 #include "player/MediaPlayer.h"
 
+#include <QUrl>
+
 #include <QGuiApplication>
 #include <algorithm>
 #include <string>
@@ -207,7 +209,12 @@ QString TMediaPlayer::currentMediaName() const {
     char* value = mpv_get_property_string(mpv_, "media-title");
     if (!value) {
         if (!lastMediaName_.isEmpty()) return lastMediaName_;
-        throw EPlayerError("No media is open");
+        if (url_.isEmpty()) throw EPlayerError("No media is open");
+        // A short clip can open and end before its title arrives: name it as the engine would
+        // before loading, by the last part of its address.
+        const QString path = QUrl(url_).path();
+        const QString last = path.section('/', -1);
+        return last.isEmpty() ? url_ : last;
     }
     QString name = QString::fromUtf8(value);
     mpv_free(value);

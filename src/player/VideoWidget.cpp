@@ -14,7 +14,12 @@ void* GetProcAddress(void*, const char* name) {
 
 MpvVideoWidget::MpvVideoWidget(mpv_handle* mpv, QWidget* parent) : QOpenGLWidget(parent), mpv_(mpv) {}
 
-MpvVideoWidget::~MpvVideoWidget() { releaseRenderContext(); }
+MpvVideoWidget::~MpvVideoWidget() {
+    releaseRenderContext();
+    // The base class destroys the GL context after this body has run; its aboutToBeDestroyed must
+    // not reach this object any more.
+    if (QOpenGLContext* gl = context()) QObject::disconnect(gl, nullptr, this, nullptr);
+}
 
 void MpvVideoWidget::initializeGL() {
     if (render_) return;

@@ -109,6 +109,20 @@ public:
     bool done = false;     // the body is complete by the client's own rules
     std::exception_ptr error;
     TClock::time_point lastActivity{};
+    uint64_t sinceActivity = 0;  // bytes taken in since lastActivity moved
+
+    // The read limit counts time without real progress: a server that drips a byte now and then
+    // must not hold the request for ever, so only a batch of bytes (or the end of the header block)
+    // counts as activity.
+    static constexpr uint64_t ActivityBytes = 512;
+    void Took(size_t n, bool milestone = false)
+    {
+        sinceActivity += n;
+        if (milestone || sinceActivity >= ActivityBytes) {
+            lastActivity = TClock::now();
+            sinceActivity = 0;
+        }
+    }
 
     std::string statusLine;
     int32_t statusCode = -1;
@@ -155,6 +169,8 @@ private:
     enum class TChunkState { SizeLine, Data, DataEnd, LastLine };
     TChunkState chunkState_ = TChunkState::SizeLine;
     std::string line_;
+    uint64_t lineBytes_ = 0;
+    bool lineTooLong_ = false;
 
     template <class... A>
     bool Notify(const std::function<void(A...)>& fn, A... args)
@@ -177,7 +193,7 @@ private:
 
     bool Header(std::string_view line)
     {
-        lastActivity = TClock::now();
+        Took(line.size(), line == "\r\n" || line == "\n");
         if (decided) return true;  // e.g. trailers curl passes on
         if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -291,10 +307,13 @@ private:
         return Notify(client_.OnWork, Clamp32(count_));
     }
 
-    // Consumes up to and including LF; true when the line is complete.
+    // Consumes up to and including LF; true when the line is complete. A framing line longer than
+    // any sane chunk size line (an endless chunk extension, say) sets lineTooLong_.
     bool TakeLine(const char*& p, const char* end)
     {
         const char* lf = std::find(p, end, '\n');
+        lineBytes_ += static_cast<uint64_t>(lf - p);
+        if (lineBytes_ > MaxChunkLine) lineTooLong_ = true;
         const size_t room = MaxChunkLine - std::min(MaxChunkLine, line_.size());
         line_.append(p, std::min<size_t>(static_cast<size_t>(lf - p), room));
         if (lf == end) {
@@ -302,12 +321,13 @@ private:
             return false;
         }
         p = lf + 1;
+        lineBytes_ = 0;
         return true;
     }
 
     bool Write(const char* data, size_t n)
     {
-        lastActivity = TClock::now();
+        Took(n);
         if (done || !decided) return false;
         switch (mode_) {
         case TMode::ToClose:
@@ -330,6 +350,7 @@ private:
     bool WriteChunked(const char* p, const char* end)
     {
         while (p != end) {
+            if (lineTooLong_) return Fail(EHttpError::TKind::Transfer, "chunk framing line too long");
             switch (chunkState_) {
             case TChunkState::SizeLine: {
                 if (!TakeLine(p, end)) break;
@@ -369,6 +390,7 @@ private:
                 break;
             }
         }
+        if (lineTooLong_) return Fail(EHttpError::TKind::Transfer, "chunk framing line too long");
         return true;
     }
 };
