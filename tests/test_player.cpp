@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "player/MediaPlayer.h"
+#include "support/QtApp.h"
+#include "support/ScriptedServer.h"
 #include "support/StaticHttpServer.h"
 #include "support/Wav.h"
 
@@ -22,31 +24,10 @@ using castora::test::StaticHttpServer;
 
 namespace {
 
-QGuiApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_player";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication app(argc, argv);
-    return app;
-}
-
-// A port on 127.0.0.1 where nobody listens.
-uint16_t ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 class PlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
+        castora::test::EnsureApp();
         server.Add("/short.wav", MakeWav(1.0), "audio/wav");
         server.Add("/clip.wav", MakeWav(0.2), "audio/wav");
         server.Add("/long.wav", MakeWav(20), "audio/wav");
@@ -146,7 +127,7 @@ TEST_F(PlayerTest, NewUrlWhilePlayingSwitchesWithoutStopping) {
 }
 
 TEST_F(PlayerTest, UnreachableStreamsEndReady) {
-    player->setURL(QStringLiteral("http://127.0.0.1:%1/none.wav").arg(ClosedPort()));
+    player->setURL(QStringLiteral("http://127.0.0.1:%1/none.wav").arg(castora::test::ScriptedServer::UnusedPort()));
     ASSERT_TRUE(WaitState(10, 4000)) << ::testing::PrintToString(states);
     EXPECT_EQ(states, (std::vector<int>{9, 10}));
 

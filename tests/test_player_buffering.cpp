@@ -15,6 +15,7 @@
 
 #include "player/MediaPlayer.h"
 #include "player/PlayStateTracker.h"
+#include "support/QtApp.h"
 #include "support/ScriptedServer.h"
 #include "support/Wav.h"
 
@@ -28,15 +29,6 @@ using namespace std::chrono_literals;
 using Codes = std::vector<int>;
 
 namespace {
-
-QGuiApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_player_buffering";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    return app;
-}
 
 constexpr int kRate = 48000;
 constexpr size_t kPiece = kRate * 2 / 10;  // 0.1 s of 16-bit mono audio
@@ -67,7 +59,7 @@ void ScriptRadio(ScriptedServer& radio, double burst, double before, std::chrono
 class BufferingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
+        castora::test::EnsureApp();
         // The stalls stay well inside the network timeout: the engine waits instead of reconnecting.
         player = std::make_unique<TMediaPlayer>(PlayerOptions{true, 10});
         clock.start();

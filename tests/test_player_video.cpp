@@ -9,6 +9,7 @@
 
 #include "player/MediaPlayer.h"
 #include "player/VideoWidget.h"
+#include "support/QtApp.h"
 #include "support/StaticHttpServer.h"
 
 using castora::MpvVideoWidget;
@@ -17,14 +18,6 @@ using castora::TMediaPlayer;
 using castora::test::StaticHttpServer;
 
 namespace {
-
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_player_video";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
 
 // An uncompressed YUV4MPEG2 clip of evenly light-grey frames.
 std::string MakeY4m(int width, int height, int frames, int fps) {
@@ -43,7 +36,7 @@ bool Light(QRgb c) { return qGray(c) > 150; }
 bool Dark(QRgb c) { return qGray(c) < 40; }
 
 TEST(PlayerVideo, RendersThroughTheRenderApiAndZooms) {
-    App();
+    castora::test::EnsureApp();
     ASSERT_NE(QGuiApplication::platformName(), "offscreen");
     StaticHttpServer server;
     server.Add("/clip.y4m", MakeY4m(160, 120, 60, 10), "video/x-yuv4mpegpipe");
@@ -92,7 +85,7 @@ TEST(PlayerVideo, RendersThroughTheRenderApiAndZooms) {
 }
 
 TEST(PlayerVideo, WidgetMayGoBeforeThePlayer) {
-    App();
+    castora::test::EnsureApp();
     StaticHttpServer server;
     server.Add("/clip.y4m", MakeY4m(160, 120, 30, 10), "video/x-yuv4mpegpipe");
     TMediaPlayer player(PlayerOptions{false, 3});

@@ -17,6 +17,7 @@
 #include "pages/PlayPage.h"
 #include "player/MediaPlayer.h"
 #include "support/ScriptedServer.h"
+#include "support/QtApp.h"
 #include "support/StaticHttpServer.h"
 #include "support/Wav.h"
 
@@ -25,14 +26,6 @@ using castora::test::MakeWav;
 using castora::test::StaticHttpServer;
 
 namespace {
-
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_playpage";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
 
 struct RecordingMessages : Messages {
     bool Ask(const QString&) override { return false; }
@@ -48,7 +41,7 @@ const std::string kMusic = "\xCC\xF3\xE7\xFB\xEA\xE0";
 class PlayPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
+        castora::test::EnsureApp();
         server.Add("/radio.wav", MakeWav(20), "audio/wav");
         server.Add("/music.wav", MakeWav(20, 8000, 880), "audio/wav");
         server.Add("/end.wav", MakeWav(0.8), "audio/wav");
@@ -81,7 +74,7 @@ protected:
     QString Status() const { return page->StatusPanel()->text(); }
 
     struct AppFirst {
-        AppFirst() { App(); }
+        AppFirst() { castora::test::EnsureApp(); }
     } appFirst;  // widgets below need the application
     StaticHttpServer server;
     ChannelTable table;
