@@ -81,6 +81,23 @@ TEST_F(Update, NoLeavesEverythingAsItWas) {
     EXPECT_FALSE(std::filesystem::exists(dir / "updates.zip"));
 }
 
+TEST_F(Update, SecondClickWhileTheFirstUpdateAsksStartsNothing) {
+    ScriptedServer server;
+    server.Send(Answer("404 Not Found", ""));
+    StartWith(server);
+    messages.Answer(true);
+    messages.Answer(true);
+    form->Update->FreeUpdateButton->click();
+    form->Update->FullUpdateButton->click();
+    WaitForWorkers();
+    EXPECT_EQ(messages.Texts(), QStringList{"Do you want to update the free channel list?"});
+    EXPECT_EQ(server.Connections(), 1u);
+    // Once it has ended, the next click starts an update again.
+    form->Update->FreeUpdateButton->click();
+    WaitForWorkers();
+    EXPECT_EQ(server.Connections(), 2u);
+}
+
 TEST_F(Update, FailedDownloadKeepsTheCatalogue) {
     ScriptedServer server;
     server.Send(Answer("404 Not Found", "<html>gone</html>"));

@@ -247,11 +247,17 @@ void TMainForm::FreeUpdateButtonClick() { StartUpdate("free"); }
 void TMainForm::FullUpdateButtonClick() { StartUpdate(config_.fullUpdateKey.toStdString()); }
 
 void TMainForm::StartUpdate(const std::string& key) {
+    // One update at a time, also while its question is still on its way to the screen.
+    if (updateActive_) return;
+    updateActive_ = true;
     UpdateSettings settings;
     settings.updateHost = config_.updateHost.toStdString();
     settings.programDir = ProgramDir();
     settings.programFileName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
-    workers_->Start([key, settings, link = workers_->Link(this)] { TUpdateThread(key, settings, link).Execute(); });
+    workers_->Start([this, key, settings, link = workers_->Link(this)] {
+        TUpdateThread(key, settings, link).Execute();
+        link.post([this] { updateActive_ = false; });
+    });
 }
 
 void TMainForm::StartSubmission(const SubmissionValues& values) {

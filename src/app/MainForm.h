@@ -111,6 +111,7 @@ private:
     Messages& messages_;
     ChannelTable table_;
     WorkerThreads* workers_;
+    bool updateActive_ = false;  // an update thread exists, from the click to its end
     bool updating_ = false;      // an update holds the toolbar
     bool gridBusy_ = false;      // a grid rebuild holds it
     bool reloading_ = false;     // the table is being read again
