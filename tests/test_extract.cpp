@@ -66,7 +66,7 @@ protected:
                 EXPECT_EQ(after.mtime.tv_nsec, before.mtime.tv_nsec);
             }
             for (const auto& name : Files())
-                EXPECT_EQ(name.find(".update-"), std::string::npos) << "temporary file left: " << name;
+                EXPECT_EQ(name.find(".update:"), std::string::npos) << "temporary file left: " << name;
         };
         try {
             ExtractUpdate(dir_, opts);

@@ -74,7 +74,8 @@ public:
         std::random_device rd;
         for (int attempt = 0; attempt < 100 && fd_.get() < 0; ++attempt) {
             char name[40];
-            std::snprintf(name, sizeof name, ".update-%08x%08x.tmp", rd(), rd());
+            // ":" separates name components in an archive, so no entry can land under this name.
+            std::snprintf(name, sizeof name, ".update:%08x%08x.tmp", rd(), rd());
             fs::path candidate = dir / name;
             // 0666 so the umask decides, as for any file the program creates.
             int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);

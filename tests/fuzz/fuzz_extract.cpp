@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         struct stat st {};
         if (::lstat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) Fail("not a plain file: " + name);
         if (st.st_mode & 07111) Fail("file with execute or set-id bits: " + name);
-        if (name.rfind(".update-", 0) == 0) Fail("temporary file left behind: " + name);
+        if (name.rfind(".update:", 0) == 0) Fail("temporary file left behind: " + name);
     }
     const auto after = Snapshot(dir);
     for (const char* kept : {"updates.zip", "local.dat", kProgram})
