@@ -162,16 +162,8 @@ QComboBox* ChannelsPage::FilterList(LookupKind kind) const {
 }
 
 void ChannelsPage::SetFilterEntries(LookupKind kind, const LookupList& entries) {
-    QComboBox* box = FilterList(kind);
-    QStringList items;
-    items.reserve(static_cast<qsizetype>(entries.size()));
-    for (const std::string& e : entries) items << FromAnsi(e);
-    {
-        const QSignalBlocker block(box);
-        box->clear();
-        box->addItems(items);
-        box->setCurrentIndex(0);
-    }
+    // Filling the list must not rebuild the grid once per entry.
+    const QStringList items = FillLookupList(FilterList(kind), entries);
     if (kind == GenreLookup) model_->SetGenreNames(items);
 }
 
@@ -270,12 +262,7 @@ void ChannelsPage::RefreshButtonClick() { ShowChannels(); }
 void ChannelsPage::SaveButtonClick() {
     if (!messages_.Ask("Do you want to save the local channel list?")) return;
     const SaveResult result = SaveLocalList(table_, listDir_.toStdString());
-    if (result.ok) {
-        messages_.Inform("Channel list successfully saved.");
-        emit saved();
-    } else {
-        messages_.Inform("Can't save the channel list.");
-    }
+    messages_.Inform(result.ok ? "Channel list successfully saved." : "Can't save the channel list.");
 }
 
 } // namespace castora

@@ -58,11 +58,8 @@ signals:
     void channelActivated();  // double click or Enter on a row
     // True while the grid is rebuilt: the window locks out what could touch the table meanwhile.
     void busyChanged(bool busy);
-    void saved();
 
 private:
-    void SyncSelection();
-
     ChannelTable& table_;
     Messages& messages_;
     ProgressSink& progress_;

@@ -109,12 +109,7 @@ QComboBox* EditPage::EditorList(LookupKind kind) const {
     }
 }
 
-void EditPage::SetEditorEntries(LookupKind kind, const LookupList& entries) {
-    QComboBox* box = EditorList(kind);
-    box->clear();
-    for (const std::string& e : entries) box->addItem(FromAnsi(e));
-    box->setCurrentIndex(0);
-}
+void EditPage::SetEditorEntries(LookupKind kind, const LookupList& entries) { FillLookupList(EditorList(kind), entries); }
 
 QString EditPage::Title() const { return Header->Title(); }
 

@@ -1,5 +1,7 @@
 #include "pages/Text.h"
 
+#include <QComboBox>
+#include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -17,6 +19,17 @@ std::string ToAnsi(const QString& text) {
     encoder.resetState();
     const QByteArray bytes = encoder(text);
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+QStringList FillLookupList(QComboBox* box, const std::vector<std::string>& entries) {
+    QStringList items;
+    items.reserve(static_cast<qsizetype>(entries.size()));
+    for (const std::string& e : entries) items << FromAnsi(e);
+    const QSignalBlocker block(box);
+    box->clear();
+    box->addItems(items);
+    box->setCurrentIndex(0);
+    return items;
 }
 
 } // namespace castora
