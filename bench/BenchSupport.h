@@ -2,6 +2,8 @@
 // Pieces shared by the benchmark programs: a scratch directory, catalogues cached per size, and a
 // message sink that answers nothing (no box may block a timing run).
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QString>
 #include <chrono>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include "CatalogueGen.h"
+#include "app/MainForm.h"
 #include "pages/Messages.h"
 
 namespace castora::bench {
@@ -69,6 +72,13 @@ public:
 using Clock = std::chrono::steady_clock;
 inline double MsSince(Clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// Runs the event loop until the window's catalogue is in place and nothing is on its way.
+inline void Settle(TMainForm& form) {
+    while (!form.Ready() || form.CatalogueOwner().State() != CatalogueState::Idle)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
 }
 
 } // namespace castora::bench

@@ -101,6 +101,7 @@ TMainForm& FormFor(int32_t channels) {
         config.listDir = QString::fromStdString(CatalogueDir(scratch->Path(), channels).string());
         config.nullMediaOutputs = true;
         window->form = std::make_unique<TMainForm>(config, window->messages);
+        Settle(*window->form);
         window->channels = channels;
     }
     return *window->form;
@@ -117,7 +118,10 @@ void BM_ShowChannels(benchmark::State& state) {
         page.CountryComboBox->setCurrentIndex(combo & 2 ? 1 : 0);
         page.GenreComboBox->setCurrentIndex(combo & 4 ? 1 : 0);
     }
-    for (auto _ : state) page.ShowChannels();
+    for (auto _ : state) {
+        page.ShowChannels();
+        Settle(form);
+    }
     state.counters["rows"] = page.Model().FilledRows();
     state.counters["channels"] = form.Table().ChannelCount;
 }

@@ -206,6 +206,14 @@ void SetFilters(ChannelsPage& page, int combo, bool quiet = true) {
     page.GenreComboBox->setCurrentIndex(combo & 4 ? 1 : 0);
 }
 
+// What an update does after the download: the global list read again, the grid rebuilt.
+void Reload(TMainForm& form) {
+    bool done = false;
+    form.ReloadCatalogue([&done] { done = true; });
+    while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    Settle(form);
+}
+
 const char* ComboName(int combo) {
     static const char* names[8] = {"none", "source", "country", "source+country", "genre", "source+genre",
                                    "country+genre", "all three"};
@@ -369,8 +377,8 @@ int CmdGrid(const fs::path& dir, int reps) {
     SilentMessages messages;
     TMainForm form(ConfigFor(dir), messages);
     form.show();
-    QCoreApplication::processEvents();
-    ChannelTable& table = form.Table();
+    Settle(form);
+    ChannelTable table;
     std::vector<double> dedupe;
     int32_t before = 0, after = 0;
     for (int r = 0; r < reps; ++r) {
@@ -393,6 +401,7 @@ int CmdGrid(const fs::path& dir, int reps) {
         for (int r = 0; r < reps; ++r) {
             const auto t0 = Clock::now();
             page.ShowChannels();
+            Settle(form);
             ms.push_back(MsSince(t0));
         }
         worst = std::max(worst, Median(ms));
@@ -429,8 +438,8 @@ int CmdStartupChild(const fs::path& dir, Clock::time_point mainEntry) {
     TMainForm form(ConfigFor(dir), messages);
     watch.form = &form;
     form.installEventFilter(&watch);
-    form.show();
-    QCoreApplication::processEvents();
+    form.ShowWhenReady();
+    Settle(form);
     Fig("startup.inprocess_ms", watch.ms, "ms");
     std::fflush(stdout);
     // The window's teardown is not part of start-up.
@@ -556,8 +565,8 @@ int CmdPause(const fs::path& dir, int reps) {
     GapMeter meter;
     meter.Start();
     TMainForm form(ConfigFor(dir), messages);
-    form.show();
-    QCoreApplication::processEvents();
+    form.ShowWhenReady();
+    Settle(form);
     meter.Stop();
     Fig("pause.startup_max_gap_ms", meter.Max(), "ms");
     std::printf("NOTE\tpause.startup worst phase: %s (%ld ticks)\n", meter.Phase().c_str(), meter.Ticks());
@@ -568,16 +577,14 @@ int CmdPause(const fs::path& dir, int reps) {
     std::string worstPhase;
     for (int r = 0; r < reps; ++r) {
         meter.Start();
-        form.LoadChannelLists();
-        form.Channels->ShowChannels();
-        QCoreApplication::processEvents();
+        Reload(form);
         meter.Stop();
         reload.push_back(meter.Max());
         worstPhase = meter.Phase();
         meter.Start();
         for (int combo = 1; combo < 8; ++combo) SetFilters(*form.Channels, combo, false);
         SetFilters(*form.Channels, 0, false);
-        QCoreApplication::processEvents();
+        Settle(form);
         meter.Stop();
         filters.push_back(meter.Max());
     }
@@ -593,8 +600,8 @@ int CmdMemory(const fs::path& dir) {
     QtApp qt;
     SilentMessages messages;
     TMainForm form(ConfigFor(dir), messages);
-    form.show();
-    QCoreApplication::processEvents();
+    form.ShowWhenReady();
+    Settle(form);
     const long hwm = StatusKb("VmHWM");
     const long rss = StatusKb("VmRSS");
     Fig("memory.list_bytes", Mb(ListBytes(dir)), "MB");
@@ -602,9 +609,8 @@ int CmdMemory(const fs::path& dir) {
     Fig("memory.peak", hwm / 1024.0, "MiB");
     Fig("memory.after_startup_rss", rss / 1024.0, "MiB");
     Fig("memory.process_before_qt", baseline / 1024.0, "MiB");
-    // An update reloads into the same table.
-    form.LoadChannelLists();
-    form.Channels->ShowChannels();
+    // An update reads the global list into a new table beside the old one.
+    Reload(form);
     Fig("memory.peak_after_reload", StatusKb("VmHWM") / 1024.0, "MiB");
     std::fflush(stdout);
     _exit(0);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
@@ -108,21 +109,28 @@ TEST_F(MainWindow, FiltersNarrowTheGridAndTheEmptyGridSelectsNothing) {
     WriteCatalogue();
     Start();
     Page().SourceComboBox->setCurrentIndex(2);
+    Settle();
     EXPECT_EQ(Column(0), (QStringList{" Two", " Three", " Mine"}));
     Page().CountryComboBox->setCurrentIndex(1);
+    Settle();
     EXPECT_EQ(Column(0), (QStringList{" Three", " Mine"}));
     Page().GenreComboBox->setCurrentIndex(3);
+    Settle();
     EXPECT_EQ(Column(0), (QStringList{" Mine"}));
     EXPECT_EQ(form->Table().RowMap[1], 5);
     EXPECT_EQ(form->Table().RowMap[2], 0);
     Page().GenreComboBox->setCurrentIndex(2);  // no record has this combination
+    Settle();
     EXPECT_EQ(Model().rowCount(), 1);
     EXPECT_EQ(Model().CellText(0, 1), "");
     Page().SelectGridRow(1);
     EXPECT_EQ(form->Table().SelectedChannel, 0);
     Page().SourceComboBox->setCurrentIndex(0);
+    Settle();
     Page().CountryComboBox->setCurrentIndex(0);
+    Settle();
     Page().GenreComboBox->setCurrentIndex(0);
+    Settle();
     EXPECT_EQ(Model().rowCount(), 5);
 }
 
@@ -133,14 +141,17 @@ TEST_F(MainWindow, SelectionFollowsTheHighlightedRowThroughRebuilds) {
     EXPECT_EQ(form->Table().SelectedChannel, 3);
     EXPECT_EQ(Page().CurrentGridRow(), 3);
     Page().RefreshButton->click();
+    Settle();
     EXPECT_EQ(form->Table().SelectedChannel, 3);
     EXPECT_EQ(Page().CurrentGridRow(), 3);
     // "Three" stays visible under source 2 and moves to row 2.
     Page().SourceComboBox->setCurrentIndex(2);
+    Settle();
     EXPECT_EQ(form->Table().SelectedChannel, 3);
     EXPECT_EQ(Page().CurrentGridRow(), 2);
     // Hidden by a filter: nothing is selected and nothing highlighted.
     Page().CountryComboBox->setCurrentIndex(2);
+    Settle();
     EXPECT_EQ(form->Table().SelectedChannel, 0);
     EXPECT_EQ(Page().CurrentGridRow(), 0);
 }
@@ -151,11 +162,13 @@ TEST_F(MainWindow, DeleteAsksAndRemovesOnlyTheHighlightedChannel) {
     Page().SelectGridRow(2);
     messages.Answer(false);
     Page().DeleteButton->click();
+    Settle();
     EXPECT_EQ(messages.Texts(), QStringList{"Do you want to delete the channel?"});
     EXPECT_EQ(form->Table().ChannelCount, 5);
 
     messages.Answer(true);
     Page().DeleteButton->click();
+    Settle();
     EXPECT_EQ(Column(0), (QStringList{" One", " Three", " Four", " Mine"}));
     // The channel that moved into the freed row is the one highlighted and selected.
     EXPECT_EQ(Page().CurrentGridRow(), 2);
@@ -165,10 +178,12 @@ TEST_F(MainWindow, DeleteAsksAndRemovesOnlyTheHighlightedChannel) {
     Page().SelectGridRow(4);
     messages.Answer(true);
     Page().DeleteButton->click();
+    Settle();
     EXPECT_EQ(form->Table().ChannelCount, 3);
     EXPECT_EQ(form->Table().SelectedChannel, 0);
     messages.Answer(true);
     Page().DeleteButton->click();
+    Settle();
     EXPECT_EQ(form->Table().ChannelCount, 3);
 }
 
@@ -192,6 +207,7 @@ TEST_F(MainWindow, SaveWritesTheLocalListAndReloadsTheSame) {
     Page().SelectGridRow(5);
     messages.Answer(true);
     Page().DeleteButton->click();
+    Settle();
     messages.Answer(true);
     Page().SaveButton->click();
     EXPECT_EQ(messages.shown.back().text, "Channel list successfully saved.");
@@ -262,7 +278,11 @@ TEST_F(MainWindow, KeyboardPlaysDeletesSavesAndFindsChannels) {
     // Shortcuts reach only the active window.
     w.show();
     w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    // The hidden progress window, a transient of this one, may still hold the focus for a moment.
+    QElapsedTimer timer;
+    timer.start();
+    while (QApplication::activeWindow() != &w && timer.elapsed() < 5000) QCoreApplication::processEvents();
+    ASSERT_EQ(QApplication::activeWindow(), &w);
     w.ChannelsButtonClick();
     QTableView* grid = Page().ChannelGrid;
     int activated = 0;

@@ -76,7 +76,9 @@ void PageButton::SetUnderlined(bool on) {
 TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      config_(config), messages_(messages), workers_(new WorkerThreads(this)) {
+      config_(config), messages_(messages), catalogue_(new castora::Catalogue(ListDir(), this)),
+      workers_(new WorkerThreads(this)) {
+    catalogue_->SetProgress(this);
     setWindowTitle(AppTitle);
     setAccessibleName(AppTitle);
     setFont(WindowFont());
@@ -93,13 +95,13 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     PlayerOptions playerOptions;
     playerOptions.nullOutputs = config_.nullMediaOutputs;
     Player = new TMediaPlayer(playerOptions, this);
-    Play = new PlayPage(table_, *Player, messages_, config_.homePage, Notebook1);
+    Play = new PlayPage(catalogue_->Table(), *Player, messages_, config_.homePage, Notebook1);
     Play->SetPlayButton(PlayButton);
-    Channels = new ChannelsPage(table_, messages_, *this, Notebook1);
+    Channels = new ChannelsPage(*catalogue_, messages_, *this, Notebook1);
     Channels->SetListDirectory(config_.listDir);
     About = new AboutPage(config_.homePage, config_.publisherPage, Notebook1);
     Update = new UpdatePage(config_.homePage, Notebook1);
-    Edit = new EditPage(table_, messages_, config_.homePage, Notebook1);
+    Edit = new EditPage(*catalogue_, messages_, config_.homePage, Notebook1);
     Notebook1->addWidget(Play);
     Notebook1->addWidget(Channels);
     Notebook1->addWidget(About);
@@ -118,15 +120,12 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
         QGuiApplication::setApplicationDisplayName(caption);
     });
     connect(About, &AboutPage::publisherClicked, this, [this] { OpenWebPage(config_.publisherPage); });
-    connect(Channels, &ChannelsPage::busyChanged, this, [this](bool busy) {
-        gridBusy_ = busy;
-        RefreshToolbar();
-        Edit->setEnabled(!busy && !reloading_);
-    });
-    // Ctrl+S saves the local list from any page, unless the catalogue is being rebuilt.
+    connect(catalogue_, &Catalogue::stateChanged, this, &TMainForm::CatalogueStateChanged);
+    connect(catalogue_, &Catalogue::loaded, this, &TMainForm::CatalogueLoaded);
+    // Ctrl+S saves the local list from any page, unless the table is being replaced.
     auto* save = new QShortcut(QKeySequence::Save, this);
     connect(save, &QShortcut::activated, this, [this] {
-        if (!reloading_ && !gridBusy_) Channels->SaveButtonClick();
+        if (Channels->isEnabled()) Channels->SaveButtonClick();
     });
     connect(Update->FreeUpdateButton, &QPushButton::clicked, this, &TMainForm::FreeUpdateButtonClick);
     connect(Update->FullUpdateButton, &QPushButton::clicked, this, &TMainForm::FullUpdateButtonClick);
@@ -146,7 +145,17 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
 }
 
 // Workers are stopped and joined before the pages they report to go away.
-TMainForm::~TMainForm() { delete workers_; }
+TMainForm::~TMainForm() {
+    catalogue_->Shutdown();
+    delete workers_;
+}
+
+ChannelTable& TMainForm::Table() { return catalogue_->Table(); }
+
+void TMainForm::ShowWhenReady() {
+    if (ready_) show();
+    else showWhenReady_ = true;
+}
 
 QWidget* TMainForm::BuildToolbar() {
     auto* bar = new QWidget(this);
@@ -189,12 +198,28 @@ void TMainForm::FormCreate() {
     AboutButtonClick();
 
     // Every step runs even when one before it failed: a missing lookup file must not cost the catalogue.
-    table_.ResetChannels();
+    Table().ResetChannels();
     LoadLookupLists();
-    const std::optional<std::string> loadError = LoadChannelLists();
-    Channels->ShowChannels();
+    // The lists are read, cleaned of duplicates and filtered on a worker; CatalogueLoaded goes on.
+    catalogue_->Load(Channels->Filter());
+}
+
+void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
+    for (int list : {0, 1})
+        if (outcome.listDates[list]) Channels->SetListDate(list, *outcome.listDates[list]);
+    if (outcome.reload || ready_) return;  // an update shows no read error
     SplashForm->hide();
-    if (loadError) ShowException(messages_, FromAnsi(*loadError));
+    ready_ = true;
+    if (outcome.firstError) ShowException(messages_, FromAnsi(*outcome.firstError));
+    emit ready();
+    if (showWhenReady_) show();
+}
+
+void TMainForm::CatalogueStateChanged(CatalogueState state) {
+    // While a table is read in to replace this one, nothing may change this one.
+    const bool locked = state == CatalogueState::Loading || state == CatalogueState::Replacing;
+    Channels->setEnabled(!locked);
+    Edit->setEnabled(!locked);
 }
 
 void TMainForm::LoadLookupLists() {
@@ -208,17 +233,6 @@ void TMainForm::LoadLookupLists() {
         Channels->SetFilterEntries(kind, WithPlaceholder(file.lines, FilterPlaceholders[kind]));
         Edit->SetEditorEntries(kind, WithPlaceholder(file.lines, EditorPlaceholder));
     }
-}
-
-std::optional<std::string> TMainForm::LoadChannelLists() {
-    std::optional<std::string> firstError;
-    for (int list : {0, 1}) {
-        const LoadResult result = LoadChannelList(table_, list, ListDir(), this);
-        if (result.listDate) Channels->SetListDate(list, *result.listDate);
-        if (result.error && !firstError) firstError = result.error;
-    }
-    table_.RemoveDuplicates(this);
-    return firstError;
 }
 
 void TMainForm::ShowProgressPhase(const std::string& text, Rgb colour, int32_t maximum) {
@@ -235,7 +249,8 @@ void TMainForm::ShowProgress(int32_t position) {
     Update->Gauge1->SetPos(position);
 }
 
-void TMainForm::Breathe() { QCoreApplication::processEvents(); }
+// Nothing long runs on the window's thread any more: there is nothing to let through.
+void TMainForm::Breathe() {}
 
 std::filesystem::path TMainForm::ProgramDir() const {
     const QString dir = config_.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : config_.programDir;
@@ -270,11 +285,8 @@ bool TMainForm::AskUpdate(const std::string& question) { return messages_.Ask(Fr
 
 void TMainForm::SetUpdateControlsEnabled(bool enabled) {
     Update->SetButtonsEnabled(enabled);
-    updating_ = !enabled;
-    RefreshToolbar();
+    Toolbar->setEnabled(enabled);
 }
-
-void TMainForm::RefreshToolbar() { Toolbar->setEnabled(!updating_ && !gridBusy_); }
 
 void TMainForm::SetUpdateStatus(const std::string& text) { Update->UpdateStatusPanel->setText(FromAnsi(text)); }
 
@@ -286,28 +298,9 @@ void TMainForm::IdHTTP1Work(int32_t count) { Update->Gauge1->SetPos(count); }
 
 void TMainForm::SetGaugeMaximum(int32_t maximum) { Update->Gauge1->SetMax(maximum); }
 
-bool TMainForm::CatalogueIdle() { return !Channels->Busy() && !reloading_; }
-
-void TMainForm::SetCatalogueLocked(bool locked) {
-    reloading_ = locked;
-    Channels->setEnabled(!locked);
-    Edit->setEnabled(!locked);
-}
-
-void TMainForm::ReloadCatalogue() {
-    // Records are numbered anew: the selection follows its channel by URL, or is dropped.
-    const std::string selectedUrl = table_.HasSelection() ? table_.Selected().Url : std::string();
-    SetCatalogueLocked(true);
-    table_.SelectedChannel = 0;
-    LoadChannelLists();  // a bad number line is not shown during an update
-    if (!selectedUrl.empty())
-        for (int32_t i = 1; i <= table_.ChannelCount; ++i)
-            if (table_.Channels[i].Url == selectedUrl) {
-                table_.SelectedChannel = i;
-                break;
-            }
-    SetCatalogueLocked(false);
-    Channels->ShowChannels();
+void TMainForm::ReloadCatalogue(std::function<void()> whenDone) {
+    // The global list is read again; the local records in memory stay, unsaved changes included.
+    catalogue_->Reload(Channels->Filter(), std::move(whenDone));
 }
 
 void TMainForm::OpenWebPage(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
@@ -317,14 +310,15 @@ void TMainForm::ShowPage(Page page, PageButton* button) {
     for (PageButton* b : {ScreenButton, ChannelsButton, AboutButton, UpdatingButton}) b->SetUnderlined(b == button);
 }
 
+// The page is painted at once, before whatever the click goes on to do (a player that starts opening).
 void TMainForm::ScreenButtonClick() {
     ShowPage(PlayPageIndex, ScreenButton);
-    QCoreApplication::processEvents();
+    if (isVisible()) repaint();
 }
 
 void TMainForm::ChannelsButtonClick() {
     ShowPage(ChannelsPageIndex, ChannelsButton);
-    QCoreApplication::processEvents();
+    if (isVisible()) repaint();
 }
 
 void TMainForm::AboutButtonClick() { ShowPage(AboutPageIndex, AboutButton); }

@@ -7,6 +7,7 @@
 #include "app/AppConfig.h"
 #include "catalogue/ChannelTable.h"
 #include "catalogue/Progress.h"
+#include "pages/Catalogue.h"
 #include "server/Update.h"
 
 class QStackedWidget;
@@ -14,6 +15,7 @@ class QStackedWidget;
 namespace castora {
 
 class AboutPage;
+class Catalogue;
 class ChannelsPage;
 class EditPage;
 class PlayPage;
@@ -41,7 +43,12 @@ public:
     ~TMainForm() override;
 
     // The catalogue and the controls, reachable for tests and the pages.
-    ChannelTable& Table() { return table_; }
+    ChannelTable& Table();
+    castora::Catalogue& CatalogueOwner() { return *catalogue_; }
+    // True once the start-up load has put the catalogue in place.
+    bool Ready() const { return ready_; }
+    // Shows the window once the catalogue is in place (at once when it already is).
+    void ShowWhenReady();
     const AppConfig& Config() const { return config_; }
     QWidget* Toolbar;
     PageButton* ScreenButton;
@@ -71,8 +78,7 @@ public:
     void IdHTTP1WorkBegin(int32_t count) override;
     void IdHTTP1Work(int32_t count) override;
     void SetGaugeMaximum(int32_t maximum) override;
-    bool CatalogueIdle() override;
-    void ReloadCatalogue() override;
+    void ReloadCatalogue(std::function<void()> whenDone) override;
 
     WorkerThreads& Workers() { return *workers_; }
     std::filesystem::path ProgramDir() const;
@@ -81,8 +87,6 @@ public:
     // Loads the lookup lists into the filter and editor lists; errors are shown and the design-time
     // entries stay.
     void LoadLookupLists();
-    // Reads both lists and removes duplicates; returns the first conversion error, if any.
-    std::optional<std::string> LoadChannelLists();
 
 public slots:
     void ScreenButtonClick();
@@ -92,6 +96,9 @@ public slots:
     void FreeUpdateButtonClick();
     void FullUpdateButtonClick();
     void StartSubmission(const castora::SubmissionValues& values);
+
+signals:
+    void ready();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -104,17 +111,16 @@ private:
     QWidget* BuildToolbar();
     std::filesystem::path ListDir() const;
     void StartUpdate(const std::string& key);
-    void SetCatalogueLocked(bool locked);
-    void RefreshToolbar();
+    void CatalogueLoaded(const LoadOutcome& outcome);
+    void CatalogueStateChanged(CatalogueState state);
 
     AppConfig config_;
     Messages& messages_;
-    ChannelTable table_;
+    castora::Catalogue* catalogue_;
     WorkerThreads* workers_;
     bool updateActive_ = false;  // an update thread exists, from the click to its end
-    bool updating_ = false;      // an update holds the toolbar
-    bool gridBusy_ = false;      // a grid rebuild holds it
-    bool reloading_ = false;     // the table is being read again
+    bool ready_ = false;
+    bool showWhenReady_ = false;
 };
 
 } // namespace castora

@@ -11,7 +11,9 @@
 namespace castora {
 
 TSplashForm::TSplashForm(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus) {
+    // A progress display only: the keyboard stays with whatever had it, and later with the main window.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(310, 53);
     SetBackground(this, 240, 240, 240);
     setFont(WindowFont());

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     castora::MessageBoxes messages;
     castora::TMainForm form(castora::AppConfig{}, messages);
     messages.SetParent(&form);
-    form.show();
+    form.ShowWhenReady();
     castora::QuitOnTerminationSignals();
     return app.exec();
 }

@@ -1,5 +1,7 @@
 #include "pages/ChannelsPage.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -10,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "catalogue/ListFiles.h"
+#include "pages/Catalogue.h"
 #include "pages/ChannelGrid.h"
 #include "pages/ChannelModel.h"
 #include "pages/HeaderStrip.h"
@@ -38,8 +41,8 @@ QFrame* Separator(QWidget* parent) {
 
 } // namespace
 
-ChannelsPage::ChannelsPage(ChannelTable& table, Messages& messages, ProgressSink& progress, QWidget* parent)
-    : QWidget(parent), table_(table), messages_(messages), progress_(progress) {
+ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSink& progress, QWidget* parent)
+    : QWidget(parent), catalogue_(catalogue), table_(catalogue.Table()), messages_(messages), progress_(progress) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -135,7 +138,7 @@ ChannelsPage::ChannelsPage(ChannelTable& table, Messages& messages, ProgressSink
     connect(ChannelGrid, &QTableView::doubleClicked, this, &ChannelsPage::channelActivated);
     connect(ChannelGrid, &TChannelGrid::enterPressed, this, &ChannelsPage::channelActivated);
     connect(ChannelGrid, &TChannelGrid::deletePressed, this, &ChannelsPage::DeleteButtonClick);
-
+    connect(&catalogue_, &Catalogue::rowsReplaced, this, &ChannelsPage::RowsReplaced);
 
     auto* footer = new QWidget(this);
     footer->setFixedHeight(27);
@@ -195,65 +198,34 @@ void ChannelsPage::ChannelGridSelectCell(int32_t row) {
     table_.SelectedChannel = model_->CellText(0, row).isEmpty() ? 0 : model_->RecordAt(row);
 }
 
+RowFilter ChannelsPage::Filter() const {
+    return {SourceComboBox->currentIndex(), CountryComboBox->currentIndex(), GenreComboBox->currentIndex()};
+}
+
 void ChannelsPage::ShowChannels() {
-    if (busy_) {
-        // A filter change arriving while the grid is rebuilt: build once more when this pass ends.
-        rebuildAgain_ = true;
-        return;
+    progress_.ShowProgressPhase("Loading channel list ...", Blue, table_.ChannelCount);
+    catalogue_.RequestRows(Filter());
+}
+
+void ChannelsPage::RowsReplaced() {
+    const int32_t keep = table_.SelectedIndex();
+    const int32_t rows = catalogue_.Rows();
+    model_->SetRows(rows);
+    progress_.ShowProgress(table_.ChannelCount);
+    // Rows hold ascending record indices, so the selected channel's row is found by bisection.
+    int32_t row = 0;
+    if (keep > 0) {
+        const auto first = table_.RowMap.begin() + 1;
+        const auto it = std::lower_bound(first, first + rows, keep);
+        if (it != first + rows && *it == keep) row = static_cast<int32_t>(it - first) + 1;
     }
-    do {
-        rebuildAgain_ = false;
-        progress_.Breathe();
-        busy_ = true;
-        emit busyChanged(true);
-        filterPanel_->setEnabled(false);
-        commandRow_->setEnabled(false);
-        ChannelGrid->setEnabled(false);
-
-        const int32_t keep = table_.SelectedIndex();
-        model_->SetRows(0);
-        ChannelGrid->repaint();
-
-        const int32_t count = table_.ChannelCount;
-        progress_.ShowProgressPhase("Loading channel list ...", Blue, count);
-        const int source = SourceComboBox->currentIndex();
-        const int country = CountryComboBox->currentIndex();
-        const int genre = GenreComboBox->currentIndex();
-        Pacer pacer(&progress_);
-        int32_t rows = 0;
-        for (int32_t e = 1; e <= count; ++e) {
-            pacer.Tick(e);
-            const TChannelRec& rec = table_.Channels[e];
-            if ((source == 0 || source == rec.Source) && (country == 0 || country == rec.Country) &&
-                (genre == 0 || genre == rec.Genre))
-                table_.RowMap[++rows] = e;
-        }
-        table_.RowMap[rows + 1] = 0;
-        progress_.ShowProgress(count);
-        model_->SetRows(rows);
-
-        ChannelGrid->setEnabled(true);
-        commandRow_->setEnabled(true);
-        filterPanel_->setEnabled(true);
-        busy_ = false;
-        emit busyChanged(false);
-
-        // The highlighted row and SelectedChannel agree: the channel stays selected if it is still shown.
-        int32_t row = 0;
-        if (keep > 0)
-            for (int32_t r = 1; r <= rows; ++r)
-                if (table_.RowMap[r] == keep) {
-                    row = r;
-                    break;
-                }
-        SelectGridRow(row);
-    } while (rebuildAgain_);
+    SelectGridRow(row);
 }
 
 void ChannelsPage::DeleteButtonClick() {
     if (!messages_.Ask("Do you want to delete the channel?")) return;
     if (!table_.HasSelection()) return;
-    table_.DeleteChannel(table_.SelectedChannel);
+    catalogue_.Delete(table_.SelectedChannel);
     ShowChannels();
 }
 

@@ -3,6 +3,7 @@
 
 #include "catalogue/ChannelTable.h"
 #include "catalogue/Lookup.h"
+#include "catalogue/Rows.h"
 
 class QComboBox;
 class QLabel;
@@ -10,6 +11,7 @@ class QPushButton;
 
 namespace castora {
 
+class Catalogue;
 class ChannelModel;
 class TChannelGrid;
 class Messages;
@@ -18,7 +20,7 @@ class Messages;
 class ChannelsPage : public QWidget {
     Q_OBJECT
 public:
-    ChannelsPage(ChannelTable& table, Messages& messages, ProgressSink& progress, QWidget* parent = nullptr);
+    ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSink& progress, QWidget* parent = nullptr);
 
     QComboBox* SourceComboBox;
     QComboBox* CountryComboBox;
@@ -43,7 +45,8 @@ public:
     int32_t CurrentGridRow() const;
     // Highlights grid row r (1-based), as a click on it would.
     void SelectGridRow(int32_t row);
-    bool Busy() const { return busy_; }
+    // The filters as the three lists show them.
+    RowFilter Filter() const;
 
 public slots:
     void ShowChannels();
@@ -56,10 +59,12 @@ signals:
     void newChannelRequested();
     void editChannelRequested();
     void channelActivated();  // double click or Enter on a row
-    // True while the grid is rebuilt: the window locks out what could touch the table meanwhile.
-    void busyChanged(bool busy);
 
 private:
+    // A new row map is in place: the grid shows it, and the selected channel stays highlighted if shown.
+    void RowsReplaced();
+
+    Catalogue& catalogue_;
     ChannelTable& table_;
     Messages& messages_;
     ProgressSink& progress_;
@@ -67,8 +72,6 @@ private:
     QWidget* filterPanel_;
     QWidget* commandRow_;
     QString listDir_;
-    bool busy_ = false;
-    bool rebuildAgain_ = false;
 };
 
 } // namespace castora

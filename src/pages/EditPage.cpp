@@ -8,6 +8,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "pages/Catalogue.h"
 #include "pages/HeaderStrip.h"
 #include "pages/Messages.h"
 #include "pages/Text.h"
@@ -45,8 +46,8 @@ QComboBox* List(const QString& name, QWidget* parent) {
 
 } // namespace
 
-EditPage::EditPage(ChannelTable& table, Messages& messages, const QString& homeAddress, QWidget* parent)
-    : QWidget(parent), table_(table), messages_(messages) {
+EditPage::EditPage(Catalogue& catalogue, Messages& messages, const QString& homeAddress, QWidget* parent)
+    : QWidget(parent), catalogue_(catalogue), table_(catalogue.Table()), messages_(messages) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -168,8 +169,10 @@ void EditPage::ApplyButtonClick() {
     rec.Comments = values.comments;
     rec.IsLocal = true;
     // A channel whose record went away while it was edited (the list was reloaded) is kept as a new one.
-    if (adding || !table_.HasSelection()) table_.AppendChannel(rec);
-    else table_.StoreChannel(table_.SelectedChannel, rec);
+    catalogue_.Mutate([&](ChannelTable& table) {
+        if (adding || !table.HasSelection()) table.AppendChannel(rec);
+        else table.StoreChannel(table.SelectedChannel, rec);
+    });
 
     if (messages_.Ask("Do you want to send this information to the server?")) emit submitRequested(values);
     emit finished();

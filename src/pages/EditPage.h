@@ -11,6 +11,7 @@ class QPushButton;
 
 namespace castora {
 
+class Catalogue;
 class HeaderStrip;
 class Messages;
 
@@ -18,7 +19,7 @@ class Messages;
 class EditPage : public QWidget {
     Q_OBJECT
 public:
-    EditPage(ChannelTable& table, Messages& messages, const QString& homeAddress, QWidget* parent = nullptr);
+    EditPage(Catalogue& catalogue, Messages& messages, const QString& homeAddress, QWidget* parent = nullptr);
 
     HeaderStrip* Header;
     QComboBox* AddFormatComboBox;
@@ -48,6 +49,7 @@ signals:
     void submitRequested(const castora::SubmissionValues& values);
 
 private:
+    Catalogue& catalogue_;
     ChannelTable& table_;
     Messages& messages_;
 };

@@ -1,7 +1,8 @@
 #include "server/Update.h"
 
 #include <chrono>
-#include <thread>
+#include <future>
+#include <memory>
 
 #include "server/Download.h"
 #include "server/Extract.h"
@@ -41,16 +42,12 @@ void TUpdateThread::Execute() {
             options.programFileName = settings_.programFileName;
             options.setGaugeMaximum = [this, w](int m) { link_.post([w, m] { w->SetGaugeMaximum(m); }); };
             ExtractUpdate(settings_.programDir, options);
-            // The reload waits for a grid rebuild that is under way, so it never meets a half-built table.
-            for (bool done = false; !done;) {
-                if (!OnWindow([&] {
-                        if (!w->CatalogueIdle()) return;
-                        w->ReloadCatalogue();
-                        done = true;
-                    }))
-                    return;
-                if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
+            // The window reads the lists on a worker of its own; this thread waits for the new table.
+            auto reloaded = std::make_shared<std::promise<void>>();
+            std::future<void> inPlace = reloaded->get_future();
+            if (!OnWindow([&] { w->ReloadCatalogue([reloaded] { reloaded->set_value(); }); })) return;
+            while (inPlace.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+                if (link_.cancel && link_.cancel->load()) return;
             status = kind;
             status[0] = static_cast<char>(status[0] - 'a' + 'A');
             status += " channel list is updated";

@@ -19,10 +19,9 @@ public:
     virtual void IdHTTP1WorkBegin(int32_t count) = 0;
     virtual void IdHTTP1Work(int32_t count) = 0;
     virtual void SetGaugeMaximum(int32_t maximum) = 0;
-    // False while the grid is being rebuilt: the reload must wait for it.
-    virtual bool CatalogueIdle() = 0;
-    // Reads both lists again, removes duplicates and rebuilds the grid.
-    virtual void ReloadCatalogue() = 0;
+    // Starts reading the global list again (the local records in memory stay), removing duplicates and
+    // rebuilding the grid; whenDone runs on the window's thread once the new table is in place.
+    virtual void ReloadCatalogue(std::function<void()> whenDone) = 0;
 };
 
 // How a worker reaches the window's thread.

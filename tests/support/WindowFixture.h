@@ -1,6 +1,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <memory>
 
 #include "app/MainForm.h"
@@ -26,7 +29,17 @@ protected:
     }
     TMainForm& Start() {
         form = std::make_unique<TMainForm>(Config(), messages);
+        Settle();
         return *form;
+    }
+    // Runs the event loop until the catalogue is in place and no job is on its way.
+    void Settle() {
+        QElapsedTimer timer;
+        timer.start();
+        while ((!form->Ready() || form->CatalogueOwner().State() != CatalogueState::Idle) && timer.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10), QThread::msleep(1);
+        ASSERT_TRUE(form->Ready());
+        ASSERT_EQ(form->CatalogueOwner().State(), CatalogueState::Idle);
     }
 
     TempDir dir;

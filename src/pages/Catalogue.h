@@ -1,0 +1,102 @@
+#pragma once
+#include <QObject>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "catalogue/ChannelTable.h"
+#include "catalogue/Rows.h"
+
+namespace castora {
+
+// What the catalogue is doing. Only Idle and Rebuilding let the user change the table.
+enum class CatalogueState { Idle, Loading, Rebuilding, Replacing };
+
+// What a load or reload found, for the window to show once the new table is in place.
+struct LoadOutcome {
+    std::optional<std::string> listDates[2];  // the first line of each list file that was read
+    std::optional<std::string> firstError;    // first read or number error of the lists
+    bool reload = false;
+};
+
+// The one owner of the channel table. Long work runs on worker threads over data the window does not
+// see, and its result is swapped in at once on the window's thread, which never holds a half-built
+// table and never re-enters its event loop. The rules:
+//  1. Only the window's thread changes the table, and never while a worker reads it: Mutate() first
+//     cancels a running rebuild (which polls its flag every few thousand records) and takes the lock
+//     that readers hold.
+//  2. A newer row request replaces an older one still running; only the newest request's rows are
+//     shown. A request made while a table is being loaded or replaced runs on the new table.
+//  3. A load (start-up) reads both lists; a reload (after an update) reads the global list again and
+//     keeps the local records in memory, unsaved ones included. Either builds a whole new table with
+//     its duplicates removed and its rows computed, and swaps it in with its rows in one step; a reload
+//     cancels a running rebuild, since it brings its own rows.
+//  4. Closing cancels every job and waits at most a second; a job still reading a file then is left to
+//     finish on its own data and its result is dropped.
+class Catalogue : public QObject {
+    Q_OBJECT
+public:
+    explicit Catalogue(std::filesystem::path listDir, QObject* parent = nullptr);
+    ~Catalogue() override;
+
+    ChannelTable& Table() { return table_; }
+    const ChannelTable& Table() const { return table_; }
+    CatalogueState State() const { return state_; }
+    // Filled rows of the table's RowMap.
+    int32_t Rows() const { return rows_; }
+    RowFilter Filter() const { return filter_; }
+    // Loading and rebuild progress reaches this sink on the window's thread.
+    void SetProgress(ProgressSink* progress) { progress_ = progress; }
+
+    void Load(const RowFilter& filter);
+    void Reload(const RowFilter& filter, std::function<void()> whenDone);
+    void RequestRows(const RowFilter& filter);
+    void Mutate(const std::function<void(ChannelTable&)>& change);
+    // Deletes a record and keeps the shown rows in step with the table at once.
+    void Delete(int32_t index);
+    void Shutdown();
+
+signals:
+    void stateChanged(castora::CatalogueState state);
+    // A new RowMap is in place (after a rebuild, a load or a reload).
+    void rowsReplaced();
+    void loaded(const castora::LoadOutcome& outcome);
+
+private:
+    struct Shared;
+    struct Job {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> cancel;
+        std::future<void> done;
+        bool rebuild = false;
+    };
+    struct TableResult;
+
+    void StartJob(bool rebuild, std::function<void(const std::atomic<bool>& cancel)> work);
+    void CancelRebuilds();
+    void ReapFinished();
+    void StartRebuild();
+    void StartLoad(bool reload, std::function<void()> whenDone);
+    void ApplyRows(uint64_t request, uint64_t version, RowSet rows);
+    void ApplyTable(std::shared_ptr<TableResult> result, std::function<void()> whenDone);
+    void SetState(CatalogueState state);
+
+    std::filesystem::path listDir_;
+    ChannelTable table_;
+    int32_t rows_ = 0;
+    RowFilter filter_;
+    CatalogueState state_ = CatalogueState::Idle;
+    ProgressSink* progress_ = nullptr;
+    std::shared_ptr<Shared> shared_;
+    std::vector<Job> jobs_;
+    uint64_t request_ = 0;  // the newest row request
+    uint64_t version_ = 0;  // bumped by every change of the table
+};
+
+} // namespace castora
