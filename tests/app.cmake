@@ -1,3 +1,4 @@
 # Main window and its pages on Qt's offscreen platform, with scripted answers to every question.
 castora_test(test_mainwindow SOURCES test_mainwindow.cpp LIBS castora_app Qt6::Test OFFSCREEN LABELS widgets)
+castora_test(test_catalogue_jobs SOURCES test_catalogue_jobs.cpp LIBS castora_app OFFSCREEN LABELS widgets)
 castora_test(test_editor SOURCES test_editor.cpp LIBS castora_app OFFSCREEN LABELS widgets)

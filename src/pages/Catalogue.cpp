@@ -173,7 +173,9 @@ void Catalogue::Delete(int32_t index) {
         map[kept + 1] = 0;
         rows_ = kept;
     });
-    emit rowsReplaced();
+    // With newer rows on their way the grid keeps its rows (less the deleted one, which now reads as
+    // empty) and its selection until they arrive.
+    if (state_ != CatalogueState::Rebuilding) emit rowsReplaced();
 }
 
 void Catalogue::Load(const RowFilter& filter) {

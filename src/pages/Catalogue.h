@@ -58,7 +58,7 @@ public:
     void Reload(const RowFilter& filter, std::function<void()> whenDone);
     void RequestRows(const RowFilter& filter);
     void Mutate(const std::function<void(ChannelTable&)>& change);
-    // Deletes a record and keeps the shown rows in step with the table at once.
+    // Deletes a record and keeps the shown rows in step with the table.
     void Delete(int32_t index);
     void Shutdown();
 
