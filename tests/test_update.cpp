@@ -145,6 +145,37 @@ TEST_F(Update, GoodArchiveReplacesTheGlobalListAndReloads) {
     EXPECT_TRUE(messages.shown.size() == 1);
 }
 
+// The program lives elsewhere than the lists: the archive stays beside the program, its entries go to the lists.
+class UpdateBesideTheProgram : public Update {
+protected:
+    AppConfig Config() const override {
+        AppConfig c = Update::Config();
+        c.programDir = QString::fromStdString(programDir.path().string());
+        return c;
+    }
+    TempDir programDir;
+};
+
+TEST_F(UpdateBesideTheProgram, UnpacksWhereTheListsAreRead) {
+    const std::string global = ListFileBytes("06.12.2026", {Channel("Fresh", "http://fresh")});
+    WriteLibzipArchive(dir / "archive.zip", {{"global.dat", global}, {"qt.conf", "[Paths]\nPrefix=/tmp\n"}});
+    const std::string archive = ReadFile(dir / "archive.zip");
+    std::filesystem::remove(dir / "archive.zip");
+    ScriptedServer server;
+    server.Send(Answer("200 OK", archive));
+    StartWith(server);
+    messages.Answer(true);
+    form->Update->FreeUpdateButton->click();
+    WaitForWorkers();
+    EXPECT_EQ(Status(), "Free channel list is updated");
+    EXPECT_EQ(ReadFile(programDir / "updates.zip"), archive);
+    EXPECT_EQ(ReadFile(dir / "global.dat"), global);
+    for (const char* name : {"global.dat", "qt.conf"}) EXPECT_FALSE(std::filesystem::exists(programDir / name)) << name;
+    EXPECT_FALSE(std::filesystem::exists(dir / "qt.conf"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "updates.zip"));
+    EXPECT_EQ(form->Channels->Model().CellText(0, 1), " Fresh");
+}
+
 TEST_F(Update, PageOfTextInsteadOfAnArchiveTouchesNoList) {
     ScriptedServer server;
     server.Send(Answer("200 OK", "<html><body>Service unavailable</body></html>"));

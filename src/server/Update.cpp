@@ -40,7 +40,8 @@ void TUpdateThread::Execute() {
             ExtractOptions options;
             options.programFileName = settings_.programFileName;
             options.setGaugeMaximum = [this, w](int m) { link_.post([w, m] { w->SetGaugeMaximum(m); }); };
-            ExtractUpdate(settings_.programDir, options);
+            options.cancel = link_.cancel;
+            ExtractUpdate(settings_.programDir, settings_.listDir, options);
             // The reload waits for a grid rebuild that is under way, so it never meets a half-built table.
             for (bool done = false; !done;) {
                 if (!OnWindow([&] {
