@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "catalogue/ListFiles.h"
 #include "support/TempDir.h"
@@ -142,6 +145,40 @@ TEST(ListFiles, MissingFilesContributeNothing) {
     LoadChannelList(t, 0, dir.path());
     LoadChannelList(t, 1, dir.path());
     EXPECT_EQ(t.ChannelCount, 2);
+}
+
+TEST(ListFiles, ListsThatCannotBeReadAreReportedAndTheOtherIsKept) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* what;
+        int list;
+        void (*plant)(const fs::path&);
+        const char* error;
+    } cases[] = {
+        {"directory", 0, [](const fs::path& p) { fs::create_directory(p); }, "Can't read global.dat: Is a directory"},
+        {"pipe", 0, [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+         "Can't read global.dat: not a regular file"},
+        // Opens like any file, but no read of it succeeds.
+        {"failing reads", 0, [](const fs::path& p) { fs::create_symlink("/proc/self/mem", p); },
+         "Can't read global.dat: Input/output error"},
+        {"directory", 1, [](const fs::path& p) { fs::create_directory(p); }, "Can't read local.dat: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " at list " + std::to_string(c.list));
+        test::TempDir dir;
+        test::WriteFile(dir / ListFiles[1 - c.list], TwoChannels());
+        c.plant(dir / ListFiles[c.list]);
+        ChannelTable t;
+        const LoadResult r0 = LoadChannelList(t, 0, dir.path());
+        const LoadResult r1 = LoadChannelList(t, 1, dir.path());
+        const LoadResult& bad = c.list == 0 ? r0 : r1;
+        ASSERT_TRUE(bad.error);
+        EXPECT_EQ(*bad.error, c.error);
+        EXPECT_FALSE((c.list == 0 ? r1 : r0).error);
+        ASSERT_EQ(t.ChannelCount, 2);
+        EXPECT_EQ(t.Channels[2].Name, "Two");
+        EXPECT_EQ(t.Channels[2].IsLocal, c.list == 0);
+    }
 }
 
 TEST(ListFiles, SaveWritesLocalRecordsAndReadsBackEveryUrlByte) {

@@ -104,6 +104,16 @@ TEST_F(MainWindow, BadNumberLineIsReportedOnceAfterTheWholeLoad) {
     EXPECT_EQ(w.Table().ChannelCount, 4);  // both global channels and both local ones
 }
 
+TEST_F(MainWindow, UnreadableListIsReportedOnceAndTheOtherIsShown) {
+    WriteCatalogue();
+    std::filesystem::remove(dir / "global.dat");
+    std::filesystem::create_directory(dir / "global.dat");
+    TMainForm& w = Start();
+    EXPECT_EQ(messages.Texts(), QStringList{"Can't read global.dat: Is a directory."});
+    EXPECT_EQ(w.Table().ChannelCount, 2);
+    EXPECT_EQ(Column(0), (QStringList{" Mine", " Copy of two"}));
+}
+
 TEST_F(MainWindow, FiltersNarrowTheGridAndTheEmptyGridSelectsNothing) {
     WriteCatalogue();
     Start();

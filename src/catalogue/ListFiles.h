@@ -23,12 +23,14 @@ std::string EncodeUrlLine(std::string_view url);
 struct LoadResult {
     bool found = false;                      // the file existed and was read
     std::optional<std::string> listDate;     // its first line, when found
-    std::optional<std::string> error;        // first conversion error, e.g. "'x' is not a valid integer value"
+    std::optional<std::string> error;        // a read failure, else the first conversion error
 };
 
 // Reads list 0 (replacing the table) or list 1 (appending to it) from dir / ListFiles[listNumber].
 // A number line that is not an integer leaves that field 0; the load goes on and the first such
-// error is returned for the caller to show once.
+// error is returned for the caller to show once. A missing file is an empty list; one that is there
+// but cannot be read keeps the records read before the failure and returns "Can't read <file>: <reason>"
+// as its error instead.
 LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::filesystem::path& dir = {},
                            ProgressSink* progress = nullptr);
 
