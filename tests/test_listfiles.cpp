@@ -302,6 +302,40 @@ TEST(ListFiles, FailedSaveLeavesTheOldListAndNoTemporaryFile) {
     EXPECT_EQ(test::ReadFile(dir / "local.dat"), old);
 }
 
+TEST(ListFiles, SaveNeverWritesThroughWhatStandsAtTheBufferOrTheList) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* what;
+        void (*plant)(const fs::path& dir, const fs::path& outside);
+    } cases[] = {
+        {"link as buffer", [](const fs::path& d, const fs::path& o) { fs::create_symlink(o, d / "local_tmp.dat"); }},
+        {"dangling link as buffer",
+         [](const fs::path& d, const fs::path& o) { fs::create_symlink(o.string() + "-new", d / "local_tmp.dat"); }},
+        {"hard link as buffer",
+         [](const fs::path& d, const fs::path& o) { fs::create_hard_link(o, d / "local_tmp.dat"); }},
+        {"link as list", [](const fs::path& d, const fs::path& o) { fs::create_symlink(o, d / "local.dat"); }},
+    };
+    ChannelTable t;
+    TChannelRec rec;
+    rec.Name = "Mine";
+    rec.IsLocal = true;
+    t.AppendChannel(rec);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const fs::path outside = dir.path().string() + "-outside";
+        test::WriteFile(outside, "outside");
+        c.plant(dir.path(), outside);
+        EXPECT_TRUE(SaveLocalList(t, dir.path(), "d").ok);
+        EXPECT_EQ(test::ReadFile(outside), "outside");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(outside.string() + "-new")));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "local.dat")));
+        EXPECT_EQ(test::ReadFile(dir / "local.dat"), FormatLocalList(t, "d"));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "local_tmp.dat")));
+        fs::remove(outside);
+    }
+}
+
 TEST(ListFiles, FormatKeepsUrlClearInMemory) {
     ChannelTable t;
     TChannelRec rec;

@@ -506,7 +506,10 @@ SaveResult SaveLocalList(const ChannelTable& table, const std::filesystem::path&
 
     const std::filesystem::path tmp = dir / "local_tmp.dat";
     const std::filesystem::path target = dir / "local.dat";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A stale buffer from a crashed save is removed, never opened: whatever sits under that name, a link
+    // above all, could send the list elsewhere. unlink takes the name only, never what a link points to.
+    if (::unlink(tmp.c_str()) != 0 && errno != ENOENT) return result;
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return result;
     const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;

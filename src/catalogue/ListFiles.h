@@ -46,8 +46,9 @@ struct SaveResult {
     int32_t written = 0;  // local records in the file
 };
 
-// Writes every local record to dir/local.dat through dir/local_tmp.dat, flushed to disk and
-// renamed over the old file, so local.dat always holds either the old or the new list.
+// Writes every local record to dir/local.dat through dir/local_tmp.dat, created afresh, flushed to disk
+// and renamed over the old file, so local.dat always holds either the old or the new list, and is a file
+// of its own even where a link stood before.
 SaveResult SaveLocalList(const ChannelTable& table, const std::filesystem::path& dir = {},
                          std::string_view dateLine = {});
 
