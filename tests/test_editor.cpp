@@ -60,7 +60,7 @@ TEST_F(Editor, EmptyFormListsEveryMissingFieldInOneMessage) {
     Page().ApplyButton->click();
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text.split('\n'),
-              (QStringList{"Select a source", "Select a channel country", "Select a channel genry",
+              (QStringList{"Select a source", "Select a channel country", "Select a channel genre",
                            "Enter a channel name", "Enter a channel URL"}));
     EXPECT_EQ(form->Notebook1->currentIndex(), TMainForm::EditPageIndex);
     EXPECT_EQ(form->Table().ChannelCount, 2);
@@ -69,7 +69,7 @@ TEST_F(Editor, EmptyFormListsEveryMissingFieldInOneMessage) {
     messages.Clear();
     Fill(0, 1, 0, " ", " ");
     Page().ApplyButton->click();
-    EXPECT_EQ(messages.shown[0].text.split('\n'), (QStringList{"Select a source", "Select a channel genry"}));
+    EXPECT_EQ(messages.shown[0].text.split('\n'), (QStringList{"Select a source", "Select a channel genre"}));
 }
 
 TEST_F(Editor, AddRefusesAKnownUrlButSaveAcceptsIt) {

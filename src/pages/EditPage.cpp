@@ -147,7 +147,7 @@ void EditPage::ApplyButtonClick() {
     QStringList errors;
     if (AddSourceComboBox->currentIndex() == 0) errors << "Select a source";
     if (AddCountryComboBox->currentIndex() == 0) errors << "Select a channel country";
-    if (AddGenreComboBox->currentIndex() == 0) errors << "Select a channel genry";
+    if (AddGenreComboBox->currentIndex() == 0) errors << "Select a channel genre";
     if (NameEdit->text().isEmpty()) errors << "Enter a channel name";
     if (UrlEdit->text().isEmpty()) errors << "Enter a channel URL";
     const SubmissionValues values = Values();
