@@ -42,7 +42,7 @@ TEST(ScrambleUrl, RoundTripsAndUsesKeyFromSecondCharacter) {
     EXPECT_EQ(ScrambleUrl(std::string(1, '\xff'), "ab", false), std::string(1, static_cast<char>('b' - 1)));
 }
 
-TEST(ParseInt32, AcceptsWhatTheOldConverterAccepted) {
+TEST(ParseInt32, AcceptsSignedDecimalAndHexWithin32Bits) {
     EXPECT_EQ(ParseInt32("42"), 42);
     EXPECT_EQ(ParseInt32("-7"), -7);
     EXPECT_EQ(ParseInt32("  +3"), 3);

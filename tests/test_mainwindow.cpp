@@ -312,7 +312,7 @@ TEST_F(MainWindow, KeyboardPlaysDeletesSavesAndFindsChannels) {
 TEST(ErrorText, AppendsAFullStopAfterCharactersThatSortAfterIt) {
     EXPECT_EQ(ErrorText("Disk full"), "Disk full.");
     EXPECT_EQ(ErrorText("Done."), "Done.");
-    EXPECT_EQ(ErrorText("Why?"), "Why?.");  // the old handler did this too: "?" sorts after "."
+    EXPECT_EQ(ErrorText("Why?"), "Why?.");  // "?" sorts after ".", so it still gets one
     EXPECT_EQ(ErrorText("(x)"), "(x)");    // ')' sorts before '.'
     EXPECT_EQ(ErrorText(""), "");
 }

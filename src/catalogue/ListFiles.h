@@ -55,7 +55,8 @@ SaveResult SaveLocalList(const ChannelTable& table, const std::filesystem::path&
 // Today's date in the user's short date format.
 std::string ShortDateToday();
 
-// Delphi-style StrToInt: optional blanks, sign, decimal digits (or $/0x hex), within 32 bits.
+// A list's number line: optional leading blanks, sign, decimal digits (or $ or 0x and hex digits),
+// within 32 bits; nothing may follow.
 std::optional<int32_t> ParseInt32(std::string_view text);
 
 } // namespace castora
