@@ -211,6 +211,33 @@ TEST_F(Update, ClosingDuringADownloadEndsPromptly) {
     EXPECT_LT(timer.elapsed(), 3000);
 }
 
+TEST_F(Update, ClosingDuringAnUnpackLeavesNoPartialList) {
+    // Zeros deflate a thousandfold: a quick download that takes many blocks to unpack.
+    WriteLibzipArchive(dir / "archive.zip", {{"global.dat", std::string(64u << 20, '\0')}});
+    const std::string archive = ReadFile(dir / "archive.zip");
+    std::filesystem::remove(dir / "archive.zip");
+    const std::string before = ReadFile(dir / "global.dat");
+    ScriptedServer server;
+    server.Send(Answer("200 OK", archive));
+    StartWith(server);
+    messages.Answer(true);
+    form->Update->FreeUpdateButton->click();
+    auto unpacking = [&] {
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            if (e.path().filename().string().starts_with(".update:")) return true;
+        return false;
+    };
+    QElapsedTimer timer;
+    timer.start();
+    while (!unpacking() && form->Workers().Running() > 0 && timer.elapsed() < 10000) QCoreApplication::processEvents();
+    ASSERT_TRUE(unpacking());
+    timer.restart();
+    form.reset();
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_FALSE(unpacking());
+    EXPECT_TRUE(ReadFile(dir / "global.dat") == before) << "global.dat was replaced";
+}
+
 class Submission : public Update {
 protected:
     void AddChannel(bool send) {
