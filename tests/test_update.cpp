@@ -158,7 +158,7 @@ protected:
 
 TEST_F(UpdateBesideTheProgram, UnpacksWhereTheListsAreRead) {
     const std::string global = ListFileBytes("06.12.2026", {Channel("Fresh", "http://fresh")});
-    WriteLibzipArchive(dir / "archive.zip", {{"global.dat", global}, {"qt.conf", "[Paths]\nPrefix=/tmp\n"}});
+    WriteLibzipArchive(dir / "archive.zip", {{"global.dat", global}});
     const std::string archive = ReadFile(dir / "archive.zip");
     std::filesystem::remove(dir / "archive.zip");
     ScriptedServer server;
@@ -170,8 +170,7 @@ TEST_F(UpdateBesideTheProgram, UnpacksWhereTheListsAreRead) {
     EXPECT_EQ(Status(), "Free channel list is updated");
     EXPECT_EQ(ReadFile(programDir / "updates.zip"), archive);
     EXPECT_EQ(ReadFile(dir / "global.dat"), global);
-    for (const char* name : {"global.dat", "qt.conf"}) EXPECT_FALSE(std::filesystem::exists(programDir / name)) << name;
-    EXPECT_FALSE(std::filesystem::exists(dir / "qt.conf"));
+    EXPECT_FALSE(std::filesystem::exists(programDir / "global.dat"));
     EXPECT_FALSE(std::filesystem::exists(dir / "updates.zip"));
     EXPECT_EQ(form->Channels->Model().CellText(0, 1), " Fresh");
 }
