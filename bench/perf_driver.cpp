@@ -698,7 +698,7 @@ int CmdExtract(const fs::path& zipPath, int reps) {
         for (int side = 0; side < 2; ++side) {
             if ((side + r) % 2 == 0) {
                 const auto t0 = Clock::now();
-                ExtractUpdate(program);
+                ExtractUpdate(program, program);
                 ours.push_back(MsSince(t0));
             } else {
                 const double ms =

@@ -60,7 +60,7 @@ TEST_F(Editor, EmptyFormListsEveryMissingFieldInOneMessage) {
     Page().ApplyButton->click();
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text.split('\n'),
-              (QStringList{"Select a source", "Select a channel country", "Select a channel genry",
+              (QStringList{"Select a source", "Select a channel country", "Select a channel genre",
                            "Enter a channel name", "Enter a channel URL"}));
     EXPECT_EQ(form->Notebook1->currentIndex(), TMainForm::EditPageIndex);
     EXPECT_EQ(form->Table().ChannelCount, 2);
@@ -69,7 +69,7 @@ TEST_F(Editor, EmptyFormListsEveryMissingFieldInOneMessage) {
     messages.Clear();
     Fill(0, 1, 0, " ", " ");
     Page().ApplyButton->click();
-    EXPECT_EQ(messages.shown[0].text.split('\n'), (QStringList{"Select a source", "Select a channel genry"}));
+    EXPECT_EQ(messages.shown[0].text.split('\n'), (QStringList{"Select a source", "Select a channel genre"}));
 }
 
 TEST_F(Editor, AddRefusesAKnownUrlButSaveAcceptsIt) {
@@ -116,6 +116,38 @@ TEST_F(Editor, EditingAGlobalChannelMakesItLocalInPlace) {
     EXPECT_EQ(Channels().Model().CellText(0, 2), " Two (edited)");  // the grid reads the table directly
     Channels().RefreshButton->click();
     EXPECT_EQ(Channels().Model().CellText(3, 2), "[local] c");
+}
+
+TEST_F(Editor, CodesTheUserLeavesAloneAreKeptEvenBeyondTheLists) {
+    // Format 7, source 5, country 6 and genre 9 have no entry in the lists: those show no selection.
+    const struct {
+        const char* what;
+        int pickedGenre;  // -1: the genre list is left alone
+        std::string codes;
+    } cases[] = {
+        {"name only", -1, "7\r\n5\r\n6\r\n9\r\n"},
+        {"genre picked", 2, "7\r\n5\r\n6\r\n2\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        form.reset();
+        TChannelRec four = Channel("Four", "http://four", 5, 6, 9);
+        four.Format = 7;
+        WriteFile(dir / "global.dat", ListFileBytes("g", {four}));
+        std::filesystem::remove(dir / "local.dat");
+        Start();
+        Channels().SelectGridRow(1);
+        Channels().EditButton->click();
+        EXPECT_EQ(Page().AddGenreComboBox->currentIndex(), -1);
+        if (c.pickedGenre >= 0) Page().AddGenreComboBox->setCurrentIndex(c.pickedGenre);
+        Page().NameEdit->setText("Four (edited)");
+        messages.Answer(false);
+        Page().ApplyButton->click();
+        messages.Answer(true);
+        Channels().SaveButton->click();
+        const std::string saved = ReadFile(dir / "local.dat");
+        EXPECT_NE(saved.find(c.codes + "Four (edited)\r\n"), std::string::npos) << saved;
+    }
 }
 
 TEST_F(Editor, EditWithoutSelectionDoesNothing) {

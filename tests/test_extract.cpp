@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <atomic>
 #include <set>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace castora;
@@ -54,8 +56,8 @@ protected:
     }
 
     // Runs the extractor; whatever the outcome, the archive must be untouched and no temporary file left.
-    void Run(const ExtractOptions& opts = {}) const
-    {
+    void Run(const ExtractOptions& opts = {}) const { Run(dir_, opts); }
+    void Run(const fs::path& target, const ExtractOptions& opts) const {
         const bool hadArchive = fs::is_regular_file(Path("updates.zip"));
         FileStamp before = hadArchive ? Stamp(Path("updates.zip")) : FileStamp{};
         auto check = [&] {
@@ -69,7 +71,7 @@ protected:
                 EXPECT_EQ(name.find(".update:"), std::string::npos) << "temporary file left: " << name;
         };
         try {
-            ExtractUpdate(dir_, opts);
+            ExtractUpdate(dir_, dir_, opts);
         } catch (...) {
             check();
             throw;
@@ -189,17 +191,80 @@ TEST_F(ExtractTest, EntriesLandUnderTheirLastNameComponent)
     EXPECT_FALSE(fs::exists(dir_.parent_path() / "global.dat"));
 }
 
-TEST_F(ExtractTest, LaterEntryWinsAndAnyNameIsTaken)
-{
+TEST_F(ExtractTest, LaterEntryWinsAndCaseIsKept) {
     PutRaw({{.name = "a/x.dat", .data = "from a"},
             {.name = "b/x.dat", .data = "from b"},
-            {.name = "README", .data = "readme"},
             {.name = "GLOBAL.DAT", .data = "upper", .method = 0}});
     Run();
-    EXPECT_EQ(Files(), (Names{"x.dat", "README", "GLOBAL.DAT"}));
+    EXPECT_EQ(Files(), (Names{"x.dat", "GLOBAL.DAT"}));
     EXPECT_EQ(Content("x.dat"), "from b");
-    EXPECT_EQ(Content("README"), "readme");
     EXPECT_EQ(Content("GLOBAL.DAT"), "upper");
+}
+
+TEST_F(ExtractTest, OnlyListAndTextFilesAreWritten) {
+    const Names written = {"global.dat", "source.dat", "country.dat", "genre.dat",
+                           "notes.txt",  "Genre.DAT",  "READ ME.Txt"};
+    const Names skipped = {"qt.conf", "libcastora.so",  "libz.so.1", "castora.desktop", ".hidden.dat", ".dat", ".txt",
+                           "README",  "global.dat.bak", "run.sh",    "tab\t.dat",       "global.dat~"};
+    std::vector<RawEntry> entries;
+    for (const auto* names : {&written, &skipped})
+        for (const auto& name : *names) entries.push_back({.name = "lists/" + name, .data = name});
+    PutRaw(entries);
+    Run();
+    EXPECT_EQ(Files(), written);
+    for (const auto& name : written) EXPECT_EQ(Content(name), name);
+}
+
+TEST_F(ExtractTest, LeftoversOfAKilledRunAreRemoved) {
+    const fs::path outside = dir_.string() + "-outside";
+    WriteFileBytes(outside, "outside");
+    Put(".update:0123456789abcdef.tmp", std::string(100000, 'x'));
+    Put(".update:FEDCBA9876543210.tmp", "");
+    fs::create_symlink(outside, Path(".update:00000000ffffffff.tmp"));
+    Put("notes.tmp", "the user's");
+    PutRaw({{.name = "global.dat", .data = "g"}});
+    Run();
+    EXPECT_EQ(ReadFileBytes(outside), "outside");
+    fs::remove(outside);
+    EXPECT_EQ(Files(), (Names{"notes.tmp", "global.dat"}));
+}
+
+TEST_F(ExtractTest, CancelEndsTheRunAndLeavesNoPartialEntry) {
+    Put("global.dat", "old global");
+    // Zeros deflate a thousandfold: a small archive whose entry takes many blocks to write.
+    const std::string big(64u << 20, '\0');
+    WriteLibzipArchive(Path("updates.zip"), {{.name = "global.dat", .data = big}, {.name = "genre.dat", .data = "g"}});
+
+    std::atomic<bool> cancel{true};
+    ExtractOptions opts;
+    opts.cancel = &cancel;
+    Run(opts);
+    EXPECT_EQ(Files(), (Names{"global.dat"}));
+
+    // Cancelled while the big entry is being written: its temporary file grows by a block at most, then goes.
+    cancel = false;
+    fs::path temp;
+    off_t grown = -1;
+    std::thread watcher([&] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (temp.empty() && std::chrono::steady_clock::now() < until) {
+            std::error_code ec;
+            for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec))
+                if (it->path().filename().string().starts_with(".update:")) temp = it->path();
+        }
+        struct stat st {};
+        const off_t atCancel = ::stat(temp.c_str(), &st) == 0 ? st.st_size : 0;
+        cancel = true;
+        off_t most = atCancel;
+        while (!temp.empty() && ::stat(temp.c_str(), &st) == 0) most = std::max(most, st.st_size);
+        grown = most - atCancel;
+    });
+    Run(opts);
+    watcher.join();
+    ASSERT_FALSE(temp.empty());
+    EXPECT_LE(grown, off_t(256 * 1024));
+    EXPECT_EQ(Files(), (Names{"global.dat"}));
+    EXPECT_EQ(Content("global.dat"), "old global");
 }
 
 TEST_F(ExtractTest, DirectoriesAndEmptyOrDotNamesCreateNothing)
@@ -348,7 +413,10 @@ TEST_F(ExtractTest, StoredAttributesOnlyTakePermissionsAway)
     PutRaw({{.name = "dos.dat", .data = "x", .externalAttributes = 0x20},
             {.name = "dosro.dat", .data = "x", .externalAttributes = 0x21},
             {.name = "exec.dat", .data = "x", .versionMadeBy = 0x0314, .externalAttributes = 0106777u << 16},
-            {.name = "private.dat", .data = "x", .versionMadeBy = 0x0314, .externalAttributes = 0100600u << 16}});
+            {.name = "private.dat", .data = "x", .versionMadeBy = 0x0314, .externalAttributes = 0100600u << 16},
+            {.name = "writeonly.dat", .data = "x", .versionMadeBy = 0x0314, .externalAttributes = 0100200u << 16},
+            {.name = "othersro.dat", .data = "x", .versionMadeBy = 0x0314, .externalAttributes = 0100004u << 16},
+            {.name = "unixro.dat", .data = "x", .versionMadeBy = 0x0314, .externalAttributes = 0100044u << 16}});
     Run();
     ::umask(umask);
     auto mode = [&](const std::string& name) {
@@ -360,6 +428,10 @@ TEST_F(ExtractTest, StoredAttributesOnlyTakePermissionsAway)
     EXPECT_EQ(mode("dosro.dat"), 0444u);
     EXPECT_EQ(mode("exec.dat"), 0644u);
     EXPECT_EQ(mode("private.dat"), 0600u);
+    // The owner can always read a list and, unless it is marked read-only, replace it.
+    EXPECT_EQ(mode("writeonly.dat"), 0600u);
+    EXPECT_EQ(mode("othersro.dat"), 0404u);
+    EXPECT_EQ(mode("unixro.dat"), 0444u);
 }
 
 TEST_F(ExtractTest, TargetsThatCannotBeReplacedStayAndTheRunGoesOn)

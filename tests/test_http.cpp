@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace castora;
@@ -222,8 +223,7 @@ TEST(HttpStatus, BrokenAnswersFail)
     EXPECT_FALSE(r.ok);
 }
 
-TEST(HttpBody, ContentLengthIsExactAndShortBodiesEndAtClose)
-{
+TEST(HttpBody, ContentLengthIsExactAndCutBodiesFail) {
     ScriptedServer server;  // keeps the line open: the client must stop by the length alone
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789EXTRA").Pause(5s).Start();
     const auto start = std::chrono::steady_clock::now();
@@ -234,9 +234,18 @@ TEST(HttpBody, ContentLengthIsExactAndShortBodiesEndAtClose)
     EXPECT_EQ(r.events.begins, std::vector<int32_t>{10});
     EXPECT_EQ(r.events.works.back(), 10);
 
-    r = Answer("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nsix by");
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.body, "six by");
+    // A normal close before the announced length or the last chunk: what arrived is kept, the request fails.
+    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (const auto& [answer, body] : std::vector<std::pair<std::string, std::string>>{
+             {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nsix by", "six by"},
+             {chunked + "a\r\nsix by", "six by"},
+             {chunked + "3\r\nabc\r\n", "abc"},
+             {chunked + "3\r\nabc\r\n0\r\n", "abc"}}) {
+        r = Answer(answer);
+        EXPECT_FALSE(r.ok) << answer;
+        EXPECT_EQ(r.kind, EHttpError::TKind::Transfer) << answer;
+        EXPECT_EQ(r.body, body) << answer;
+    }
 }
 
 TEST(HttpBody, ResetDuringTheBodyFailsAndKeepsWhatArrived)
@@ -295,6 +304,14 @@ TEST(HttpBody, ChunkedGivesNotificationsPerChunk)
         if (r.events.log[i].rfind("begin", 0) == 0 && i > 1) lastOfChunk.push_back(r.events.log[i - 1]);
     lastOfChunk.push_back(r.events.log.back());
     EXPECT_EQ(lastOfChunk, (std::vector<std::string>{"work 16", "work 5"}));
+}
+
+TEST(HttpBody, ChunkSizeEndsAtAnExtensionOrBlank) {
+    auto r = Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    "10;name=value\r\n0123456789abcdef\r\n5 ; x\r\nVWXYZ\r\n3\t;q=\"a;b\"\r\nxyz\r\n0;last\r\n\r\n");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.body, "0123456789abcdefVWXYZxyz");
+    EXPECT_EQ(r.events.begins, (std::vector<int32_t>{16, 5, 3}));
 }
 
 TEST(HttpBody, ChunkedSplitAcrossReadsAndTrailingBytes)

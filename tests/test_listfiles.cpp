@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "catalogue/ListFiles.h"
 #include "support/TempDir.h"
@@ -39,7 +42,7 @@ TEST(ScrambleUrl, RoundTripsAndUsesKeyFromSecondCharacter) {
     EXPECT_EQ(ScrambleUrl(std::string(1, '\xff'), "ab", false), std::string(1, static_cast<char>('b' - 1)));
 }
 
-TEST(ParseInt32, AcceptsWhatTheOldConverterAccepted) {
+TEST(ParseInt32, AcceptsSignedDecimalAndHexWithin32Bits) {
     EXPECT_EQ(ParseInt32("42"), 42);
     EXPECT_EQ(ParseInt32("-7"), -7);
     EXPECT_EQ(ParseInt32("  +3"), 3);
@@ -142,6 +145,40 @@ TEST(ListFiles, MissingFilesContributeNothing) {
     LoadChannelList(t, 0, dir.path());
     LoadChannelList(t, 1, dir.path());
     EXPECT_EQ(t.ChannelCount, 2);
+}
+
+TEST(ListFiles, ListsThatCannotBeReadAreReportedAndTheOtherIsKept) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* what;
+        int list;
+        void (*plant)(const fs::path&);
+        const char* error;
+    } cases[] = {
+        {"directory", 0, [](const fs::path& p) { fs::create_directory(p); }, "Can't read global.dat: Is a directory"},
+        {"pipe", 0, [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+         "Can't read global.dat: not a regular file"},
+        // Opens like any file, but no read of it succeeds.
+        {"failing reads", 0, [](const fs::path& p) { fs::create_symlink("/proc/self/mem", p); },
+         "Can't read global.dat: Input/output error"},
+        {"directory", 1, [](const fs::path& p) { fs::create_directory(p); }, "Can't read local.dat: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " at list " + std::to_string(c.list));
+        test::TempDir dir;
+        test::WriteFile(dir / ListFiles[1 - c.list], TwoChannels());
+        c.plant(dir / ListFiles[c.list]);
+        ChannelTable t;
+        const LoadResult r0 = LoadChannelList(t, 0, dir.path());
+        const LoadResult r1 = LoadChannelList(t, 1, dir.path());
+        const LoadResult& bad = c.list == 0 ? r0 : r1;
+        ASSERT_TRUE(bad.error);
+        EXPECT_EQ(*bad.error, c.error);
+        EXPECT_FALSE((c.list == 0 ? r1 : r0).error);
+        ASSERT_EQ(t.ChannelCount, 2);
+        EXPECT_EQ(t.Channels[2].Name, "Two");
+        EXPECT_EQ(t.Channels[2].IsLocal, c.list == 0);
+    }
 }
 
 TEST(ListFiles, SaveWritesLocalRecordsAndReadsBackEveryUrlByte) {
@@ -263,6 +300,40 @@ TEST(ListFiles, FailedSaveLeavesTheOldListAndNoTemporaryFile) {
     t.AppendChannel(rec);
     EXPECT_FALSE(SaveLocalList(t, dir.path(), "d").ok);
     EXPECT_EQ(test::ReadFile(dir / "local.dat"), old);
+}
+
+TEST(ListFiles, SaveNeverWritesThroughWhatStandsAtTheBufferOrTheList) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* what;
+        void (*plant)(const fs::path& dir, const fs::path& outside);
+    } cases[] = {
+        {"link as buffer", [](const fs::path& d, const fs::path& o) { fs::create_symlink(o, d / "local_tmp.dat"); }},
+        {"dangling link as buffer",
+         [](const fs::path& d, const fs::path& o) { fs::create_symlink(o.string() + "-new", d / "local_tmp.dat"); }},
+        {"hard link as buffer",
+         [](const fs::path& d, const fs::path& o) { fs::create_hard_link(o, d / "local_tmp.dat"); }},
+        {"link as list", [](const fs::path& d, const fs::path& o) { fs::create_symlink(o, d / "local.dat"); }},
+    };
+    ChannelTable t;
+    TChannelRec rec;
+    rec.Name = "Mine";
+    rec.IsLocal = true;
+    t.AppendChannel(rec);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const fs::path outside = dir.path().string() + "-outside";
+        test::WriteFile(outside, "outside");
+        c.plant(dir.path(), outside);
+        EXPECT_TRUE(SaveLocalList(t, dir.path(), "d").ok);
+        EXPECT_EQ(test::ReadFile(outside), "outside");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(outside.string() + "-new")));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "local.dat")));
+        EXPECT_EQ(test::ReadFile(dir / "local.dat"), FormatLocalList(t, "d"));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "local_tmp.dat")));
+        fs::remove(outside);
+    }
 }
 
 TEST(ListFiles, FormatKeepsUrlClearInMemory) {

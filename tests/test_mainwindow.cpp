@@ -105,6 +105,16 @@ TEST_F(MainWindow, BadNumberLineIsReportedOnceAfterTheWholeLoad) {
     EXPECT_EQ(w.Table().ChannelCount, 4);  // both global channels and both local ones
 }
 
+TEST_F(MainWindow, UnreadableListIsReportedOnceAndTheOtherIsShown) {
+    WriteCatalogue();
+    std::filesystem::remove(dir / "global.dat");
+    std::filesystem::create_directory(dir / "global.dat");
+    TMainForm& w = Start();
+    EXPECT_EQ(messages.Texts(), QStringList{"Can't read global.dat: Is a directory."});
+    EXPECT_EQ(w.Table().ChannelCount, 2);
+    EXPECT_EQ(Column(0), (QStringList{" Mine", " Copy of two"}));
+}
+
 TEST_F(MainWindow, FiltersNarrowTheGridAndTheEmptyGridSelectsNothing) {
     WriteCatalogue();
     Start();
@@ -322,7 +332,7 @@ TEST_F(MainWindow, KeyboardPlaysDeletesSavesAndFindsChannels) {
 TEST(ErrorText, AppendsAFullStopAfterCharactersThatSortAfterIt) {
     EXPECT_EQ(ErrorText("Disk full"), "Disk full.");
     EXPECT_EQ(ErrorText("Done."), "Done.");
-    EXPECT_EQ(ErrorText("Why?"), "Why?.");  // the old handler did this too: "?" sorts after "."
+    EXPECT_EQ(ErrorText("Why?"), "Why?.");  // "?" sorts after ".", so it still gets one
     EXPECT_EQ(ErrorText("(x)"), "(x)");    // ')' sorts before '.'
     EXPECT_EQ(ErrorText(""), "");
 }

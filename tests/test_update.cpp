@@ -145,6 +145,36 @@ TEST_F(Update, GoodArchiveReplacesTheGlobalListAndReloads) {
     EXPECT_TRUE(messages.shown.size() == 1);
 }
 
+// The program lives elsewhere than the lists: the archive stays beside the program, its entries go to the lists.
+class UpdateBesideTheProgram : public Update {
+protected:
+    AppConfig Config() const override {
+        AppConfig c = Update::Config();
+        c.programDir = QString::fromStdString(programDir.path().string());
+        return c;
+    }
+    TempDir programDir;
+};
+
+TEST_F(UpdateBesideTheProgram, UnpacksWhereTheListsAreRead) {
+    const std::string global = ListFileBytes("06.12.2026", {Channel("Fresh", "http://fresh")});
+    WriteLibzipArchive(dir / "archive.zip", {{"global.dat", global}});
+    const std::string archive = ReadFile(dir / "archive.zip");
+    std::filesystem::remove(dir / "archive.zip");
+    ScriptedServer server;
+    server.Send(Answer("200 OK", archive));
+    StartWith(server);
+    messages.Answer(true);
+    form->Update->FreeUpdateButton->click();
+    WaitForWorkers();
+    EXPECT_EQ(Status(), "Free channel list is updated");
+    EXPECT_EQ(ReadFile(programDir / "updates.zip"), archive);
+    EXPECT_EQ(ReadFile(dir / "global.dat"), global);
+    EXPECT_FALSE(std::filesystem::exists(programDir / "global.dat"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "updates.zip"));
+    EXPECT_EQ(form->Channels->Model().CellText(0, 1), " Fresh");
+}
+
 TEST_F(Update, PageOfTextInsteadOfAnArchiveTouchesNoList) {
     ScriptedServer server;
     server.Send(Answer("200 OK", "<html><body>Service unavailable</body></html>"));
@@ -178,6 +208,33 @@ TEST_F(Update, ClosingDuringADownloadEndsPromptly) {
     timer.restart();
     form.reset();
     EXPECT_LT(timer.elapsed(), 3000);
+}
+
+TEST_F(Update, ClosingDuringAnUnpackLeavesNoPartialList) {
+    // Zeros deflate a thousandfold: a quick download that takes many blocks to unpack.
+    WriteLibzipArchive(dir / "archive.zip", {{"global.dat", std::string(64u << 20, '\0')}});
+    const std::string archive = ReadFile(dir / "archive.zip");
+    std::filesystem::remove(dir / "archive.zip");
+    const std::string before = ReadFile(dir / "global.dat");
+    ScriptedServer server;
+    server.Send(Answer("200 OK", archive));
+    StartWith(server);
+    messages.Answer(true);
+    form->Update->FreeUpdateButton->click();
+    auto unpacking = [&] {
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            if (e.path().filename().string().starts_with(".update:")) return true;
+        return false;
+    };
+    QElapsedTimer timer;
+    timer.start();
+    while (!unpacking() && form->Workers().Running() > 0 && timer.elapsed() < 10000) QCoreApplication::processEvents();
+    ASSERT_TRUE(unpacking());
+    timer.restart();
+    form.reset();
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_FALSE(unpacking());
+    EXPECT_TRUE(ReadFile(dir / "global.dat") == before) << "global.dat was replaced";
 }
 
 class Submission : public Update {

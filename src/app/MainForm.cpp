@@ -268,6 +268,7 @@ void TMainForm::StartUpdate(const std::string& key) {
     UpdateSettings settings;
     settings.updateHost = config_.updateHost.toStdString();
     settings.programDir = ProgramDir();
+    settings.listDir = ListDir();
     settings.programFileName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
     workers_->Start([this, key, settings, link = workers_->Link(this)] {
         TUpdateThread(key, settings, link).Execute();

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -40,6 +41,7 @@ struct LineReader {
     void SkipOne() {
         if (pos < data.size()) ++pos;
     }
+    int Error() const { return 0; }
 };
 
 // The same line reading over a file taken in chunks, so a big list is never held in memory whole.
@@ -73,6 +75,9 @@ public:
         if (pos_ < end_) ++pos_;
     }
 
+    // The errno of a read that failed; the data then ends where it failed.
+    int Error() const { return error_; }
+
     static constexpr size_t ChunkBytes = 4u << 20;
 
 private:
@@ -87,7 +92,7 @@ private:
         for (;;) {
             const ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
             if (n < 0 && errno == EINTR) continue;
-            // A read error ends the data like the end of the file does.
+            if (n < 0) error_ = errno;
             if (n <= 0) eof_ = true;
             else end_ += static_cast<size_t>(n);
             return;
@@ -99,6 +104,7 @@ private:
     size_t pos_ = 0;
     size_t end_ = 0;
     bool eof_ = false;
+    int error_ = 0;
 };
 
 // Most lines are a few bytes long: a plain scan finds their CR before a library call would start.
@@ -316,13 +322,14 @@ void ReleaseRecords(ChannelTable& table, ProgressSink* progress) {
     table.ResetChannels();
 }
 
-size_t CountFileCR(int fd, ProgressSink* progress) {
+size_t CountFileCR(int fd, ProgressSink* progress, int& error) {
     std::vector<char> buf(FileLineReader::ChunkBytes);
     Breather breather(progress);
     size_t crs = 0;
     for (;;) {
         const ssize_t n = ::read(fd, buf.data(), buf.size());
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
         if (n <= 0) break;
         crs += CountCR(std::string_view(buf.data(), static_cast<size_t>(n)));
         breather.Poll();
@@ -330,14 +337,19 @@ size_t CountFileCR(int fd, ProgressSink* progress) {
     return crs;
 }
 
+std::string CantRead(int listNumber, const std::string& reason) {
+    return std::string("Can't read ") + ListFiles[listNumber] + ": " + reason;
+}
+
 // Fills the table from a list's lines, given its CR count; list 0 must have been reset by the caller.
+// A read that fails ends the list after its last whole record.
 template <class Reader>
 LoadResult ReadRecords(ChannelTable& table, int listNumber, size_t crs, Reader& reader, ProgressSink* progress) {
     LoadResult result;
     result.found = true;
     const int32_t base = listNumber == 0 ? 0 : table.ChannelCount;
     const int32_t count = crs >= 1 ? static_cast<int32_t>((crs - 1) / 8) : 0;
-    const int32_t total = base + count;
+    int32_t total = base + count;
     if (progress)
         progress->ShowProgressPhase(std::string("Loading ") + ListNames[listNumber] + " channels ...", Red, total);
     // Room for the local list that follows, so appending it does not move every global record.
@@ -383,6 +395,11 @@ LoadResult ReadRecords(ChannelTable& table, int listNumber, size_t crs, Reader& 
             else field->assign(line.data(), line.size());
         }
         rec.IsLocal = local;
+        if (reader.Error()) {
+            table.Channels.pop_back();
+            total = e - 1;
+            break;
+        }
     }
     table.Resize(total);
     if (progress) pacer.Flush(total);
@@ -401,18 +418,42 @@ LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::files
                            ProgressSink* progress) {
     const std::filesystem::path path = dir / ListFiles[listNumber];
     if (listNumber == 0) ReleaseRecords(table, progress);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
+    // Non-blocking, so that a pipe of that name cannot hang the start-up; it is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Only a missing list is an empty one; a list that is there but cannot be read is reported.
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT || err == ENOTDIR) return {};
+        LoadResult result;
+        result.error = CantRead(listNumber, std::strerror(err));
+        return result;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int err = errno;
+        LoadResult result;
+        result.error = CantRead(listNumber, S_ISDIR(info.st_mode) ? std::strerror(EISDIR)
+                                            : info.st_mode != 0   ? "not a regular file"
+                                                                  : std::strerror(err));
+        ::close(fd);
+        return result;
+    }
     // Two passes in chunks, one counting the lines and one reading the records, instead of a copy of
     // the whole file: a big list then costs its table and a few megabytes, not its size twice over.
-    const size_t crs = CountFileCR(fd, progress);
+    int countError = 0;
+    const size_t crs = CountFileCR(fd, progress, countError);
     LoadResult result;
+    int readError = 0;
     if (::lseek(fd, 0, SEEK_SET) == 0) {
         FileLineReader reader(fd);
         result = ReadRecords(table, listNumber, crs, reader, progress);
+        readError = reader.Error();
+    } else {
+        readError = errno;
     }
+    // The records before a failed read are kept; the failure is what is shown, before any bad number.
+    if (!readError) readError = countError;
+    if (readError) result.error = CantRead(listNumber, std::strerror(readError));
     ::close(fd);
     return result;
 }
@@ -465,7 +506,10 @@ SaveResult SaveLocalList(const ChannelTable& table, const std::filesystem::path&
 
     const std::filesystem::path tmp = dir / "local_tmp.dat";
     const std::filesystem::path target = dir / "local.dat";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A stale buffer from a crashed save is removed, never opened: whatever sits under that name, a link
+    // above all, could send the list elsewhere. unlink takes the name only, never what a link points to.
+    if (::unlink(tmp.c_str()) != 0 && errno != ENOENT) return result;
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return result;
     const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;

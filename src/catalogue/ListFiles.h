@@ -23,12 +23,14 @@ std::string EncodeUrlLine(std::string_view url);
 struct LoadResult {
     bool found = false;                      // the file existed and was read
     std::optional<std::string> listDate;     // its first line, when found
-    std::optional<std::string> error;        // first conversion error, e.g. "'x' is not a valid integer value"
+    std::optional<std::string> error;        // a read failure, else the first conversion error
 };
 
 // Reads list 0 (replacing the table) or list 1 (appending to it) from dir / ListFiles[listNumber].
 // A number line that is not an integer leaves that field 0; the load goes on and the first such
-// error is returned for the caller to show once.
+// error is returned for the caller to show once. A missing file is an empty list; one that is there
+// but cannot be read keeps the records read before the failure and returns "Can't read <file>: <reason>"
+// as its error instead.
 LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::filesystem::path& dir = {},
                            ProgressSink* progress = nullptr);
 
@@ -44,15 +46,17 @@ struct SaveResult {
     int32_t written = 0;  // local records in the file
 };
 
-// Writes every local record to dir/local.dat through dir/local_tmp.dat, flushed to disk and
-// renamed over the old file, so local.dat always holds either the old or the new list.
+// Writes every local record to dir/local.dat through dir/local_tmp.dat, created afresh, flushed to disk
+// and renamed over the old file, so local.dat always holds either the old or the new list, and is a file
+// of its own even where a link stood before.
 SaveResult SaveLocalList(const ChannelTable& table, const std::filesystem::path& dir = {},
                          std::string_view dateLine = {});
 
 // Today's date in the user's short date format.
 std::string ShortDateToday();
 
-// Delphi-style StrToInt: optional blanks, sign, decimal digits (or $/0x hex), within 32 bits.
+// A list's number line: optional leading blanks, sign, decimal digits (or $ or 0x and hex digits),
+// within 32 bits; nothing may follow.
 std::optional<int32_t> ParseInt32(std::string_view text);
 
 } // namespace castora

@@ -114,15 +114,30 @@ void EditPage::SetEditorEntries(LookupKind kind, const LookupList& entries) { Fi
 
 QString EditPage::Title() const { return Header->Title(); }
 
+std::array<QComboBox*, 4> EditPage::CodeLists() const {
+    return {AddFormatComboBox, AddSourceComboBox, AddCountryComboBox, AddGenreComboBox};
+}
+
 SubmissionValues EditPage::Values() const {
-    return {AddFormatComboBox->currentIndex(), AddSourceComboBox->currentIndex(), AddCountryComboBox->currentIndex(),
-            AddGenreComboBox->currentIndex(),  ToAnsi(NameEdit->text()),          ToAnsi(UrlEdit->text()),
-            ToAnsi(BitrateEdit->text()),       ToAnsi(CommentsEdit->text())};
+    SubmissionValues v;
+    // A code beyond the lookup list shows as no selection; storing that would lose the code.
+    int32_t* codes[] = {&v.format, &v.source, &v.country, &v.genre};
+    const auto lists = CodeLists();
+    for (size_t i = 0; i < lists.size(); ++i) {
+        const int shown = lists[i]->currentIndex();
+        *codes[i] = editing_ && shown == shownEntries_[i] ? editedCodes_[i] : shown;
+    }
+    v.name = ToAnsi(NameEdit->text());
+    v.url = ToAnsi(UrlEdit->text());
+    v.bitrate = ToAnsi(BitrateEdit->text());
+    v.comments = ToAnsi(CommentsEdit->text());
+    return v;
 }
 
 void EditPage::NewChannel() {
     Header->SetTitle("Add channel");
     ApplyButton->setText("Add");
+    editing_ = false;
     for (QLineEdit* edit : {NameEdit, UrlEdit, BitrateEdit, CommentsEdit}) edit->clear();
     emit showRequested();
 }
@@ -136,6 +151,10 @@ void EditPage::EditChannel() {
     AddSourceComboBox->setCurrentIndex(rec.Source);
     AddCountryComboBox->setCurrentIndex(rec.Country);
     AddGenreComboBox->setCurrentIndex(rec.Genre);
+    editedCodes_ = {rec.Format, rec.Source, rec.Country, rec.Genre};
+    const auto lists = CodeLists();
+    for (size_t i = 0; i < lists.size(); ++i) shownEntries_[i] = lists[i]->currentIndex();
+    editing_ = true;
     NameEdit->setText(FromAnsi(rec.Name));
     UrlEdit->setText(FromAnsi(rec.Url));
     BitrateEdit->setText(FromAnsi(rec.Bitrate));
@@ -148,7 +167,7 @@ void EditPage::ApplyButtonClick() {
     QStringList errors;
     if (AddSourceComboBox->currentIndex() == 0) errors << "Select a source";
     if (AddCountryComboBox->currentIndex() == 0) errors << "Select a channel country";
-    if (AddGenreComboBox->currentIndex() == 0) errors << "Select a channel genry";
+    if (AddGenreComboBox->currentIndex() == 0) errors << "Select a channel genre";
     if (NameEdit->text().isEmpty()) errors << "Enter a channel name";
     if (UrlEdit->text().isEmpty()) errors << "Enter a channel URL";
     const SubmissionValues values = Values();

@@ -1,6 +1,8 @@
 #pragma once
 #include <QWidget>
 
+#include <array>
+
 #include "catalogue/ChannelTable.h"
 #include "catalogue/Lookup.h"
 #include "server/Update.h"
@@ -35,7 +37,8 @@ public:
     QComboBox* EditorList(LookupKind kind) const;
     void SetEditorEntries(LookupKind kind, const LookupList& entries);
     QString Title() const;
-    // The values a submission would send now.
+    // The values a submission would send now. While a channel is edited, a list the user has left as it
+    // was gives the record's own code, also one that the list has no entry for.
     SubmissionValues Values() const;
 
 public slots:
@@ -49,9 +52,15 @@ signals:
     void submitRequested(const castora::SubmissionValues& values);
 
 private:
+    std::array<QComboBox*, 4> CodeLists() const;
+
     Catalogue& catalogue_;
     ChannelTable& table_;
     Messages& messages_;
+    // The edited record's format, source, country and genre, and the entry each list showed for them.
+    bool editing_ = false;
+    std::array<int32_t, 4> editedCodes_{};
+    std::array<int, 4> shownEntries_{};
 };
 
 } // namespace castora

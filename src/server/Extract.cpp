@@ -27,6 +27,11 @@ constexpr const char* kArchiveName = "updates.zip";
 // Files an archive from the network must never replace: the user's own list, its save buffer and the
 // archive being read. The program file is added from the options.
 constexpr const char* kProtectedNames[] = {"local.dat", "local_tmp.dat", "updates.zip"};
+// Everything the program reads from its list directory ends in one of these.
+constexpr const char* kCatalogueSuffixes[] = {".dat", ".txt"};
+constexpr std::string_view kTempPrefix = ".update:";
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr size_t kTempRandomDigits = 16;
 
 constexpr uint8_t kMaxVersionNeeded = 21;
 constexpr uint8_t kHostMsDos = 0;
@@ -73,10 +78,10 @@ public:
     {
         std::random_device rd;
         for (int attempt = 0; attempt < 100 && fd_.get() < 0; ++attempt) {
-            char name[40];
+            char digits[kTempRandomDigits + 1];
+            std::snprintf(digits, sizeof digits, "%08x%08x", rd(), rd());
             // ":" separates name components in an archive, so no entry can land under this name.
-            std::snprintf(name, sizeof name, ".update:%08x%08x.tmp", rd(), rd());
-            fs::path candidate = dir / name;
+            fs::path candidate = dir / (std::string(kTempPrefix) + digits + std::string(kTempSuffix));
             // 0666 so the umask decides, as for any file the program creates.
             int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
             if (fd >= 0) {
@@ -147,6 +152,39 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b)
     return true;
 }
 
+bool IsTempName(std::string_view name) {
+    if (name.size() != kTempPrefix.size() + kTempRandomDigits + kTempSuffix.size() || !name.starts_with(kTempPrefix) ||
+        !name.ends_with(kTempSuffix))
+        return false;
+    const std::string_view digits = name.substr(kTempPrefix.size(), kTempRandomDigits);
+    return std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// A run killed between creating and renaming its temporary file leaves it behind; the next run clears it.
+void RemoveLeftovers(const fs::path& dir) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        struct stat st {};
+        if (IsTempName(name) && ::lstat(it->path().c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+            ::unlink(it->path().c_str());
+    }
+}
+
+// Files that the program reads from its list directory, and nothing else: no hidden file, no
+// library, no configuration that another program would pick up from there.
+bool IsCatalogueName(std::string_view component) {
+    if (component.empty() || component.front() == '.') return false;
+    for (char c : component)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    for (std::string_view suffix : kCatalogueSuffixes)
+        if (component.size() > suffix.size() &&
+            EqualsIgnoreCase(component.substr(component.size() - suffix.size()), suffix))
+            return true;
+    return false;
+}
+
 // Case is ignored so that a case-insensitive file system in the program directory cannot be used to
 // slip past the check.
 bool IsProtected(std::string_view component, const ExtractOptions& opts)
@@ -178,34 +216,39 @@ bool IsDirectoryEntry(std::string_view name, const Attributes& attr)
 
 // The stored attributes only ever take permissions away from what the umask grants a new file: no
 // execute, setuid, setgid or sticky bit, and nothing wider than the user's default comes from the network.
+// The owner always keeps reading and, unless the entry is read-only, writing: the program must be able to
+// read its lists, and the next update to replace them.
 mode_t TargetMode(const Attributes& attr, mode_t defaultMode)
 {
     defaultMode &= 0666;
-    if (attr.host == kHostUnix && (attr.UnixMode() & 07777) != 0)
-        return attr.UnixMode() & defaultMode;
-    if (attr.host == kHostMsDos && (attr.external & kDosReadOnly))
-        return defaultMode & ~mode_t(0222);
-    return defaultMode;
+    bool readOnly = (attr.external & kDosReadOnly) != 0;
+    mode_t mode = defaultMode;
+    if (attr.host == kHostUnix && (attr.UnixMode() & 07777) != 0) {
+        mode = attr.UnixMode() & defaultMode;
+        readOnly = readOnly || (attr.UnixMode() & 0222) == 0;
+    }
+    return readOnly ? (mode & ~mode_t(0222)) | S_IRUSR : mode | S_IRUSR | S_IWUSR;
 }
+
+bool Cancelled(const ExtractOptions& opts) { return opts.cancel && opts.cancel->load(); }
 
 // Decompresses the entry into tmp. False for every fault: damaged data, CRC mismatch, too large.
 // Data with a wrong CRC-32 is not written: a corrupt global.dat would be worse than the old one.
-bool Decompress(zip_t* za, zip_uint64_t index, const zip_stat_t& st, TempFile& tmp, uint64_t maxBytes)
-{
+bool Decompress(zip_t* za, zip_uint64_t index, const zip_stat_t& st, TempFile& tmp, const ExtractOptions& opts) {
     std::unique_ptr<zip_file_t, ZipFileClose> zf(zip_fopen_index(za, index, 0));
     if (!zf)
         return false; // encrypted, unsupported method, unreadable
     std::vector<char> buf(kChunk);
     uint64_t total = 0;
     for (;;) {
+        if (Cancelled(opts)) return false;
         zip_int64_t n = zip_fread(zf.get(), buf.data(), buf.size());
         if (n < 0)
             return false; // damaged or short deflate data, CRC mismatch, read error
         if (n == 0)
             break;
         total += uint64_t(n);
-        if (total > maxBytes || !WriteAll(tmp.fd(), buf.data(), size_t(n)))
-            return false;
+        if (total > opts.maxEntryBytes || !WriteAll(tmp.fd(), buf.data(), size_t(n))) return false;
     }
     // libzip does not notice a central size that disagrees with the data.
     return total == st.size;
@@ -222,8 +265,7 @@ void ExtractEntry(zip_t* za, int archiveFd, zip_uint64_t index, const CentralRec
     zip_file_get_external_attributes(za, index, 0, &attr.host, &attr.external);
     if (IsDirectoryEntry(name, attr))
         return;
-    if (IsProtected(component, opts))
-        return;
+    if (IsProtected(component, opts) || !IsCatalogueName(component)) return;
     if ((rec.versionNeeded & 0xFF) > kMaxVersionNeeded)
         return;
     const std::optional<LocalHeader> local = ReadLocalHeader(archiveFd, rec.localHeaderOffset);
@@ -241,8 +283,7 @@ void ExtractEntry(zip_t* za, int archiveFd, zip_uint64_t index, const CentralRec
         return;
 
     TempFile tmp(dir);
-    if (!tmp.ok() || !Decompress(za, index, st, tmp, opts.maxEntryBytes))
-        return;
+    if (!tmp.ok() || !Decompress(za, index, st, tmp, opts)) return;
 
     // Time and permissions go on before the rename, so the target never shows up half set.
     struct stat fresh {};
@@ -253,8 +294,7 @@ void ExtractEntry(zip_t* za, int archiveFd, zip_uint64_t index, const CentralRec
         const struct timespec times[2] = {{0, UTIME_OMIT}, {st.mtime, 0}};
         ::futimens(tmp.fd(), times);
     }
-    if (::fsync(tmp.fd()) != 0 || !tmp.Close())
-        return;
+    if (::fsync(tmp.fd()) != 0 || !tmp.Close() || Cancelled(opts)) return;
 
     const fs::path target = dir / fs::path(std::string(component));
     // Permission checks always pass for root, so a write-protected target is honoured by hand: it keeps
@@ -277,12 +317,12 @@ std::string ZipErrorText(int code)
 
 } // namespace
 
-void ExtractUpdate(const fs::path& programDir, const ExtractOptions& opts)
-{
-    const fs::path archivePath = programDir / kArchiveName;
+void ExtractUpdate(const fs::path& archiveDir, const fs::path& targetDir, const ExtractOptions& opts) {
+    const fs::path archivePath = archiveDir / kArchiveName;
     struct stat info {};
     if (::stat(archivePath.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return;
+    RemoveLeftovers(targetDir);
     if (opts.setGaugeMaximum)
         opts.setGaugeMaximum(0);
 
@@ -324,9 +364,9 @@ void ExtractUpdate(const fs::path& programDir, const ExtractOptions& opts)
             throw EExtractError("Damaged update archive: entry names differ");
     }
 
-    for (size_t i = 0; i < records.size(); ++i) {
+    for (size_t i = 0; i < records.size() && !Cancelled(opts); ++i) {
         try {
-            ExtractEntry(za.get(), fd.get(), i, records[i], stats[i], programDir, opts);
+            ExtractEntry(za.get(), fd.get(), i, records[i], stats[i], targetDir, opts);
         } catch (const std::exception&) {
             // A single entry never stops the run.
         }

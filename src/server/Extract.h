@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -19,13 +20,18 @@ struct ExtractOptions {
     std::function<void(int)> setGaugeMaximum;
     // An entry whose data grows beyond this is dropped (a compression bomb would otherwise fill the disk).
     uint64_t maxEntryBytes = 512ull * 1024 * 1024;
-    // The program file's name in the program directory; an archive entry may never replace it.
+    // The program file's name; an archive entry may never replace it.
     std::string programFileName;
+    // Set when the program closes: the run ends between two blocks and the entry under way leaves nothing.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
-// Unpacks programDir/"updates.zip" into programDir, each entry under the last component of its name.
+// Unpacks archiveDir/"updates.zip" into targetDir, each entry under the last component of its name.
+// Only list and text files are written (a name ending in ".dat" or ".txt" that does not start with a
+// dot); the user's list, its save buffer, the archive and the program file never are.
 // Returns at once when there is no such file. Bad entries are skipped silently; a bad archive throws
 // EExtractError. The archive itself is only read.
-void ExtractUpdate(const std::filesystem::path& programDir, const ExtractOptions& opts = {});
+void ExtractUpdate(const std::filesystem::path& archiveDir, const std::filesystem::path& targetDir,
+                   const ExtractOptions& opts = {});
 
 } // namespace castora

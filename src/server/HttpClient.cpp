@@ -55,8 +55,8 @@ bool ParseDecimal(std::string_view s, uint64_t& value)
 
 uint64_t ParseChunkSize(std::string_view line)
 {
-    const auto blank = line.find(' ');
-    if (blank != std::string_view::npos) line = line.substr(0, blank);
+    // A chunk extension (";name=value") follows the size.
+    line = line.substr(0, line.find_first_of(" \t;"));
     if (line.empty()) return 0;
     uint64_t v = 0;
     for (char c : line) {
@@ -155,6 +155,9 @@ public:
         }
         return 0;
     }
+
+    // The connection ended before the announced length or the last chunk.
+    bool Cut() const { return decided && !done && (mode_ == TMode::Length || mode_ == TMode::Chunked); }
 
 private:
     bool expectStatus_ = true;
@@ -546,6 +549,10 @@ void THttpClient::Perform(const std::string& url, const THttpSink& sink, uint64_
         throw EHttpError(EHttpError::TKind::Status, "HTTP answer: " + t.statusLine, t.statusCode, t.statusLine);
     if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && t.done)) {
         if (!t.decided) throw EHttpError(EHttpError::TKind::Transfer, "no complete answer", t.statusCode, t.statusLine);
+        // A cut body would pass for a whole one: an archive cut short only fails later, when it is unpacked.
+        if (t.Cut())
+            throw EHttpError(EHttpError::TKind::Transfer, "connection closed before the end of the body", t.statusCode,
+                             t.statusLine);
         return;
     }
     switch (rc) {

@@ -41,7 +41,8 @@ void TUpdateThread::Execute() {
             ExtractOptions options;
             options.programFileName = settings_.programFileName;
             options.setGaugeMaximum = [this, w](int m) { link_.post([w, m] { w->SetGaugeMaximum(m); }); };
-            ExtractUpdate(settings_.programDir, options);
+            options.cancel = link_.cancel;
+            ExtractUpdate(settings_.programDir, settings_.listDir, options);
             // The window reads the lists on a worker of its own; this thread waits for the new table.
             auto reloaded = std::make_shared<std::promise<void>>();
             std::future<void> inPlace = reloaded->get_future();

@@ -37,7 +37,10 @@ struct WindowLink {
 
 struct UpdateSettings {
     std::string updateHost;
+    // updates.zip is written here.
     std::filesystem::path programDir;
+    // Its entries go where the lists are read from.
+    std::filesystem::path listDir;
     std::string programFileName;
     uint64_t maxDownloadBytes = 512ull * 1024 * 1024;
 };

@@ -4,6 +4,7 @@
 #include "FuzzCheck.h"
 #include "server/Extract.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     opts.maxEntryBytes = 4 << 20;  // keeps deflate bombs from filling the disk during the run
     bool rejected = false;
     try {
-        ExtractUpdate(dir, opts);
+        ExtractUpdate(dir, dir, opts);
     } catch (const EExtractError&) {
         rejected = true;
     } catch (const std::exception& e) {
@@ -98,6 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (::lstat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) Fail("not a plain file: " + name);
         if (st.st_mode & 07111) Fail("file with execute or set-id bits: " + name);
         if (name.rfind(".update:", 0) == 0) Fail("temporary file left behind: " + name);
+        const bool listOrText = name.size() > 4 && name[0] != '.' &&
+                                (strcasecmp(name.c_str() + name.size() - 4, ".dat") == 0 ||
+                                 strcasecmp(name.c_str() + name.size() - 4, ".txt") == 0);
+        if (!listOrText && !before.count(name)) Fail("neither a list nor a text file: " + name);
     }
     const auto after = Snapshot(dir);
     for (const char* kept : {"updates.zip", "local.dat", kProgram})
