@@ -10,6 +10,7 @@
 #include "app/Gauge.h"
 #include "app/UpdatePage.h"
 #include "app/Workers.h"
+#include "catalogue/ListFiles.h"
 #include "pages/ChannelGrid.h"
 #include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
@@ -173,6 +174,50 @@ TEST_F(UpdateBesideTheProgram, UnpacksWhereTheListsAreRead) {
     EXPECT_FALSE(std::filesystem::exists(programDir / "global.dat"));
     EXPECT_FALSE(std::filesystem::exists(dir / "updates.zip"));
     EXPECT_EQ(form->Channels->Model().CellText(0, 1), " Fresh");
+}
+
+TEST_F(Update, UnsavedLocalChangesSurviveTheUpdate) {
+    WriteFile(dir / "local.dat", ListFileBytes("l", {Channel("Mine", "http://mine"), Channel("Gone", "http://gone"),
+                                                     Channel("Soon global", "http://new2")}));
+    WriteLibzipArchive(dir / "archive.zip", {{"global.dat", ListFileBytes("05.12.2026", {Channel("New one", "http://new1"),
+                                                                                        Channel("New two", "http://new2")})}});
+    ScriptedServer server;
+    server.Send(Answer("200 OK", ReadFile(dir / "archive.zip")));
+    StartWith(server);
+    EditPage& e = *form->Edit;
+    // Edited, added and deleted since the last save.
+    form->Channels->SelectGridRow(2);
+    form->Channels->EditButton->click();
+    e.NameEdit->setText("Mine, renamed");
+    messages.Answer(false);
+    e.ApplyButton->click();
+    form->Channels->AddButton->click();
+    e.NameEdit->setText("Added");
+    e.UrlEdit->setText("http://added");
+    messages.Answer(false);
+    e.ApplyButton->click();
+    form->Channels->SelectGridRow(3);
+    messages.Answer(true);
+    form->Channels->DeleteButton->click();
+    Settle();
+
+    messages.Answer(true);
+    form->Update->FreeUpdateButton->click();
+    WaitForWorkers();
+    Settle();
+    EXPECT_EQ(Status(), "Free channel list is updated");
+    QStringList names;
+    for (int32_t r = 1; r <= form->Channels->Model().FilledRows(); ++r) names << form->Channels->Model().CellText(0, r);
+    // The local copy of what is now global goes, as at start-up; the rest is as the user left it.
+    EXPECT_EQ(names, (QStringList{" New one", " New two", " Mine, renamed", " Added"}));
+
+    messages.Answer(true);
+    form->Channels->SaveButton->click();
+    ChannelTable saved;
+    LoadChannelList(saved, 1, dir.path());
+    ASSERT_EQ(saved.ChannelCount, 2);
+    EXPECT_EQ(saved.Channels[1].Name, "Mine, renamed");
+    EXPECT_EQ(saved.Channels[2].Url, "http://added");
 }
 
 TEST_F(Update, PageOfTextInsteadOfAnArchiveTouchesNoList) {
