@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -169,6 +170,34 @@ TEST(Search, ComputedRowsEqualThePlainRuleOnEveryPath) {
         EXPECT_EQ(rows, Reference(t, f));
         previous = f;
         previousRows = std::move(rows);
+    }
+}
+
+// A few previous rows are all that a narrowing keystroke looks at; a wider filter starts afresh.
+TEST(Search, NarrowingTestsOnlyThePreviousRows) {
+    const ChannelTable t = MixedTable(70000);
+    SearchIndex index;
+    index.Build(t);
+    const RowFilter previous{0, 0, 0, ParseSearch("r")};
+    const std::vector<int32_t> all = Reference(t, previous);
+    const std::vector<int32_t> few(all.begin(), all.begin() + 40);
+    const struct {
+        RowFilter filter;
+        bool narrows;
+    } cases[] = {{{0, 0, 0, ParseSearch("ro")}, true},
+                 {{0, 1, 0, ParseSearch("r")}, true},
+                 {{0, 0, 0, ParseSearch("r d")}, true},
+                 {{0, 0, 0, ParseSearch("d")}, false},
+                 {{0, 0, 0, ParseSearch("")}, false}};
+    for (const auto& c : cases) {
+        std::vector<int32_t> expected = Reference(t, c.filter);
+        if (c.narrows)
+            std::erase_if(expected, [&](int32_t k) { return !std::binary_search(few.begin(), few.end(), k); });
+        std::vector<int32_t> rows;
+        RowRequest req{c.filter, &previous, &few};
+        ASSERT_EQ(ComputeRows(t, index, req, rows), RowsStatus::Done);
+        EXPECT_EQ(rows, expected);
+        EXPECT_FALSE(rows.empty());
     }
 }
 
