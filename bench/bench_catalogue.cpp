@@ -1,10 +1,12 @@
 // Google Benchmark timings of the catalogue steps at 10^4, 10^5 and 10^6 channels: list load (with the
-// plain file read as the floor), duplicate removal and the grid rebuild on an offscreen main window.
+// plain file read as the floor), duplicate removal, the grid rebuild on an offscreen main window, and the
+// rows of a find-as-you-type keystroke beside the plain filter rebuild.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QSignalBlocker>
+#include <algorithm>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include "BenchSupport.h"
 #include "app/MainForm.h"
 #include "catalogue/ListFiles.h"
+#include "catalogue/Search.h"
 #include "pages/ChannelsPage.h"
 #include "pages/ChannelModel.h"
 
@@ -122,6 +125,74 @@ void BM_ShowChannels(benchmark::State& state) {
     state.counters["channels"] = form.Table().ChannelCount;
 }
 
+// A loaded, de-duplicated table and its search index, one size at a time.
+struct Loaded {
+    int32_t channels = -1;
+    std::unique_ptr<ChannelTable> table;
+    SearchIndex index;
+};
+Loaded* loaded = nullptr;
+
+Loaded& LoadedFor(int32_t channels) {
+    if (loaded->channels != channels) {
+        loaded->table.reset();
+        loaded->table = std::make_unique<ChannelTable>();
+        LoadChannelList(*loaded->table, 0, CatalogueDir(scratch->Path(), channels));
+        LoadChannelList(*loaded->table, 1, CatalogueDir(scratch->Path(), channels));
+        loaded->table->RemoveDuplicates();
+        loaded->index.Build(*loaded->table);
+        loaded->channels = channels;
+    }
+    return *loaded;
+}
+
+void BM_BuildSearchIndex(benchmark::State& state) {
+    Loaded& l = LoadedFor(static_cast<int32_t>(state.range(0)));
+    for (auto _ : state) {
+        SearchIndex index;
+        index.Build(*l.table);
+        benchmark::DoNotOptimize(index.Buffer().data());
+        state.PauseTiming();
+        state.counters["MiB"] = static_cast<double>(index.MemoryBytes()) / (1 << 20);
+        index.Clear();
+        state.ResumeTiming();
+    }
+    state.counters["channels"] = l.table->ChannelCount;
+}
+
+// range(1): 0 is the plain filter rebuild (no text), 1..5 type "r".."radio", 6..8 "р".."рад".
+// range(2): bit 0 narrows from the previous keystroke's rows, as typing does; bit 1 sets all three
+// filters to code 1; bit 2 keeps to one thread. The median of single runs is reported beside the mean.
+const char* const Keystrokes[] = {"", "r", "ra", "rad", "radi", "radio", "\xF0", "\xF0\xE0", "\xF0\xE0\xE4"};
+
+void BM_FindRows(benchmark::State& state) {
+    Loaded& l = LoadedFor(static_cast<int32_t>(state.range(0)));
+    const int key = static_cast<int>(state.range(1));
+    const int mode = static_cast<int>(state.range(2));
+    const int32_t code = mode & 2 ? 1 : 0;
+    RowRequest req{{code, code, code, ParseSearch(Keystrokes[key])}};
+    req.threads = mode & 4 ? 1 : 0;
+    RowFilter previous{code, code, code, ParseSearch(key == 0 || key == 6 ? "" : Keystrokes[key - 1])};
+    std::vector<int32_t> previousRows;
+    if (mode & 1) {
+        ComputeRows(*l.table, l.index, RowRequest{previous}, previousRows);
+        req.previousFilter = &previous;
+        req.previousRows = &previousRows;
+    }
+    std::vector<int32_t> rows;
+    std::vector<double> times;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        ComputeRows(*l.table, l.index, req, rows);
+        times.push_back(MsSince(t0));
+        benchmark::DoNotOptimize(rows.data());
+    }
+    std::sort(times.begin(), times.end());
+    state.counters["median_ms"] = times[times.size() / 2];
+    state.counters["rows"] = static_cast<double>(rows.size());
+    state.counters["channels"] = l.table->ChannelCount;
+}
+
 void Sizes(benchmark::internal::Benchmark* b) {
     for (int64_t n : {10'000, 100'000, 1'000'000}) b->Arg(n);
     b->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -131,6 +202,13 @@ void GridSizes(benchmark::internal::Benchmark* b) {
         for (int64_t combo : {0, 7}) b->Args({n, combo});
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
+void FindSizes(benchmark::internal::Benchmark* b) {
+    for (int64_t n : {100'000, 1'000'000})
+        for (int64_t mode : {0, 1, 2, 4})
+            for (int64_t key = 0; key < 9; ++key)
+                if (key > 0 || mode != 1) b->Args({n, key, mode});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
 
 } // namespace
 
@@ -138,6 +216,8 @@ BENCHMARK(BM_ReadFiles)->Apply(Sizes);
 BENCHMARK(BM_LoadLists)->Apply(Sizes);
 BENCHMARK(BM_RemoveDuplicates)->Apply(Sizes);
 BENCHMARK(BM_ShowChannels)->Apply(GridSizes);
+BENCHMARK(BM_BuildSearchIndex)->Apply(Sizes);
+BENCHMARK(BM_FindRows)->Apply(FindSizes);
 
 int main(int argc, char** argv) {
     // The grid needs a window system; the offscreen platform keeps the run headless.
@@ -150,6 +230,8 @@ int main(int argc, char** argv) {
     scratch = &dir;
     Window win;
     window = &win;
+    Loaded tables;
+    loaded = &tables;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
