@@ -64,6 +64,31 @@ TEST(Search, FoldsLatinAndCyrillicCapitalsOnly) {
     for (const auto& c : cases) EXPECT_EQ(FoldByte(c.in), c.out) << int(c.in);
 }
 
+// Every kernel finds the first occurrence, also across the edges of its 16- and 32-byte blocks.
+TEST(Search, KernelsFindTheFirstOccurrence) {
+    std::string text(200, 'a');
+    for (size_t i = 0; i < text.size(); ++i) text[i] = "ab\xF0\xE0"[i * 7 % 5 % 4];
+    const std::vector<std::string> words = {"ab", "aab", "bab", "\xF0\xE0", "a\xE0\xF0", "b", "zz", "abcdefgh"};
+    for (size_t at : {0, 13, 15, 16, 30, 31, 32, 33, 63, 190, 194}) {
+        std::string hay = text;
+        hay.replace(at, 6, "zzQzz!");
+        for (size_t len : {hay.size(), at + 5, at + 6}) {
+            const std::string_view view(hay.data(), len);
+            for (const std::string& w : words) {
+                const size_t expected = view.find(w);
+                for (SearchKernel k :
+                     {SearchKernel::Best, SearchKernel::Plain, SearchKernel::Sse2, SearchKernel::Avx2}) {
+                    const char* hit = FindWord(k, view, w);
+                    EXPECT_EQ(hit ? size_t(hit - hay.data()) : std::string_view::npos, expected)
+                        << int(k) << " " << w << " at " << at << " len " << len;
+                }
+            }
+            for (SearchKernel k : {SearchKernel::Plain, SearchKernel::Sse2, SearchKernel::Avx2})
+                EXPECT_EQ(FindWord(k, view, "zzQzz!"), view.size() >= at + 6 ? hay.data() + at : nullptr);
+        }
+    }
+}
+
 TEST(Search, ParsesWordsAtBlanksAndDropsWordsInsideOthers) {
     const struct {
         std::string typed;

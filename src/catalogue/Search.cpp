@@ -88,16 +88,24 @@ __attribute__((target("avx2"))) const char* FindAvx2(const char* hay, size_t len
     return FindTail(hay, i, length, word);
 }
 
-const bool HasAvx2 = __builtin_cpu_supports("avx2");
+const bool HasAvx2 = [] {
+    __builtin_cpu_init();  // this runs among the static constructors, maybe before the library's own
+    return __builtin_cpu_supports("avx2") != 0;
+}();
 #endif
 
-const char* Find(const char* hay, size_t length, const std::string& word) {
+const char* FindWith(SearchKernel kernel, const char* hay, size_t length, const std::string& word) {
+    if (word.empty()) return hay;
     if (word.size() == 1) return static_cast<const char*>(std::memchr(hay, word[0], length));
 #if defined(__x86_64__)
-    return HasAvx2 ? FindAvx2(hay, length, word) : FindSse2(hay, length, word);
-#else
-    return static_cast<const char*>(::memmem(hay, length, word.data(), word.size()));
+    if (kernel == SearchKernel::Avx2 && HasAvx2) return FindAvx2(hay, length, word);
+    if (kernel != SearchKernel::Plain) return FindSse2(hay, length, word);
 #endif
+    return static_cast<const char*>(::memmem(hay, length, word.data(), word.size()));
+}
+
+const char* Find(const char* hay, size_t length, const std::string& word) {
+    return FindWith(SearchKernel::Best, hay, length, word);
 }
 
 bool Contains(std::string_view text, const std::string& word) {
@@ -230,6 +238,10 @@ std::vector<Part> RunParts(int parts, size_t work, const Job& job) {
 }  // namespace
 
 unsigned char FoldByte(unsigned char c) { return FoldTable[c]; }
+
+const char* FindWord(SearchKernel kernel, std::string_view text, const std::string& word) {
+    return FindWith(kernel, text.data(), text.size(), word);
+}
 
 std::string FoldText(std::string_view text) {
     std::string out;

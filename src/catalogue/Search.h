@@ -19,6 +19,11 @@ namespace castora {
 unsigned char FoldByte(unsigned char c);
 std::string FoldText(std::string_view text);
 
+// Where word first occurs in text, or nullptr. The kernels give the same answer; Best is the fastest the
+// processor has, the others are there to be compared with it.
+enum class SearchKernel { Best, Plain, Sse2, Avx2 };
+const char* FindWord(SearchKernel kernel, std::string_view text, const std::string& word);
+
 // The words typed, folded; a record matches when its Name or its Comments contains every one.
 struct SearchQuery {
     std::vector<std::string> words;
