@@ -160,6 +160,32 @@ void BM_BuildSearchIndex(benchmark::State& state) {
     state.counters["channels"] = l.table->ChannelCount;
 }
 
+// Keeping the index right beside the table: range(1) 0 stores a record of another length in the middle,
+// 1 deletes the middle record, 2 appends one. Each iteration changes a copy made before the loop.
+void BM_SearchIndexChange(benchmark::State& state) {
+    Loaded& l = LoadedFor(static_cast<int32_t>(state.range(0)));
+    SearchIndex index = l.index;
+    TChannelRec rec = l.table->Channels[1];
+    TChannelRec longer = rec;
+    longer.Name += " (edited)";
+    bool flip = false;
+    for (auto _ : state) {
+        const int32_t middle = index.Count() / 2;
+        switch (state.range(1)) {
+        case 0:
+            index.Store(middle, (flip = !flip) ? longer : rec);
+            break;
+        case 1:
+            index.Delete(middle);
+            break;
+        default:
+            index.Append(rec);
+        }
+        benchmark::DoNotOptimize(index.Buffer().data());
+    }
+    state.counters["channels"] = index.Count();
+}
+
 // range(1): 0 is the plain filter rebuild (no text), 1..5 type "r".."radio", 6..8 "р".."рад".
 // range(2): bit 0 narrows from the previous keystroke's rows, as typing does; bit 1 sets all three
 // filters to code 1; bit 2 keeps to one thread. The median of single runs is reported beside the mean.
@@ -218,6 +244,12 @@ BENCHMARK(BM_RemoveDuplicates)->Apply(Sizes);
 BENCHMARK(BM_ShowChannels)->Apply(GridSizes);
 BENCHMARK(BM_BuildSearchIndex)->Apply(Sizes);
 BENCHMARK(BM_FindRows)->Apply(FindSizes);
+BENCHMARK(BM_SearchIndexChange)
+    ->Args({1'000'000, 0})
+    ->Args({1'000'000, 1})
+    ->Args({1'000'000, 2})
+    ->Iterations(1000)
+    ->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     // The grid needs a window system; the offscreen platform keeps the run headless.
