@@ -127,6 +127,7 @@ bool CodesRefine(const RowFilter& narrower, const RowFilter& wider) {
 constexpr int32_t PollEvery = 4096;
 // Below this many records a second thread costs more than it saves.
 constexpr int32_t MinPerThread = 32768;
+constexpr size_t SliceSize = 16384;
 // Testing the previous rows one by one costs a cache miss or two each; a scan of the whole buffer
 // runs at memory speed. At a million records the scan wins above some 30,000 previous rows.
 constexpr size_t NarrowShare = 32;
@@ -223,14 +224,20 @@ int ThreadCount(const RowRequest& req, size_t work) {
     return std::max(1, std::min(n, most));
 }
 
-// Runs job(part, begin, end) over `parts` even slices of [0, work), the first on the calling thread.
+// Runs job(part, begin, end) over [0, work) cut into small slices that the threads take in turn, the
+// calling thread among them: a thread the scheduler keeps waiting holds up one slice, not half the work.
 template <class Job>
-std::vector<Part> RunParts(int parts, size_t work, const Job& job) {
-    std::vector<Part> out(static_cast<size_t>(parts));
+std::vector<Part> RunParts(int threads, size_t work, const Job& job) {
+    const size_t slices = std::clamp<size_t>(work / SliceSize, 1, 1024);
+    std::vector<Part> out(slices);
+    std::atomic<size_t> next{0};
+    const auto run = [&] {
+        for (size_t s = next.fetch_add(1); s < slices; s = next.fetch_add(1))
+            job(out[s], work * s / slices, work * (s + 1) / slices);
+    };
     std::vector<std::thread> helpers;
-    const auto slice = [&](int p) { return work * static_cast<size_t>(p) / static_cast<size_t>(parts); };
-    for (int p = 1; p < parts; ++p) helpers.emplace_back([&, p] { job(out[p], slice(p), slice(p + 1)); });
-    job(out[0], slice(0), slice(1));
+    for (int t = 1; t < threads; ++t) helpers.emplace_back(run);
+    run();
     for (std::thread& t : helpers) t.join();
     return out;
 }
