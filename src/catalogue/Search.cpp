@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #if defined(__x86_64__)
@@ -236,7 +237,13 @@ std::vector<Part> RunParts(int threads, size_t work, const Job& job) {
             job(out[s], work * s / slices, work * (s + 1) / slices);
     };
     std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t) helpers.emplace_back(run);
+    for (int t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(run);
+        } catch (const std::system_error&) {
+            break;  // no thread to be had: the ones running take all the slices
+        }
+    }
     run();
     for (std::thread& t : helpers) t.join();
     return out;
