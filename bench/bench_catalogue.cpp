@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 
 #include "BenchSupport.h"
@@ -160,6 +161,28 @@ void BM_BuildSearchIndex(benchmark::State& state) {
     state.counters["channels"] = l.table->ChannelCount;
 }
 
+// How long the window would wait for a running row job to stop: the job for "r" is started on a thread,
+// cancelled 2 ms later, and the time from the cancel to the thread's end is reported.
+void BM_CancelRows(benchmark::State& state) {
+    Loaded& l = LoadedFor(static_cast<int32_t>(state.range(0)));
+    std::vector<double> waits;
+    for (auto _ : state) {
+        std::atomic<bool> cancel{false};
+        RowRequest req{{0, 0, 0, ParseSearch("r")}};
+        req.cancel = &cancel;
+        std::vector<int32_t> rows;
+        std::thread job([&] { ComputeRows(*l.table, l.index, req, rows); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const auto t0 = Clock::now();
+        cancel = true;
+        job.join();
+        waits.push_back(MsSince(t0));
+    }
+    std::sort(waits.begin(), waits.end());
+    state.counters["median_wait_ms"] = waits[waits.size() / 2];
+    state.counters["max_wait_ms"] = waits.back();
+}
+
 // Keeping the index right beside the table: range(1) 0 stores a record of another length in the middle,
 // 1 deletes the middle record, 2 appends one. Each iteration changes a copy made before the loop.
 void BM_SearchIndexChange(benchmark::State& state) {
@@ -244,6 +267,7 @@ BENCHMARK(BM_RemoveDuplicates)->Apply(Sizes);
 BENCHMARK(BM_ShowChannels)->Apply(GridSizes);
 BENCHMARK(BM_BuildSearchIndex)->Apply(Sizes);
 BENCHMARK(BM_FindRows)->Apply(FindSizes);
+BENCHMARK(BM_CancelRows)->Arg(1'000'000)->Iterations(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SearchIndexChange)
     ->Args({1'000'000, 0})
     ->Args({1'000'000, 1})
