@@ -97,6 +97,7 @@ const bool HasAvx2 = [] {
 
 const char* FindWith(SearchKernel kernel, const char* hay, size_t length, const std::string& word) {
     if (word.empty()) return hay;
+    // The kernels below look for two bytes at least; one byte is memchr's job.
     if (word.size() == 1) return static_cast<const char*>(std::memchr(hay, word[0], length));
 #if defined(__x86_64__)
     if (kernel == SearchKernel::Avx2 && HasAvx2) return FindAvx2(hay, length, word);
@@ -154,11 +155,10 @@ void ScanCodes(const SearchIndex& index, const RowRequest& req, int32_t first, i
     }
 }
 
-// Records first..last: the first (longest) word is searched in the whole stretch of buffer at once,
-// and only a record where it occurs is tested further.
+// Records first..last with no filter set: the first (longest) word is searched in the whole stretch of
+// buffer at once, and only a record where it occurs is tested further.
 void ScanText(const SearchIndex& index, const RowRequest& req, int32_t first, int32_t last, Part& out) {
-    const RowFilter& f = req.filter;
-    const std::vector<std::string>& words = f.query.words;
+    const std::vector<std::string>& words = req.filter.query.words;
     const char* base = index.Buffer().data();
     const std::vector<size_t>& off = index.Offsets();
     for (int32_t block = first; block <= last; block += PollEvery) {
@@ -175,13 +175,10 @@ void ScanText(const SearchIndex& index, const RowRequest& req, int32_t first, in
             if (!hit) break;
             const auto at = static_cast<size_t>(hit - base);
             while (off[k + 1] <= at) ++k;
-            const SearchIndex::Codes& c = index.CodesOf(k);
-            if (Passes(f, c.source, c.country, c.genre)) {
-                const std::string_view text = index.Text(k);
-                bool all = true;
-                for (size_t w = 1; w < words.size() && all; ++w) all = Contains(text, words[w]);
-                if (all) out.rows.push_back(k);
-            }
+            const std::string_view text = index.Text(k);
+            bool all = true;
+            for (size_t w = 1; w < words.size() && all; ++w) all = Contains(text, words[w]);
+            if (all) out.rows.push_back(k);
             pos = off[k + 1];
             ++k;
         }
