@@ -56,7 +56,8 @@ public:
     // Replaces the contents by the table's records 1..ChannelCount.
     void Build(const ChannelTable& table);
     void Append(const TChannelRec& rec);
-    // Record `index` (1..Count) now holds rec; other indices do nothing, as in the table.
+    // Record `index` (1..Count) now holds rec. Other indices change nothing here: the table writes
+    // them to its placeholder, which is never shown.
     void Store(int32_t index, const TChannelRec& rec);
     // Removes record `index` and moves the later ones down, as ChannelTable::DeleteChannel does.
     void Delete(int32_t index);
@@ -94,7 +95,8 @@ struct RowFilter {
 struct RowRequest {
     RowFilter filter;
     // The last result and the filter it was made for, when there is one: if the new filter only narrows
-    // it, only those rows are tested again.
+    // it and those rows are few, only they are tested again. Drop them once the table changes: record
+    // indices move on a delete, and a stored record may now match.
     const RowFilter* previousFilter = nullptr;
     const std::vector<int32_t>* previousRows = nullptr;
     // Set by another thread to stop the job; polled every few thousand records.
