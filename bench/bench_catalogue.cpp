@@ -1,17 +1,21 @@
 // Google Benchmark timings of the catalogue steps at 10^4, 10^5 and 10^6 channels: list load (with the
-// plain file read as the floor), duplicate removal and the grid rebuild on an offscreen main window.
+// plain file read as the floor), duplicate removal, the grid rebuild on an offscreen main window, and the
+// rows of a find-as-you-type keystroke beside the plain filter rebuild.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QSignalBlocker>
+#include <algorithm>
 #include <fcntl.h>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 
 #include "BenchSupport.h"
 #include "app/MainForm.h"
 #include "catalogue/ListFiles.h"
+#include "catalogue/Search.h"
 #include "pages/ChannelsPage.h"
 #include "pages/ChannelModel.h"
 
@@ -126,6 +130,122 @@ void BM_ShowChannels(benchmark::State& state) {
     state.counters["channels"] = form.Table().ChannelCount;
 }
 
+// A loaded, de-duplicated table and its search index, one size at a time.
+struct Loaded {
+    int32_t channels = -1;
+    std::unique_ptr<ChannelTable> table;
+    SearchIndex index;
+};
+Loaded* loaded = nullptr;
+
+Loaded& LoadedFor(int32_t channels) {
+    if (loaded->channels != channels) {
+        loaded->table.reset();
+        loaded->table = std::make_unique<ChannelTable>();
+        LoadChannelList(*loaded->table, 0, CatalogueDir(scratch->Path(), channels));
+        LoadChannelList(*loaded->table, 1, CatalogueDir(scratch->Path(), channels));
+        loaded->table->RemoveDuplicates();
+        loaded->index.Build(*loaded->table);
+        loaded->channels = channels;
+    }
+    return *loaded;
+}
+
+void BM_BuildSearchIndex(benchmark::State& state) {
+    Loaded& l = LoadedFor(static_cast<int32_t>(state.range(0)));
+    for (auto _ : state) {
+        SearchIndex index;
+        index.Build(*l.table);
+        benchmark::DoNotOptimize(index.Buffer().data());
+        state.PauseTiming();
+        state.counters["MiB"] = static_cast<double>(index.MemoryBytes()) / (1 << 20);
+        index.Clear();
+        state.ResumeTiming();
+    }
+    state.counters["channels"] = l.table->ChannelCount;
+}
+
+// How long the window would wait for a running row job to stop: the job for "r" is started on a thread,
+// cancelled 2 ms later, and the time from the cancel to the thread's end is reported.
+void BM_CancelRows(benchmark::State& state) {
+    Loaded& l = LoadedFor(static_cast<int32_t>(state.range(0)));
+    std::vector<double> waits;
+    for (auto _ : state) {
+        std::atomic<bool> cancel{false};
+        RowRequest req{{0, 0, 0, ParseSearch("r")}};
+        req.cancel = &cancel;
+        std::vector<int32_t> rows;
+        std::thread job([&] { ComputeRows(*l.table, l.index, req, rows); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const auto t0 = Clock::now();
+        cancel = true;
+        job.join();
+        waits.push_back(MsSince(t0));
+    }
+    std::sort(waits.begin(), waits.end());
+    state.counters["median_wait_ms"] = waits[waits.size() / 2];
+    state.counters["max_wait_ms"] = waits.back();
+}
+
+// Keeping the index right beside the table: range(1) 0 stores a record of another length in the middle,
+// 1 deletes the middle record, 2 appends one. Each iteration changes a copy made before the loop.
+void BM_SearchIndexChange(benchmark::State& state) {
+    Loaded& l = LoadedFor(static_cast<int32_t>(state.range(0)));
+    SearchIndex index = l.index;
+    TChannelRec rec = l.table->Channels[1];
+    TChannelRec longer = rec;
+    longer.Name += " (edited)";
+    bool flip = false;
+    for (auto _ : state) {
+        const int32_t middle = index.Count() / 2;
+        switch (state.range(1)) {
+        case 0:
+            index.Store(middle, (flip = !flip) ? longer : rec);
+            break;
+        case 1:
+            index.Delete(middle);
+            break;
+        default:
+            index.Append(rec);
+        }
+        benchmark::DoNotOptimize(index.Buffer().data());
+    }
+    state.counters["channels"] = index.Count();
+}
+
+// range(1): 0 is the plain filter rebuild (no text), 1..5 type "r".."radio", 6..8 "р".."рад".
+// range(2): bit 0 narrows from the previous keystroke's rows, as typing does; bit 1 sets all three
+// filters to code 1; bit 2 keeps to one thread. The median of single runs is reported beside the mean.
+const char* const Keystrokes[] = {"", "r", "ra", "rad", "radi", "radio", "\xF0", "\xF0\xE0", "\xF0\xE0\xE4"};
+
+void BM_FindRows(benchmark::State& state) {
+    Loaded& l = LoadedFor(static_cast<int32_t>(state.range(0)));
+    const int key = static_cast<int>(state.range(1));
+    const int mode = static_cast<int>(state.range(2));
+    const int32_t code = mode & 2 ? 1 : 0;
+    RowRequest req{{code, code, code, ParseSearch(Keystrokes[key])}};
+    req.threads = mode & 4 ? 1 : 0;
+    RowFilter previous{code, code, code, ParseSearch(key == 0 || key == 6 ? "" : Keystrokes[key - 1])};
+    std::vector<int32_t> previousRows;
+    if (mode & 1) {
+        ComputeRows(*l.table, l.index, RowRequest{previous}, previousRows);
+        req.previousFilter = &previous;
+        req.previousRows = &previousRows;
+    }
+    std::vector<int32_t> rows;
+    std::vector<double> times;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        ComputeRows(*l.table, l.index, req, rows);
+        times.push_back(MsSince(t0));
+        benchmark::DoNotOptimize(rows.data());
+    }
+    std::sort(times.begin(), times.end());
+    state.counters["median_ms"] = times[times.size() / 2];
+    state.counters["rows"] = static_cast<double>(rows.size());
+    state.counters["channels"] = l.table->ChannelCount;
+}
+
 void Sizes(benchmark::internal::Benchmark* b) {
     for (int64_t n : {10'000, 100'000, 1'000'000}) b->Arg(n);
     b->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -135,6 +255,13 @@ void GridSizes(benchmark::internal::Benchmark* b) {
         for (int64_t combo : {0, 7}) b->Args({n, combo});
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
+void FindSizes(benchmark::internal::Benchmark* b) {
+    for (int64_t n : {100'000, 1'000'000})
+        for (int64_t mode : {0, 1, 2, 4})
+            for (int64_t key = 0; key < 9; ++key)
+                if (key > 0 || mode != 1) b->Args({n, key, mode});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
 
 } // namespace
 
@@ -142,6 +269,15 @@ BENCHMARK(BM_ReadFiles)->Apply(Sizes);
 BENCHMARK(BM_LoadLists)->Apply(Sizes);
 BENCHMARK(BM_RemoveDuplicates)->Apply(Sizes);
 BENCHMARK(BM_ShowChannels)->Apply(GridSizes);
+BENCHMARK(BM_BuildSearchIndex)->Apply(Sizes);
+BENCHMARK(BM_FindRows)->Apply(FindSizes);
+BENCHMARK(BM_CancelRows)->Arg(1'000'000)->Iterations(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchIndexChange)
+    ->Args({1'000'000, 0})
+    ->Args({1'000'000, 1})
+    ->Args({1'000'000, 2})
+    ->Iterations(1000)
+    ->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     // The grid needs a window system; the offscreen platform keeps the run headless.
@@ -154,6 +290,8 @@ int main(int argc, char** argv) {
     scratch = &dir;
     Window win;
     window = &win;
+    Loaded tables;
+    loaded = &tables;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
