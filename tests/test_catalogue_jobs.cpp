@@ -40,7 +40,9 @@ protected:
     // The grid's rows are exactly the records that pass the filters the lists show, in table order.
     void ExpectRowsMatchFilters() {
         const ChannelTable& t = form->Table();
-        const std::optional<RowSet> expected = ComputeRows(t, Page().Filter());
+        RowRequest plain;
+        plain.filter = Page().Filter();
+        const std::optional<RowSet> expected = ComputeRowSet(t, SearchIndex(), plain);
         ASSERT_TRUE(expected);
         ASSERT_EQ(Owner().Rows(), expected->rows);
         EXPECT_EQ(Page().Model().FilledRows(), expected->rows);

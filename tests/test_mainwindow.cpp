@@ -19,6 +19,7 @@
 #include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
 #include "pages/EditPage.h"
+#include "pages/FindBar.h"
 #include "support/Catalogues.h"
 #include "support/WindowFixture.h"
 
@@ -41,6 +42,16 @@ protected:
                                                                   Channel("Copy of two", "http://two", 2, 2, 2)}));
     }
     ChannelsPage& Page() { return *form->Channels; }
+    // Shortcuts reach only the active window. The hidden progress window, a transient of this one, may
+    // still hold the focus for a moment.
+    void Activate() {
+        form->show();
+        form->activateWindow();
+        QElapsedTimer timer;
+        timer.start();
+        while (QApplication::activeWindow() != form.get() && timer.elapsed() < 5000) QCoreApplication::processEvents();
+        ASSERT_EQ(QApplication::activeWindow(), form.get());
+    }
     ChannelModel& Model() { return Page().Model(); }
     QStringList Column(int c) {
         QStringList out;
@@ -197,6 +208,51 @@ TEST_F(MainWindow, DeleteAsksAndRemovesOnlyTheHighlightedChannel) {
     EXPECT_EQ(form->Table().ChannelCount, 3);
 }
 
+TEST_F(MainWindow, FindNarrowsTheGridByWordsAndEscapeRestoresIt) {
+    WriteCatalogue();
+    Start();
+    Activate();
+    form->ChannelsButtonClick();
+    Page().SelectGridRow(5);
+    QTest::keyClick(Page().ChannelGrid, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(Page().Find->isVisible());
+    EXPECT_TRUE(Page().Find->FindEdit->hasFocus());
+    EXPECT_TRUE(Page().SourceComboBox->isVisible());  // the filters stay in view
+
+    QTest::keyClicks(Page().Find->FindEdit, "t");
+    Settle();
+    EXPECT_EQ(Column(0), (QStringList{" Two", " Three"}));
+    EXPECT_EQ(Page().Find->CountLabel->text(), "2 channels");
+    // "Mine" is hidden: nothing is selected and nothing highlighted.
+    EXPECT_EQ(form->Table().SelectedChannel, 0);
+    EXPECT_EQ(Page().CurrentGridRow(), 0);
+    QTest::keyClicks(Page().Find->FindEdit, "hr");
+    Settle();
+    EXPECT_EQ(Column(0), QStringList{" Three"});
+    EXPECT_EQ(Page().Find->CountLabel->text(), "1 channel");
+    Page().SelectGridRow(1);
+    // Words in any order and case, in the name or the comments, within the filters.
+    Page().Find->FindEdit->setText("C1 ONE");
+    Settle();
+    EXPECT_EQ(Column(0), QStringList{" One"});
+    Page().SourceComboBox->setCurrentIndex(2);
+    Settle();
+    EXPECT_EQ(Model().CellText(0, 1), "");
+    EXPECT_EQ(Page().Find->CountLabel->text(), "No channels");
+    Page().SourceComboBox->setCurrentIndex(0);
+    Page().Find->FindEdit->setText("thr");
+    Settle();
+    Page().SelectGridRow(1);
+
+    QTest::keyClick(Page().Find->FindEdit, Qt::Key_Escape);
+    Settle();
+    EXPECT_FALSE(Page().Find->isVisible());
+    EXPECT_EQ(Column(0), (QStringList{" One", " Two", " Three", " Four", " Mine"}));
+    // The channel found stays selected and highlighted in the whole grid.
+    EXPECT_EQ(form->Table().Selected().Name, "Three");
+    EXPECT_EQ(Page().CurrentGridRow(), 3);
+}
+
 TEST_F(MainWindow, SaveWritesTheLocalListAndReloadsTheSame) {
     WriteCatalogue();
     Start();
@@ -288,11 +344,7 @@ TEST_F(MainWindow, KeyboardPlaysDeletesSavesAndFindsChannels) {
     // Shortcuts reach only the active window.
     w.show();
     w.activateWindow();
-    // The hidden progress window, a transient of this one, may still hold the focus for a moment.
-    QElapsedTimer timer;
-    timer.start();
-    while (QApplication::activeWindow() != &w && timer.elapsed() < 5000) QCoreApplication::processEvents();
-    ASSERT_EQ(QApplication::activeWindow(), &w);
+    Activate();
     w.ChannelsButtonClick();
     QTableView* grid = Page().ChannelGrid;
     int activated = 0;

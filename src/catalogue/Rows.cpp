@@ -1,18 +1,18 @@
 #include "catalogue/Rows.h"
 
+#include <algorithm>
+
 namespace castora {
 
-std::optional<RowSet> ComputeRows(const ChannelTable& table, const RowFilter& filter, const std::atomic<bool>* cancel,
-                                  ProgressSink* progress) {
+std::optional<RowSet> ComputeRowSet(const ChannelTable& table, const SearchIndex& index, const RowRequest& request) {
+    std::vector<int32_t> matches;
+    if (ComputeRows(table, index, request, matches) != RowsStatus::Done) return std::nullopt;
     RowSet set;
-    const int32_t count = table.ChannelCount;
-    set.rowMap.assign(static_cast<size_t>(count) + 2, 0);
-    Pacer pacer(progress);
-    for (int32_t e = 1; e <= count; ++e) {
-        if ((e & 4095) == 0 && cancel && cancel->load(std::memory_order_relaxed)) return std::nullopt;
-        pacer.Tick(e);
-        if (Passes(table.Channels[e], filter)) set.rowMap[++set.rows] = e;
-    }
+    set.rows = static_cast<int32_t>(matches.size());
+    set.rowMap.assign(static_cast<size_t>(table.ChannelCount) + 2, 0);
+    std::copy(matches.begin(), matches.end(), set.rowMap.begin() + 1);
+    // Only a small result is worth narrowing from.
+    if (matches.size() * 32 <= static_cast<size_t>(table.ChannelCount)) set.matches = std::move(matches);
     return set;
 }
 

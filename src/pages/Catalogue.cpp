@@ -14,6 +14,7 @@ struct Catalogue::Shared {
     std::shared_mutex lock;  // held shared by a job reading the live table, exclusively by a change
     bool closed = false;     // set under the lock when the catalogue closes; no job reads the table after it
     const ChannelTable* table = nullptr;
+    const SearchIndex* index = nullptr;
 
     std::mutex postLock;
     QObject* target = nullptr;  // the catalogue, until it closes
@@ -26,6 +27,7 @@ struct Catalogue::Shared {
 
 struct Catalogue::TableResult {
     ChannelTable table;
+    std::shared_ptr<SearchIndex> index;  // when the filter searches
     RowSet rows;
     RowFilter filter;
     int32_t selected = 0;
@@ -76,6 +78,7 @@ int32_t IndexOfUrl(const ChannelTable& table, const std::string& url) {
 Catalogue::Catalogue(std::filesystem::path listDir, QObject* parent)
     : QObject(parent), listDir_(std::move(listDir)), shared_(std::make_shared<Shared>()) {
     shared_->table = &table_;
+    shared_->index = &index_;
     shared_->target = this;
 }
 
@@ -126,42 +129,94 @@ void Catalogue::RequestRows(const RowFilter& filter) {
 void Catalogue::StartRebuild() {
     const uint64_t request = request_;
     const uint64_t version = version_;
-    StartJob(true, [this, shared = shared_, request, version, filter = filter_](const std::atomic<bool>& cancel) {
+    const bool buildIndex = !filter_.query.Empty() && !indexed_;
+    // A narrower search tests only the rows shown now, when they are few and still describe the table.
+    auto previous = std::make_shared<std::pair<RowFilter, std::vector<int32_t>>>();
+    const bool narrow = !shownMatches_.empty();
+    if (narrow) *previous = {shownFilter_, shownMatches_};
+    StartJob(true, [this, shared = shared_, request, version, filter = filter_, buildIndex, previous,
+                    narrow](const std::atomic<bool>& cancel) {
+        std::shared_ptr<SearchIndex> built;
         std::optional<RowSet> rows;
         {
             std::shared_lock<std::shared_mutex> reading(shared->lock);
             if (shared->closed || cancel) return;
-            rows = ComputeRows(*shared->table, filter, &cancel);
+            if (buildIndex) {
+                built = std::make_shared<SearchIndex>();
+                built->Build(*shared->table);
+            }
+            RowRequest req;
+            req.filter = filter;
+            req.cancel = &cancel;
+            if (narrow) {
+                req.previousFilter = &previous->first;
+                req.previousRows = &previous->second;
+            }
+            rows = ComputeRowSet(*shared->table, built ? *built : *shared->index, req);
         }
         if (!rows) return;
         auto set = std::make_shared<RowSet>(std::move(*rows));
-        shared->Post([this, request, version, set] { ApplyRows(request, version, std::move(*set)); });
+        shared->Post([this, request, version, set, built] { ApplyRows(request, version, std::move(*set), built); });
     });
 }
 
-void Catalogue::ApplyRows(uint64_t request, uint64_t version, RowSet rows) {
+void Catalogue::ApplyRows(uint64_t request, uint64_t version, RowSet rows, std::shared_ptr<SearchIndex> built) {
     ReapFinished();
-    if (request != request_ || version != version_ || state_ != CatalogueState::Rebuilding) return;
+    if (version != version_) return;
+    if (built && !indexed_) {
+        // Rows of an older request may still bring an index that fits the table.
+        std::unique_lock<std::shared_mutex> writing(shared_->lock);
+        index_ = std::move(*built);
+        indexed_ = true;
+    }
+    if (request != request_ || state_ != CatalogueState::Rebuilding) return;
     table_.RowMap = std::move(rows.rowMap);
     rows_ = rows.rows;
+    shownFilter_ = filter_;
+    shownMatches_ = std::move(rows.matches);
     SetState(CatalogueState::Idle);
     emit rowsReplaced();
 }
 
-void Catalogue::Mutate(const std::function<void(ChannelTable&)>& change) {
+void Catalogue::Change(const std::function<void(ChannelTable&, SearchIndex*)>& change) {
     CancelRebuilds();
     {
         std::unique_lock<std::shared_mutex> writing(shared_->lock);
-        change(table_);
+        change(table_, indexed_ ? &index_ : nullptr);
         ++version_;
     }
+    shownMatches_.clear();  // record indices may have moved
     // A rebuild cut short by the change starts again on the changed table.
     if (state_ == CatalogueState::Rebuilding) StartRebuild();
 }
 
+void Catalogue::Append(const TChannelRec& rec) {
+    Change([&rec](ChannelTable& table, SearchIndex* index) {
+        table.AppendChannel(rec);
+        if (index) index->Append(rec);
+    });
+}
+
+void Catalogue::AppendMany(const std::vector<TChannelRec>& records) {
+    Change([&records](ChannelTable& table, SearchIndex* index) {
+        table.Channels.reserve(table.Channels.size() + records.size());
+        for (const TChannelRec& rec : records) {
+            table.AppendChannel(rec);
+            if (index) index->Append(rec);
+        }
+    });
+}
+
+void Catalogue::Store(int32_t index, const TChannelRec& rec) {
+    Change([index, &rec](ChannelTable& table, SearchIndex* search) {
+        table.StoreChannel(index, rec);
+        if (search && index >= 1 && index <= table.ChannelCount) search->Store(index, rec);
+    });
+}
+
 void Catalogue::Delete(int32_t index) {
     if (index < 1 || index > table_.ChannelCount) return;
-    Mutate([this, index](ChannelTable& table) {
+    Change([this, index](ChannelTable& table, SearchIndex* search) {
         // The rows as they were, less the deleted record, with the records after it one place down.
         std::vector<int32_t>& map = table.RowMap;
         int32_t kept = 0;
@@ -170,6 +225,7 @@ void Catalogue::Delete(int32_t index) {
             if (record != index) map[++kept] = record > index ? record - 1 : record;
         }
         table.DeleteChannel(index);
+        if (search) search->Delete(index);
         map[kept + 1] = 0;
         rows_ = kept;
     });
@@ -218,7 +274,12 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
             }
             table.RemoveDuplicates(&progress);
             progress.ShowProgressPhase("Loading channel list ...", Blue, table.ChannelCount);
-            std::optional<RowSet> rows = ComputeRows(table, filter, &cancel, &progress);
+            result->index = std::make_shared<SearchIndex>();
+            if (!filter.query.Empty()) result->index->Build(table);
+            RowRequest req;
+            req.filter = filter;
+            req.cancel = &cancel;
+            std::optional<RowSet> rows = ComputeRowSet(table, *result->index, req);
             if (!rows) return;
             result->rows = std::move(*rows);
             result->selected = IndexOfUrl(table, selectedUrl);
@@ -234,16 +295,21 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
     ReapFinished();
     if (!result->failed) {
         CancelRebuilds();
-        auto old = std::make_shared<ChannelTable>();
+        auto old = std::make_shared<std::pair<ChannelTable, SearchIndex>>();
         {
             std::unique_lock<std::shared_mutex> writing(shared_->lock);
-            std::swap(*old, table_);
+            std::swap(old->first, table_);
+            std::swap(old->second, index_);
             table_ = std::move(result->table);
             table_.RowMap = std::move(result->rows.rowMap);
             rows_ = result->rows.rows;
             table_.SelectedChannel = result->selected;
+            index_ = std::move(*result->index);
+            indexed_ = !result->filter.query.Empty();
             ++version_;
         }
+        shownFilter_ = result->filter;
+        shownMatches_ = std::move(result->rows.matches);
         // A million records take tens of milliseconds to free: not on the window's thread.
         StartJob(false, [old = std::move(old)](const std::atomic<bool>&) mutable { old.reset(); });
     }

@@ -12,6 +12,7 @@
 
 #include "catalogue/ChannelTable.h"
 #include "catalogue/Rows.h"
+#include "catalogue/Search.h"
 
 namespace castora {
 
@@ -28,11 +29,12 @@ struct LoadOutcome {
 // The one owner of the channel table. Long work runs on worker threads over data the window does not
 // see, and its result is swapped in at once on the window's thread, which never holds a half-built
 // table and never re-enters its event loop. The rules:
-//  1. Only the window's thread changes the table, and never while a worker reads it: Mutate() first
-//     cancels a running rebuild (which polls its flag every few thousand records) and takes the lock
-//     that readers hold.
-//  2. A newer row request replaces an older one still running; only the newest request's rows are
-//     shown. A request made while a table is being loaded or replaced runs on the new table.
+//  1. Only the window's thread changes the table (and its search index), and never while a worker reads
+//     it: a change first cancels a running rebuild (which polls its flag every few thousand records) and
+//     takes the lock that readers hold. A rebuild cut short by a change starts again on the changed table.
+//  2. A newer row request (filters or search) replaces an older one still running; only the newest
+//     request's rows are shown. A request made while a table is being loaded or replaced runs on the
+//     new table. The search index is built by the first job that needs it and kept up to date after.
 //  3. A load (start-up) reads both lists; a reload (after an update) reads the global list again and
 //     keeps the local records in memory, unsaved ones included. Either builds a whole new table with
 //     its duplicates removed and its rows computed, and swaps it in with its rows in one step; a reload
@@ -57,7 +59,10 @@ public:
     void Load(const RowFilter& filter);
     void Reload(const RowFilter& filter, std::function<void()> whenDone);
     void RequestRows(const RowFilter& filter);
-    void Mutate(const std::function<void(ChannelTable&)>& change);
+    // The table's own changes, made by the rules above.
+    void Append(const TChannelRec& rec);
+    void AppendMany(const std::vector<TChannelRec>& records);
+    void Store(int32_t index, const TChannelRec& rec);
     // Deletes a record and keeps the shown rows in step with the table.
     void Delete(int32_t index);
     void Shutdown();
@@ -82,8 +87,9 @@ private:
     void CancelRebuilds();
     void ReapFinished();
     void StartRebuild();
+    void Change(const std::function<void(ChannelTable&, SearchIndex*)>& change);
     void StartLoad(bool reload, std::function<void()> whenDone);
-    void ApplyRows(uint64_t request, uint64_t version, RowSet rows);
+    void ApplyRows(uint64_t request, uint64_t version, RowSet rows, std::shared_ptr<SearchIndex> built);
     void ApplyTable(std::shared_ptr<TableResult> result, std::function<void()> whenDone);
     void SetState(CatalogueState state);
 
@@ -91,6 +97,11 @@ private:
     ChannelTable table_;
     int32_t rows_ = 0;
     RowFilter filter_;
+    SearchIndex index_;
+    bool indexed_ = false;  // index_ describes the table
+    // The last rows shown, when few, and what they were made for: a narrower search starts from them.
+    RowFilter shownFilter_;
+    std::vector<int32_t> shownMatches_;
     CatalogueState state_ = CatalogueState::Idle;
     ProgressSink* progress_ = nullptr;
     std::shared_ptr<Shared> shared_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <QAction>
+#include <QMenu>
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -13,6 +15,7 @@
 
 #include "catalogue/ListFiles.h"
 #include "pages/Catalogue.h"
+#include "pages/FindBar.h"
 #include "pages/ChannelGrid.h"
 #include "pages/ChannelModel.h"
 #include "pages/HeaderStrip.h"
@@ -94,6 +97,17 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     commands->addWidget(Separator(commandRow_));
     commands->addWidget(SaveButton);
     layout->addWidget(commandRow_);
+    // The find field takes the command row's place while it is open; the filters stay in view.
+    Find = new FindBar(this);
+    Find->setFixedHeight(commandRow_->height());
+    Find->hide();
+    layout->addWidget(Find);
+    connect(Find, &FindBar::textChanged, this, &ChannelsPage::ShowChannels);
+    connect(Find, &FindBar::closed, this, [this] {
+        commandRow_->show();
+        ChannelGrid->setFocus();
+        ShowChannels();
+    });
     connect(AddButton, &QPushButton::clicked, this, &ChannelsPage::newChannelRequested);
     connect(EditButton, &QPushButton::clicked, this, &ChannelsPage::editChannelRequested);
     connect(DeleteButton, &QPushButton::clicked, this, &ChannelsPage::DeleteButtonClick);
@@ -139,6 +153,31 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     connect(ChannelGrid, &TChannelGrid::enterPressed, this, &ChannelsPage::channelActivated);
     connect(ChannelGrid, &TChannelGrid::deletePressed, this, &ChannelsPage::DeleteButtonClick);
     connect(&catalogue_, &Catalogue::rowsReplaced, this, &ChannelsPage::RowsReplaced);
+
+    const auto action = [this](const QString& text, const QKeySequence& keys) {
+        auto* a = new QAction(text, this);
+        a->setShortcut(keys);
+        // Anywhere in the window while this page shows: a page that is hidden takes no shortcut.
+        a->setShortcutContext(Qt::WindowShortcut);
+        addAction(a);
+        return a;
+    };
+    ImportAction = action("Import playlist\u2026", QKeySequence(Qt::CTRL | Qt::Key_O));
+    ImportUrlAction = action("Import playlist from URL\u2026", QKeySequence(Qt::CTRL | Qt::Key_L));
+    ExportAction = action("Export to M3U\u2026", QKeySequence(Qt::CTRL | Qt::Key_E));
+    FindAction = action("Find\u2026", QKeySequence(Qt::CTRL | Qt::Key_F));
+    ChannelGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ChannelGrid, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu menu(this);
+        menu.addActions({ImportAction, ImportUrlAction, ExportAction});
+        menu.addSeparator();
+        menu.addAction(FindAction);
+        menu.exec(ChannelGrid->viewport()->mapToGlobal(at));
+    });
+    connect(ImportAction, &QAction::triggered, this, &ChannelsPage::importRequested);
+    connect(ImportUrlAction, &QAction::triggered, this, &ChannelsPage::importUrlRequested);
+    connect(ExportAction, &QAction::triggered, this, &ChannelsPage::exportRequested);
+    connect(FindAction, &QAction::triggered, this, &ChannelsPage::OpenFind);
 
     auto* footer = new QWidget(this);
     footer->setFixedHeight(27);
@@ -199,7 +238,15 @@ void ChannelsPage::ChannelGridSelectCell(int32_t row) {
 }
 
 RowFilter ChannelsPage::Filter() const {
-    return {SourceComboBox->currentIndex(), CountryComboBox->currentIndex(), GenreComboBox->currentIndex()};
+    RowFilter filter{SourceComboBox->currentIndex(), CountryComboBox->currentIndex(), GenreComboBox->currentIndex(), {}};
+    if (Find->isVisible()) filter.query = ParseSearch(Find->AnsiText());
+    return filter;
+}
+
+void ChannelsPage::OpenFind() {
+    commandRow_->hide();
+    Find->Open();
+    Find->SetMatchCount(catalogue_.Rows());
 }
 
 void ChannelsPage::ShowChannels() {
@@ -211,6 +258,7 @@ void ChannelsPage::RowsReplaced() {
     const int32_t keep = table_.SelectedIndex();
     const int32_t rows = catalogue_.Rows();
     model_->SetRows(rows);
+    if (Find->isVisible()) Find->SetMatchCount(rows);
     progress_.ShowProgress(table_.ChannelCount);
     // Rows hold ascending record indices, so the selected channel's row is found by bisection.
     int32_t row = 0;

@@ -5,6 +5,7 @@
 #include "catalogue/Lookup.h"
 #include "catalogue/Rows.h"
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -13,6 +14,7 @@ namespace castora {
 
 class Catalogue;
 class ChannelModel;
+class FindBar;
 class TChannelGrid;
 class Messages;
 
@@ -31,6 +33,12 @@ public:
     QPushButton* RefreshButton;
     QPushButton* SaveButton;
     TChannelGrid* ChannelGrid;
+    FindBar* Find;
+    // The grid's context menu commands, each with its shortcut on this page.
+    QAction* ImportAction;
+    QAction* ImportUrlAction;
+    QAction* ExportAction;
+    QAction* FindAction;
     QLabel* GlobalDatePanel;
     QLabel* LocalDatePanel;
 
@@ -45,11 +53,13 @@ public:
     int32_t CurrentGridRow() const;
     // Highlights grid row r (1-based), as a click on it would.
     void SelectGridRow(int32_t row);
-    // The filters as the three lists show them.
+    // The filters as the three lists show them, with the words of the find field while it is open.
     RowFilter Filter() const;
 
 public slots:
     void ShowChannels();
+    // Shows the find field in place of the command row.
+    void OpenFind();
     void ChannelGridSelectCell(int32_t row);
     void DeleteButtonClick();
     void RefreshButtonClick();
@@ -59,6 +69,9 @@ signals:
     void newChannelRequested();
     void editChannelRequested();
     void channelActivated();  // double click or Enter on a row
+    void importRequested();
+    void importUrlRequested();
+    void exportRequested();
 
 private:
     // A new row map is in place: the grid shows it, and the selected channel stays highlighted if shown.

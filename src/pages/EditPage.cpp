@@ -188,10 +188,8 @@ void EditPage::ApplyButtonClick() {
     rec.Comments = values.comments;
     rec.IsLocal = true;
     // A channel whose record went away while it was edited (the list was reloaded) is kept as a new one.
-    catalogue_.Mutate([&](ChannelTable& table) {
-        if (adding || !table.HasSelection()) table.AppendChannel(rec);
-        else table.StoreChannel(table.SelectedChannel, rec);
-    });
+    if (adding || !table_.HasSelection()) catalogue_.Append(rec);
+    else catalogue_.Store(table_.SelectedChannel, rec);
 
     if (messages_.Ask("Do you want to send this information to the server?")) emit submitRequested(values);
     emit finished();
