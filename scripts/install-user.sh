@@ -4,7 +4,8 @@
 #     ~/.local/share/castora-player), where it also keeps local.dat and the update archive;
 #   - its launcher, icon and AppStream file under $XDG_DATA_HOME (default ~/.local/share).
 # Installing again replaces the program but keeps every list already in PREFIX (local.dat, and lists
-# an update brought). CASTORA_BUILD_DIR names the build directory to use (default build/).
+# an update brought). CASTORA_BUILD_DIR names the build directory to use (default build-run/, the
+# program alone, as scripts/run.sh builds it).
 #
 #   scripts/install-user.sh [PREFIX]
 #   scripts/install-user.sh --uninstall [PREFIX]   removes the program and launcher, keeps the lists
@@ -32,11 +33,12 @@ if [ "$uninstall" -eq 1 ]; then
 fi
 
 cd "$(dirname "$0")/.."
-build="${CASTORA_BUILD_DIR:-build}"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+build="${CASTORA_BUILD_DIR:-build-run}"
+if [ -f "$build/CMakeCache.txt" ]; then
+  cmake --build "$build" --target castora-player
+else
+  CASTORA_BUILD_DIR="$build" scripts/build.sh --program
 fi
-cmake --build "$build" --target castora-player
 cmake --install "$build" --prefix "$prefix"
 
 # Menus pick up the new entry sooner where the caches exist.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the CTest suite, then the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, then a short run of every fuzz target.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then a short run of every fuzz target. Needs the packages
+# of `scripts/install-deps.sh --test`.
 #   CASTORA_QUICK_TEST=1  only the first of the three
 set -euo pipefail
 cd "$(dirname "$0")/.."
