@@ -5,6 +5,8 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include <sys/resource.h>
+
 #include "catalogue/ListFiles.h"
 
 namespace castora {
@@ -96,6 +98,9 @@ void Catalogue::StartJob(bool rebuild, std::function<void(const std::atomic<bool
     std::promise<void> finished;
     std::future<void> done = finished.get_future();
     std::thread thread([work = std::move(work), cancel, finished = std::move(finished)]() mutable {
+        // Below the window's thread, so a job on every core never delays a repaint or a key press; the
+        // threads a job starts inherit it.
+        ::setpriority(PRIO_PROCESS, 0, 10);
         work(*cancel);
         work = nullptr;  // what the job holds is released here, on its own thread
         finished.set_value();
