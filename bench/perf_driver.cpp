@@ -515,8 +515,12 @@ public:
         timer_.setInterval(1);
         connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
     }
-    void Start() {
-        started_ = false;
+    // fromNow: what runs before the first tick counts too (a request made right after Start). Start-up
+    // counts from the first tick: the window is built before any event loop runs.
+    void Start(bool fromNow = true) {
+        started_ = fromNow;
+        last_ = Clock::now();
+        lastPhase_ = CurrentPhase();
         max_ = 0;
         ticks_ = 0;
         phase_.clear();
@@ -563,7 +567,7 @@ int CmdPause(const fs::path& dir, int reps) {
     QtApp qt;
     SilentMessages messages;
     GapMeter meter;
-    meter.Start();
+    meter.Start(false);
     TMainForm form(ConfigFor(dir), messages);
     form.ShowWhenReady();
     Settle(form);

@@ -29,6 +29,7 @@ struct Catalogue::Shared {
 
 struct Catalogue::TableResult {
     ChannelTable table;
+    std::vector<TChannelRec> locals;  // a reload's local records until they are in the new table
     std::shared_ptr<SearchIndex> index;  // when the filter searches
     RowSet rows;
     RowFilter filter;
@@ -97,10 +98,10 @@ void Catalogue::StartJob(bool rebuild, std::function<void(const std::atomic<bool
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     std::promise<void> finished;
     std::future<void> done = finished.get_future();
-    std::thread thread([work = std::move(work), cancel, finished = std::move(finished)]() mutable {
-        // Below the window's thread, so a job on every core never delays a repaint or a key press; the
-        // threads a job starts inherit it.
-        ::setpriority(PRIO_PROCESS, 0, 10);
+    std::thread thread([work = std::move(work), cancel, rebuild, finished = std::move(finished)]() mutable {
+        // Rows are computed while the user types and clicks: below the window's thread, so a rebuild on
+        // every core never delays a repaint or a key press. The threads it starts inherit this.
+        if (rebuild) ::setpriority(PRIO_PROCESS, 0, 10);
         work(*cancel);
         work = nullptr;  // what the job holds is released here, on its own thread
         finished.set_value();
@@ -254,13 +255,33 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
     ++request_;
     SetState(reload ? CatalogueState::Replacing : CatalogueState::Loading);
     const std::string selectedUrl = reload && table_.HasSelection() ? table_.Selected().Url : std::string();
+    // A reload takes the table away from the grid, which shows no rows until the new one is in place: two
+    // catalogues of a million channels would not fit in memory side by side.
+    auto previous = std::make_shared<std::pair<ChannelTable, SearchIndex>>();
+    if (reload) {
+        {
+            std::unique_lock<std::shared_mutex> writing(shared_->lock);
+            std::swap(previous->first, table_);
+            std::swap(previous->second, index_);
+            table_.ResetChannels();
+            indexed_ = false;
+            rows_ = 0;
+            ++version_;
+        }
+        shownMatches_.clear();
+        emit rowsReplaced();
+    }
     auto post = [shared = shared_](std::function<void()> fn) { shared->Post(std::move(fn)); };
     StartJob(false, [this, shared = shared_, post, progressTarget = progress_, dir = listDir_, filter = filter_,
-                     reload, selectedUrl, whenDone](const std::atomic<bool>& cancel) {
+                     reload, selectedUrl, whenDone, previous](const std::atomic<bool>& cancel) mutable {
         auto result = std::make_shared<TableResult>();
         result->filter = filter;
         result->outcome.reload = reload;
         PostedProgress progress(post, progressTarget);
+        // The user's local records as they were in memory, unsaved changes included; the rest goes now.
+        for (int32_t i = 1; i <= previous->first.ChannelCount; ++i)
+            if (previous->first.Channels[i].IsLocal) result->locals.push_back(std::move(previous->first.Channels[i]));
+        previous.reset();
         try {
             ChannelTable& table = result->table;
             for (int list = 0; list < (reload ? 1 : 2); ++list) {
@@ -270,12 +291,9 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
                 if (cancel) return;
             }
             if (reload) {
-                // The user's local records as they are in memory, unsaved changes included.
-                std::shared_lock<std::shared_mutex> reading(shared->lock);
-                if (shared->closed || cancel) return;
-                const ChannelTable& live = *shared->table;
-                for (int32_t i = 1; i <= live.ChannelCount; ++i)
-                    if (live.Channels[i].IsLocal) table.AppendChannel(live.Channels[i]);
+                table.Channels.reserve(table.Channels.size() + result->locals.size());
+                for (const TChannelRec& rec : result->locals) table.AppendChannel(rec);
+                result->locals = {};
             }
             table.RemoveDuplicates(&progress);
             progress.ShowProgressPhase("Loading channel list ...", Blue, table.ChannelCount);
@@ -317,8 +335,13 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
         shownMatches_ = std::move(result->rows.matches);
         // A million records take tens of milliseconds to free: not on the window's thread.
         StartJob(false, [old = std::move(old)](const std::atomic<bool>&) mutable { old.reset(); });
+    } else if (!result->locals.empty()) {
+        // A reload that failed still gives back the user's own channels it had taken.
+        std::unique_lock<std::shared_mutex> writing(shared_->lock);
+        for (const TChannelRec& rec : result->locals) table_.AppendChannel(rec);
+        ++version_;
     }
-    if (result->filter == filter_) {
+    if (result->filter == filter_ && !result->failed) {
         SetState(CatalogueState::Idle);
     } else {
         // The filter changed while the table was on its way.
