@@ -1,2 +1,3 @@
 # Playlist import and export: reading, mapping onto records, writing.
 castora_test(test_playlist SOURCES test_playlist.cpp LIBS castora_catalogue LABELS fast)
+castora_test(test_playlist_download SOURCES test_playlist_download.cpp LIBS castora_server TIMEOUT 60)
