@@ -1,5 +1,7 @@
 #include "pages/EditPage.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -32,9 +34,17 @@ QLineEdit* Field(int maxLength, const QString& name, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     // Windows-1251 has one byte per character, so a limit in characters is the limit in bytes.
     edit->setMaxLength(maxLength);
+    edit->setProperty("typingLimit", maxLength);
     edit->setAccessibleName(name);
     KeepOnOneLine(edit);
     return edit;
+}
+
+// The limits are for typing: a longer stored value (a playlist's address with its token) is shown whole,
+// so that saving the form unchanged keeps it whole. It may shrink, but never grow past the limit.
+void ShowWhole(QLineEdit* edit, const QString& text) {
+    edit->setMaxLength(std::max(edit->property("typingLimit").toInt(), static_cast<int>(text.size())));
+    edit->setText(text);
 }
 
 QComboBox* List(const QString& name, QWidget* parent) {
@@ -122,7 +132,7 @@ SubmissionValues EditPage::Values() const {
 void EditPage::NewChannel() {
     Header->SetTitle("Add channel");
     ApplyButton->setText("Add");
-    for (QLineEdit* edit : {NameEdit, UrlEdit, BitrateEdit, CommentsEdit}) edit->clear();
+    for (QLineEdit* edit : {NameEdit, UrlEdit, BitrateEdit, CommentsEdit}) ShowWhole(edit, QString());
     emit showRequested();
 }
 
@@ -135,10 +145,10 @@ void EditPage::EditChannel() {
     AddSourceComboBox->setCurrentIndex(rec.Source);
     AddCountryComboBox->setCurrentIndex(rec.Country);
     AddGenreComboBox->setCurrentIndex(rec.Genre);
-    NameEdit->setText(FromAnsi(rec.Name));
-    UrlEdit->setText(FromAnsi(rec.Url));
-    BitrateEdit->setText(FromAnsi(rec.Bitrate));
-    CommentsEdit->setText(FromAnsi(rec.Comments));
+    ShowWhole(NameEdit, FromAnsi(rec.Name));
+    ShowWhole(UrlEdit, FromAnsi(rec.Url));
+    ShowWhole(BitrateEdit, FromAnsi(rec.Bitrate));
+    ShowWhole(CommentsEdit, FromAnsi(rec.Comments));
     emit showRequested();
 }
 
