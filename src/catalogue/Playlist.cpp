@@ -362,7 +362,7 @@ void ParseExtinf(std::string_view rest, Pending& p) {
         }
         const size_t nameStart = i;
         while (i < rest.size() && rest[i] != '=' && rest[i] != ',' && !IsBlank(rest[i])) ++i;
-        const std::string name = LowerAscii(rest.substr(nameStart, i - nameStart));
+        const std::string_view name = rest.substr(nameStart, i - nameStart);
         if (i >= rest.size() || rest[i] != '=') continue;
         ++i;
         std::string_view value;
@@ -377,13 +377,13 @@ void ParseExtinf(std::string_view rest, Pending& p) {
             value = rest.substr(start, i - start);
         }
         value = Trim(value);
-        if (name == "tvg-name") p.tvgName = value;
-        else if (name == "group-title") p.group = value;
-        else if (name == "tvg-country") p.country = value;
-        else if (name == "radio") p.radio = EqualNoCase(value, "true");
-        else if (name == "http-user-agent" || name == "user-agent") p.userAgent = value;
-        else if (name == "http-referrer" || name == "http-referer" || name == "referrer" || name == "referer")
-            p.referrer = value;
+        const auto is = [&](std::string_view known) { return EqualNoCase(name, known); };
+        if (is("tvg-name")) p.tvgName = value;
+        else if (is("group-title")) p.group = value;
+        else if (is("tvg-country")) p.country = value;
+        else if (is("radio")) p.radio = EqualNoCase(value, "true");
+        else if (is("http-user-agent") || is("user-agent")) p.userAgent = value;
+        else if (is("http-referrer") || is("http-referer") || is("referrer") || is("referer")) p.referrer = value;
     }
 }
 
@@ -391,9 +391,10 @@ template <typename F>
 void ForEachLine(std::string_view text, F&& f) {
     size_t i = 0;
     while (i < text.size()) {
-        size_t end = text.find_first_of("\r\n", i);
-        if (end == std::string_view::npos) end = text.size();
-        f(Trim(text.substr(i, end - i)));
+        // A plain loop: find_first_of searches its set once per byte, several times slower here.
+        size_t end = i;
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+        if (!f(Trim(text.substr(i, end - i)))) return;
         if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
         i = end + 1;
     }
@@ -402,11 +403,11 @@ void ForEachLine(std::string_view text, F&& f) {
 void ReadM3U(std::string_view text, Reader& r, bool& hls, std::string& name) {
     Pending p;
     ForEachLine(text, [&](std::string_view line) {
-        if (line.empty()) return;
+        if (line.empty()) return true;
         if (line[0] != '#') {
             r.Add(line, p);
             p = Pending{};
-            return;
+            return true;
         }
         if (StartsWithNoCase(line, "#EXTINF:")) {
             p = Pending{};
@@ -423,6 +424,7 @@ void ReadM3U(std::string_view text, Reader& r, bool& hls, std::string& name) {
                    StartsWithNoCase(line, "#EXT-X-STREAM-INF")) {
             hls = true;
         }
+        return true;
     });
 }
 
@@ -430,15 +432,16 @@ void ReadPls(std::string_view text, Reader& r) {
     std::map<long, std::pair<std::string, std::string>> items;  // number -> file, title
     ForEachLine(text, [&](std::string_view line) {
         const size_t eq = line.find('=');
-        if (eq == std::string_view::npos) return;
+        if (eq == std::string_view::npos) return true;
         const std::string_view key = Trim(line.substr(0, eq));
         const std::string_view value = Trim(line.substr(eq + 1));
         const bool file = StartsWithNoCase(key, "file"), title = StartsWithNoCase(key, "title");
-        if (!file && !title) return;
+        if (!file && !title) return true;
         const std::string_view digits = key.substr(file ? 4 : 5);
-        if (digits.empty() || digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), ::isdigit)) return;
+        if (digits.empty() || digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), ::isdigit)) return true;
         auto& item = items[std::stol(std::string(digits))];
         (file ? item.first : item.second) = value;
+        return true;
     });
     for (const auto& [n, item] : items) {
         if (item.first.empty()) continue;
@@ -578,7 +581,8 @@ Playlist ReadPlaylist(std::string_view bytes, std::string_view location, bool fr
     bool hls = false;
     std::string_view first;
     ForEachLine(text, [&](std::string_view line) {
-        if (first.empty() && !line.empty()) first = line;
+        first = line;
+        return first.empty();
     });
     out.pls = EqualNoCase(first, "[playlist]");
     if (out.pls) ReadPls(text, reader);
