@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -195,4 +197,29 @@ TEST(PlaylistExportFlow, WritesTheShownRecordsAndSaysSo) {
     EXPECT_EQ(messages.Texts(), QStringList{"Channels exported to shown.m3u: 1."});
     EXPECT_FALSE(exporter.Export(QString::fromStdString((dir / "no" / "x.m3u").string()), lookups));
     EXPECT_EQ(messages.shown.back().kind, ScriptedMessages::Shown::Error);
+}
+
+TEST(PlaylistLocation, FromTheCommandLineAndFromADrop) {
+    EnsureApp();
+    const QString cwd = QDir::currentPath();
+    const std::pair<QStringList, QString> arguments[] = {
+        {{"castora-player"}, ""},
+        {{"castora-player", "list.m3u"}, cwd + "/list.m3u"},
+        {{"castora-player", "/data/r.pls"}, "/data/r.pls"},
+        {{"castora-player", "file:///data/my%20list.m3u"}, "/data/my list.m3u"},
+        {{"castora-player", "-x", "HTTPS://h.example/tv.m3u?t=1"}, "HTTPS://h.example/tv.m3u?t=1"},
+        {{"castora-player", "ftp://h/x.m3u"}, ""},
+    };
+    for (const auto& [args, want] : arguments) EXPECT_EQ(PlaylistArgument(args), want) << args.join(' ').toStdString();
+
+    QMimeData files;
+    files.setUrls({QUrl("mailto:x@y"), QUrl::fromLocalFile("/data/a b.m3u")});
+    EXPECT_EQ(PlaylistFromDrop(&files), "/data/a b.m3u");
+    QMimeData link;
+    link.setText(" http://h/list.m3u \n");
+    EXPECT_EQ(PlaylistFromDrop(&link), "http://h/list.m3u");
+    QMimeData prose;
+    prose.setText("some words");
+    EXPECT_EQ(PlaylistFromDrop(&prose), "");
+    EXPECT_EQ(PlaylistFromDrop(nullptr), "");
 }

@@ -1,6 +1,7 @@
 #include "app/PlaylistImport.h"
 
 #include <QFileInfo>
+#include <QMimeData>
 #include <QUrl>
 #include <cerrno>
 #include <chrono>
@@ -47,6 +48,42 @@ std::string ReadWhole(const std::string& path, uint64_t limit, std::string& erro
 
 bool IsPlaylistUrl(const QString& location) {
     return location.startsWith("http://", Qt::CaseInsensitive) || location.startsWith("https://", Qt::CaseInsensitive);
+}
+
+namespace {
+
+QString Location(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty()) return {};
+    if (IsPlaylistUrl(t)) return t;
+    const QUrl url(t);
+    if (url.isLocalFile()) return url.toLocalFile();
+    if (!url.scheme().isEmpty() && url.scheme().size() > 1) return {};  // ftp:, mailto: and the like
+    return QFileInfo(t).absoluteFilePath();
+}
+
+} // namespace
+
+QString PlaylistArgument(const QStringList& arguments) {
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        if (!arguments[i].startsWith('-')) return Location(arguments[i]);
+    return {};
+}
+
+QString PlaylistFromDrop(const QMimeData* data) {
+    if (!data) return {};
+    if (data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            const QString location = url.isLocalFile() ? url.toLocalFile() : Location(url.toString());
+            if (!location.isEmpty()) return location;
+        }
+        return {};
+    }
+    if (data->hasText()) {
+        const QString text = data->text().trimmed();
+        if (IsPlaylistUrl(text) && !text.contains('\n')) return text;
+    }
+    return {};
 }
 
 PlaylistImport::PlaylistImport(const ChannelTable& table, Messages& messages, QObject* parent)

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -13,6 +14,8 @@
 
 #include "catalogue/ChannelTable.h"
 #include "catalogue/Lookup.h"
+
+class QMimeData;
 
 namespace castora {
 
@@ -26,6 +29,12 @@ struct ImportLookups {
 
 // True for what Start takes as a download rather than a file.
 bool IsPlaylistUrl(const QString& location);
+
+// The playlist named on the command line (after QApplication took its own options): an http(s) URL as it
+// stands, a file:// URL or a path as an absolute path. Empty when there is none.
+QString PlaylistArgument(const QStringList& arguments);
+// The playlist a drop carries: its first URL (a file or an http(s) address) or a link dropped as text.
+QString PlaylistFromDrop(const QMimeData* data);
 
 // Reads or downloads a playlist and plans the import on a worker thread, asks the question on the
 // window's thread and hands the records over. One import at a time.
