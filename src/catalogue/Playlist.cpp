@@ -292,8 +292,11 @@ public:
             return std::any_of(parts.headers.begin(), parts.headers.end(),
                                [&](const auto& h) { return EqualNoCase(h.first, name); });
         };
-        if (!info.userAgent.empty() && !has("User-Agent")) parts.headers.emplace_back("User-Agent", info.userAgent);
-        if (!info.referrer.empty() && !has("Referer")) parts.headers.emplace_back("Referer", info.referrer);
+        // A header value with control bytes could break the request head: such a header is left out.
+        if (!info.userAgent.empty() && !HasControl(info.userAgent) && !has("User-Agent"))
+            parts.headers.emplace_back("User-Agent", info.userAgent);
+        if (!info.referrer.empty() && !HasControl(info.referrer) && !has("Referer"))
+            parts.headers.emplace_back("Referer", info.referrer);
         PlaylistEntry e;
         e.url = JoinHeaderSuffix(parts);
         e.title = info.title;
@@ -309,9 +312,10 @@ public:
 private:
     // The absolute address of an entry line, empty when the player could not open it.
     std::string Resolve(std::string_view line) {
-        const size_t bar = line.find('|');
-        const std::string_view address = Trim(line.substr(0, bar));
-        const std::string_view suffix = bar == std::string_view::npos ? std::string_view{} : line.substr(bar);
+        // Only a header suffix is cut off: any other "|" belongs to the address.
+        const HeaderSuffix parts = SplitHeaderSuffix(line);
+        const std::string_view address = Trim(line.substr(0, parts.address.size()));
+        const std::string_view suffix = parts.headers.empty() ? std::string_view{} : line.substr(parts.address.size());
         if (address.empty() || HasControl(line)) return {};
         std::string resolved;
         if (!SchemeOf(address).empty()) {
@@ -457,6 +461,8 @@ bool IsPlayableAddress(std::string_view url) {
     if (url.empty() || HasControl(url)) return false;
     if (url[0] == '/') return true;
     const std::string scheme = LowerAscii(SchemeOf(url));
+    // "http://" alone names nothing.
+    if (url.find_first_not_of('/', scheme.size() + 1) == std::string_view::npos) return false;
     return std::find(std::begin(kSchemes), std::end(kSchemes), scheme) != std::end(kSchemes);
 }
 
@@ -517,8 +523,10 @@ std::string ToRecordText(std::string_view utf8) {
     std::string clean;
     clean.reserve(out.size());
     for (char c : out) {
-        if (IsBlank(c) && (clean.empty() || clean.back() == ' ')) continue;
-        clean.push_back(IsBlank(c) ? ' ' : c);
+        // Control bytes would end or garble a line of the list file or of an export.
+        const bool blank = static_cast<unsigned char>(c) <= 0x20 || c == 0x7F;
+        if (blank && (clean.empty() || clean.back() == ' ')) continue;
+        clean.push_back(blank ? ' ' : c);
     }
     while (!clean.empty() && clean.back() == ' ') clean.pop_back();
     return clean;
@@ -740,31 +748,47 @@ int32_t SourceContaining(const LookupList& sources, std::string_view word) {
 
 // Windows-1251 bytes for an address: as they are when Windows-1251 holds every character, otherwise
 // with the characters it lacks percent-encoded, which every server reads as the same UTF-8 path.
+// Windows-1251 bytes of the text; false when some character has no place there.
+bool Encode1251(std::string_view utf8, std::string& out) {
+    out.clear();
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const int b = EncodeCp1251(NextCodePoint(utf8, i));
+        if (b < 0) return false;
+        out.push_back(static_cast<char>(b));
+    }
+    return true;
+}
+
+// ASCII stays, except `escape`; everything else becomes %XX of its UTF-8 bytes.
+std::string PercentEncoded(std::string_view utf8, std::string_view escape) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80 && escape.find(c) == std::string_view::npos) out.push_back(c);
+        else ((out += '%') += hex[u >> 4]) += hex[u & 15];
+    }
+    return out;
+}
+
+// Windows-1251 bytes for an address: as they are when Windows-1251 holds every character, otherwise
+// with the characters it lacks percent-encoded, which every server reads as the same UTF-8 path.
+// Header values are text, not addresses: they are spelt in Latin letters instead.
 std::string RecordUrl(std::string_view utf8) {
     std::string out;
-    out.reserve(utf8.size());
-    bool lossless = true;
-    for (size_t i = 0; i < utf8.size() && lossless;) {
-        const int b = EncodeCp1251(NextCodePoint(utf8, i));
-        if (b < 0) lossless = false;
-        else out.push_back(static_cast<char>(b));
+    if (Encode1251(utf8, out)) return out;
+    const HeaderSuffix parts = SplitHeaderSuffix(utf8);
+    const std::string_view address = parts.address;
+    if (Encode1251(address, out)) {
+    } else if (!address.empty() && address[0] == '/') {
+        out = "file://" + PercentEncoded(address, "%#?");
+    } else {
+        out = PercentEncoded(address, "");
     }
-    if (lossless) return out;
-    out.clear();
-    if (!utf8.empty() && utf8[0] == '/') out = "file://";
-    static constexpr char hex[] = "0123456789ABCDEF";
-    for (size_t i = 0; i < utf8.size();) {
-        const size_t at = i;
-        const int b = EncodeCp1251(NextCodePoint(utf8, i));
-        if (b >= 0 && b < 0x80) {
-            out.push_back(static_cast<char>(b));
-            continue;
-        }
-        for (size_t k = at; k < i; ++k) {
-            const auto u = static_cast<unsigned char>(utf8[k]);
-            ((out += '%') += hex[u >> 4]) += hex[u & 15];
-        }
-    }
+    for (size_t i = 0; i < parts.headers.size(); ++i)
+        (((out += i == 0 ? '|' : '&') += ToRecordText(parts.headers[i].first)) += '=') +=
+            ToRecordText(parts.headers[i].second);
     return out;
 }
 
@@ -823,6 +847,7 @@ ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const
             if (!rec.Name.empty()) break;
         }
         if (rec.Name.empty()) rec.Name = CutName(ToRecordText(ShortName(e.url)));
+        if (rec.Name.empty()) rec.Name = CutName(ToRecordText(SplitHeaderSuffix(e.url).address));
         rec.Source = e.radio ? radio : 0;
         rec.Country = country.Match(e.country);
         rec.Genre = genre.Match(e.group);
