@@ -175,6 +175,7 @@ TEST(HeaderSuffix, SplitsAndJoinsTheKodiForm) {
          "http://h/x.m3u8",
          {{"User-Agent", "Mozilla/5.0 (X11; Linux x86_64)"}, {"Referer", "http://r/?a=1&b=2"}}},
         {"http://h/x|Origin=http://o", "http://h/x", {{"Origin", "http://o"}}},
+        {"http://h/a|b|Referer=http://r/", "http://h/a|b", {{"Referer", "http://r/"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);

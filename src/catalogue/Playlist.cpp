@@ -534,7 +534,7 @@ std::string ToRecordText(std::string_view utf8) {
 
 HeaderSuffix SplitHeaderSuffix(std::string_view url) {
     HeaderSuffix out;
-    const size_t bar = url.find('|');
+    size_t bar = url.find('|');
     // "Name=" where the name reads as a header's ("User-Agent", "referer"), not as a query key ("b").
     const auto isHeaderStart = [&](size_t at) {
         size_t i = at;
@@ -548,7 +548,9 @@ HeaderSuffix SplitHeaderSuffix(std::string_view url) {
                std::any_of(std::begin(known), std::end(known),
                            [&](std::string_view k) { return EqualNoCase(k, name); });
     };
-    if (bar == std::string_view::npos || !isHeaderStart(bar + 1)) {
+    // The first bar that starts a header: an earlier one belongs to the address.
+    while (bar != std::string_view::npos && !isHeaderStart(bar + 1)) bar = url.find('|', bar + 1);
+    if (bar == std::string_view::npos) {
         out.address = url;
         return out;
     }
