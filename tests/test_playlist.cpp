@@ -295,7 +295,8 @@ TEST(ExportM3U, WritesUtf8ExtendedM3UThatImportsBackUnchanged) {
     add("Int", "rtmp://two/app", 1, 2);
     add("Plain", "/media/music/clip.mp3", 0, 0);
     add("Long", "http://long/" + std::string(3000, 'a'), 2, 1);
-    const std::vector<int32_t> shown = {1, 3, 4, 5};
+    add("Broken\r\nline", "http://x/a\nb", 0, 0);
+    const std::vector<int32_t> shown = {1, 3, 4, 5, 6};
 
     TempDir dir;
     const auto file = dir / "out.m3u";
@@ -308,11 +309,14 @@ TEST(ExportM3U, WritesUtf8ExtendedM3UThatImportsBackUnchanged) {
         << bytes.substr(0, 400);
     EXPECT_FALSE(std::filesystem::exists(dir / "out.m3u.part"));
 
+    // A line break inside a record's text cannot start a line of its own.
+    EXPECT_TRUE(bytes.ends_with("#EXTINF:-1,Broken  line\nhttp://x/a%0Ab\n")) << bytes.substr(bytes.size() - 60);
     const Playlist back = ReadPlaylist(bytes, file.string(), false);
     ASSERT_TRUE(back.ok);
     const ImportPlan plan = PlanImport(back, ChannelTable(), kSources, kCountries, kGenres);
     ASSERT_EQ(plan.records.size(), shown.size());
-    for (size_t i = 0; i < shown.size(); ++i) {
+    EXPECT_EQ(plan.records.back().Url, "http://x/a%0Ab");
+    for (size_t i = 0; i + 1 < shown.size(); ++i) {
         const TChannelRec& a = table.Channels[shown[i]];
         const TChannelRec& b = plan.records[i];
         EXPECT_EQ(std::tie(a.Name, a.Url, a.Genre, a.Country), std::tie(b.Name, b.Url, b.Genre, b.Country)) << i;

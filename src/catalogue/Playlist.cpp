@@ -905,7 +905,9 @@ std::string FormatM3U(const ChannelTable& table, const std::vector<int32_t>& rec
         std::string name = Cp1251ToUtf8(rec.Name);
         std::replace_if(
             name.begin(), name.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-        out += "," + name + "\n" + Cp1251ToUtf8(rec.Url) + "\n";
+        std::string url;
+        for (char c : Cp1251ToUtf8(rec.Url)) url += c == '\r' ? "%0D" : c == '\n' ? "%0A" : std::string(1, c);
+        out += "," + name + "\n" + url + "\n";
     }
     return out;
 }
