@@ -34,17 +34,13 @@ QLineEdit* Field(int maxLength, const QString& name, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     // Windows-1251 has one byte per character, so a limit in characters is the limit in bytes.
     edit->setMaxLength(maxLength);
-    edit->setProperty("typingLimit", maxLength);
     edit->setAccessibleName(name);
     KeepOnOneLine(edit);
+    // The limit is for typing: a longer value that was shown whole may shrink but never grow again.
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit, maxLength](const QString& text) {
+        edit->setMaxLength(std::max(maxLength, static_cast<int>(text.size())));
+    });
     return edit;
-}
-
-// The limits are for typing: a longer stored value (a playlist's address with its token) is shown whole,
-// so that saving the form unchanged keeps it whole. It may shrink, but never grow past the limit.
-void ShowWhole(QLineEdit* edit, const QString& text) {
-    edit->setMaxLength(std::max(edit->property("typingLimit").toInt(), static_cast<int>(text.size())));
-    edit->setText(text);
 }
 
 QComboBox* List(const QString& name, QWidget* parent) {
@@ -132,23 +128,28 @@ SubmissionValues EditPage::Values() const {
 void EditPage::NewChannel() {
     Header->SetTitle("Add channel");
     ApplyButton->setText("Add");
-    for (QLineEdit* edit : {NameEdit, UrlEdit, BitrateEdit, CommentsEdit}) ShowWhole(edit, QString());
+    for (QLineEdit* edit : {NameEdit, UrlEdit, BitrateEdit, CommentsEdit}) edit->clear();
     emit showRequested();
 }
 
 void EditPage::EditChannel() {
     if (!table_.HasSelection()) return;
     const TChannelRec& rec = table_.Selected();
+    // Room to show a longer stored value whole (one byte is one character): cutting it would corrupt it.
+    const std::pair<QLineEdit*, const std::string*> texts[] = {
+        {NameEdit, &rec.Name}, {UrlEdit, &rec.Url}, {BitrateEdit, &rec.Bitrate}, {CommentsEdit, &rec.Comments}};
+    for (const auto& [edit, text] : texts)
+        edit->setMaxLength(std::max(edit->maxLength(), static_cast<int>(text->size())));
     Header->SetTitle("Edit Channel");
     ApplyButton->setText("Save");
     AddFormatComboBox->setCurrentIndex(rec.Format);
     AddSourceComboBox->setCurrentIndex(rec.Source);
     AddCountryComboBox->setCurrentIndex(rec.Country);
     AddGenreComboBox->setCurrentIndex(rec.Genre);
-    ShowWhole(NameEdit, FromAnsi(rec.Name));
-    ShowWhole(UrlEdit, FromAnsi(rec.Url));
-    ShowWhole(BitrateEdit, FromAnsi(rec.Bitrate));
-    ShowWhole(CommentsEdit, FromAnsi(rec.Comments));
+    NameEdit->setText(FromAnsi(rec.Name));
+    UrlEdit->setText(FromAnsi(rec.Url));
+    BitrateEdit->setText(FromAnsi(rec.Bitrate));
+    CommentsEdit->setText(FromAnsi(rec.Comments));
     emit showRequested();
 }
 
