@@ -11,7 +11,7 @@
 #include <cmath>
 #include <mpv/client.h>
 
-#include "catalogue/Playlist.h"
+#include "player/StreamHeaders.h"
 #include "player/VideoWidget.h"
 
 namespace castora {
@@ -64,10 +64,6 @@ TMediaPlayer::TMediaPlayer(PlayerOptions options, QObject* parent) : QObject(par
         mpv_ = nullptr;
         Fail("Can't start the media player", rc);
     }
-    if (char* agent = mpv_get_property_string(mpv_, "user-agent")) {
-        defaultUserAgent_ = agent;
-        mpv_free(agent);
-    }
     mpv_observe_property(mpv_, kPause, "pause", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, kCacheWait, "paused-for-cache", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, kMediaTitle, "media-title", MPV_FORMAT_STRING);
@@ -106,41 +102,10 @@ void TMediaPlayer::setURL(const QString& url) {
         close();
         return;
     }
-    // "URL|User-Agent=…&Referer=…": the suffix names request headers and never reaches the server.
-    const HeaderSuffix parts = SplitHeaderSuffix(url.toStdString());
-    setRequestHeaders(parts.headers);
-    const char* args[] = {"loadfile", parts.address.c_str(), "replace", nullptr};
     tracker_.Load();
     lastMediaName_.clear();
-    const int rc = mpv_command(mpv_, args);
+    const int rc = LoadWithHeaders(mpv_, url);
     if (rc < 0) Fail("loadfile", rc);
-}
-
-void TMediaPlayer::setRequestHeaders(const std::vector<std::pair<std::string, std::string>>& headers) {
-    // Set for every file, so one channel's headers never go out with the next one's requests.
-    // The referrer goes with the other fields: once set, the engine's own option can only be emptied, and an
-    // empty one still sends "Referer:".
-    std::string agent = defaultUserAgent_;
-    std::vector<std::string> fields;
-    for (const auto& [name, value] : headers) {
-        const QString key = QString::fromStdString(name).toLower();
-        if (key == "user-agent") agent = value;
-        else if (key == "referer" || key == "referrer") fields.push_back("Referer: " + value);
-        else fields.push_back(name + ": " + value);
-    }
-    std::vector<mpv_node> items(fields.size());
-    for (size_t i = 0; i < fields.size(); ++i) {
-        items[i].format = MPV_FORMAT_STRING;
-        items[i].u.string = fields[i].data();
-    }
-    // A node list, not a string: header values may hold the commas a string list splits at.
-    mpv_node_list list{static_cast<int>(items.size()), items.data(), nullptr};
-    mpv_node node;
-    node.format = MPV_FORMAT_NODE_ARRAY;
-    node.u.list = &list;
-    int rc = mpv_set_property_string(mpv_, "user-agent", agent.c_str());
-    if (rc >= 0) rc = mpv_set_property(mpv_, "http-header-fields", MPV_FORMAT_NODE, &node);
-    if (rc < 0) Fail("request headers", rc);
 }
 
 void TMediaPlayer::close() {

@@ -4,9 +4,6 @@
 #include <QString>
 #include <atomic>
 #include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "player/PlayStateTracker.h"
 
@@ -69,13 +66,11 @@ private:
     static void wakeup(void* self);
     void setOption(const char* name, const char* value);
     void setFlag(const char* name, bool on);
-    void setRequestHeaders(const std::vector<std::pair<std::string, std::string>>& headers);
 
     PlayerOptions options_;
     mpv_handle* mpv_ = nullptr;
     PlayStateTracker tracker_;
     QString url_;
-    std::string defaultUserAgent_;
     QString lastMediaName_;  // the open entry's last title, for reports after the engine let go of it
     bool enabled_ = false;
     std::atomic<bool> drainPosted_{false};
