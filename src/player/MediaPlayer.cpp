@@ -11,8 +11,8 @@
 #include <cmath>
 #include <mpv/client.h>
 
-#include "player/StreamHeaders.h"
 #include "player/VideoWidget.h"
+#include "player/StreamHeaders.h"
 
 namespace castora {
 
