@@ -202,4 +202,28 @@ TEST_F(Editor, LineBreaksBecomeBlanksAndLimitsHold) {
     EXPECT_EQ(Page().Values().bitrate.size(), 32u);
 }
 
+TEST_F(Editor, LongerStoredValuesAreShownWholeAndKeptBySave) {
+    TChannelRec& two = form->Table().Channels[2];
+    two.Url = "http://two/live.m3u8?token=" + std::string(400, 't') + "|User-Agent=Mozilla/5.0 (X11; Linux)";
+    two.Name = std::string(70, 'n');
+    two.Comments = "Group: " + std::string(200, 'g');
+    const TChannelRec before = two;
+    Channels().SelectGridRow(2);
+    Channels().EditButton->click();
+    EXPECT_EQ(Page().UrlEdit->text().toStdString(), before.Url);
+    messages.Answer(false);
+    Page().ApplyButton->click();
+    const TChannelRec& after = form->Table().Channels[2];
+    EXPECT_EQ(std::tie(after.Name, after.Url, after.Comments), std::tie(before.Name, before.Url, before.Comments));
+
+    // Typing still stops at the limit, and a new channel starts with the plain limits again.
+    Channels().SelectGridRow(2);
+    Channels().EditButton->click();
+    Type(Page().NameEdit, "more");
+    EXPECT_EQ(Page().NameEdit->text().size(), 70);
+    Channels().AddButton->click();
+    Type(Page().NameEdit, QString(80, 'x'));
+    EXPECT_EQ(Page().NameEdit->text().size(), 64);
+}
+
 } // namespace

@@ -17,6 +17,7 @@ extern "C" int CastoraFuzz_lookup(const uint8_t*, size_t);
 extern "C" int CastoraFuzz_encoding(const uint8_t*, size_t);
 extern "C" int CastoraFuzz_extract(const uint8_t*, size_t);
 extern "C" int CastoraFuzz_http(const uint8_t*, size_t);
+extern "C" int CastoraFuzz_playlist(const uint8_t*, size_t);
 
 namespace {
 
@@ -28,7 +29,7 @@ struct Target {
 const Target Targets[] = {
     {"fuzz_listfile", CastoraFuzz_listfile}, {"fuzz_lookup", CastoraFuzz_lookup},
     {"fuzz_encoding", CastoraFuzz_encoding}, {"fuzz_extract", CastoraFuzz_extract},
-    {"fuzz_http", CastoraFuzz_http},
+    {"fuzz_http", CastoraFuzz_http},         {"fuzz_playlist", CastoraFuzz_playlist},
 };
 
 // Runs one input; a broken property comes back as an exception naming it.

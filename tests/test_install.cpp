@@ -84,6 +84,12 @@ std::string ExecArgument(const std::string& value) {
     return out;
 }
 
+// The program part of Exec: everything before the " %U" that hands it playlists.
+std::string ExecProgram(const std::string& exec) {
+    EXPECT_TRUE(exec.ends_with(" %U")) << exec;
+    return exec.ends_with(" %U") ? exec.substr(0, exec.size() - 3) : exec;
+}
+
 void ExpectValid(const fs::path& home, const char* validator, const QStringList& args) {
     const Outcome run = RunIn(home, validator, args);
     EXPECT_EQ(run.exitCode, 0) << validator << ": " << run.output.toStdString();
@@ -104,7 +110,8 @@ TEST(Install, PutsProgramListsLauncherIconAndMetainfoWhereTheDesktopLooks) {
 
     const fs::path desktop = share / "applications/castora-player.desktop";
     const std::string entry = ReadFile(desktop);
-    EXPECT_EQ(EntryValue(entry, "Exec"), binary.string());
+    EXPECT_EQ(ExecProgram(EntryValue(entry, "Exec")), binary.string());
+    EXPECT_EQ(EntryValue(entry, "MimeType"), "audio/x-mpegurl;audio/mpegurl;audio/x-scpls;");
     EXPECT_EQ(EntryValue(entry, "Path"), prefix.string());
     EXPECT_EQ(EntryValue(entry, "Icon"), "castora-player");
     EXPECT_EQ(EntryValue(entry, "Name"), "Castora Player");
@@ -151,7 +158,7 @@ TEST(Install, AwkwardPrefixIsQuotedInExecAndXdgDataHomeIsHonoured) {
     EXPECT_FALSE(fs::exists(home / ".local/share/applications"));
     const fs::path desktop = dataHome / "applications/castora-player.desktop";
     const std::string entry = ReadFile(desktop);
-    const std::string exec = EntryValue(entry, "Exec");
+    const std::string exec = ExecProgram(EntryValue(entry, "Exec"));
     EXPECT_EQ(exec.front(), '"') << exec;
     EXPECT_EQ(ExecArgument(exec), (prefix / "castora-player").string()) << exec;
     EXPECT_TRUE(fs::is_regular_file(ExecArgument(exec)));
@@ -166,7 +173,7 @@ TEST(Install, RelativePrefixStillGivesTheLauncherAbsolutePaths) {
     const Outcome run = Install(home.path(), "apps/castora", {}, home.path());
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
     const std::string entry = ReadFile(home / ".local/share/applications/castora-player.desktop");
-    EXPECT_EQ(EntryValue(entry, "Exec"), (home / "apps/castora/castora-player").string());
+    EXPECT_EQ(ExecProgram(EntryValue(entry, "Exec")), (home / "apps/castora/castora-player").string());
     EXPECT_EQ(EntryValue(entry, "Path"), (home / "apps/castora").string());
     EXPECT_TRUE(fs::is_regular_file(home / "apps/castora/global.dat"));
 }
@@ -185,7 +192,7 @@ TEST(Install, InstalledProgramRunsFromItsLauncherDirectory) {
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::MergedChannels);
     program.setWorkingDirectory(QString::fromStdString(EntryValue(entry, "Path")));
-    program.start(QString::fromStdString(ExecArgument(EntryValue(entry, "Exec"))), {});
+    program.start(QString::fromStdString(ExecArgument(ExecProgram(EntryValue(entry, "Exec")))), {});
     ASSERT_TRUE(program.waitForStarted(5000));
     // Still up after two seconds: it found its libraries and its lists and waits for the user.
     EXPECT_FALSE(program.waitForFinished(2000)) << program.readAll().toStdString();
@@ -217,7 +224,8 @@ TEST(InstallScript, InstallsAgainWithoutLosingListsAndUninstallsOnlyTheProgram) 
     Outcome run = runScript({});  // the default program directory
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
     ASSERT_TRUE(fs::is_regular_file(prefix / "castora-player"));
-    EXPECT_EQ(ExecArgument(EntryValue(ReadFile(home / ".local/share/applications/castora-player.desktop"), "Exec")),
+    EXPECT_EQ(ExecArgument(
+                  ExecProgram(EntryValue(ReadFile(home / ".local/share/applications/castora-player.desktop"), "Exec"))),
               (prefix / "castora-player").string());
     WriteFile(prefix / "local.dat", "mine");
 

@@ -1,5 +1,7 @@
 #include "pages/EditPage.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -35,6 +37,10 @@ QLineEdit* Field(int maxLength, const QString& name, QWidget* parent) {
     edit->setMaxLength(maxLength);
     edit->setAccessibleName(name);
     KeepOnOneLine(edit);
+    // The limit is for typing: a longer value that was shown whole may shrink but never grow again.
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit, maxLength](const QString& text) {
+        edit->setMaxLength(std::max(maxLength, static_cast<int>(text.size())));
+    });
     return edit;
 }
 
@@ -145,6 +151,11 @@ void EditPage::NewChannel() {
 void EditPage::EditChannel() {
     if (!table_.HasSelection()) return;
     const TChannelRec& rec = table_.Selected();
+    // Room to show a longer stored value whole (one byte is one character): cutting it would corrupt it.
+    const std::pair<QLineEdit*, const std::string*> texts[] = {
+        {NameEdit, &rec.Name}, {UrlEdit, &rec.Url}, {BitrateEdit, &rec.Bitrate}, {CommentsEdit, &rec.Comments}};
+    for (const auto& [edit, text] : texts)
+        edit->setMaxLength(std::max(edit->maxLength(), static_cast<int>(text->size())));
     Header->SetTitle("Edit Channel");
     ApplyButton->setText("Save");
     AddFormatComboBox->setCurrentIndex(rec.Format);

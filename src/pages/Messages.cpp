@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include "pages/ImportDialog.h"
+
 namespace castora {
 
 bool MessageBoxes::Ask(const QString& text) {
@@ -12,6 +14,21 @@ bool MessageBoxes::Ask(const QString& text) {
 void MessageBoxes::Inform(const QString& text) { QMessageBox::information(parent_, AppTitle, text); }
 
 void MessageBoxes::Error(const QString& text) { QMessageBox::critical(parent_, AppTitle, text); }
+
+std::optional<int> MessageBoxes::AskImport(const ImportQuestion& question) {
+    ImportDialog dialog(question, parent_);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.Source();
+}
+
+QString ImportQuestionText(const ImportQuestion& q) {
+    return QStringLiteral("Import the playlist \"%1\"?\n\nChannels to add: %2\nAlready in the catalogue: %3\n"
+                          "Unusable entries: %4")
+        .arg(q.playlistName)
+        .arg(q.added)
+        .arg(q.alreadyKnown)
+        .arg(q.unusable);
+}
 
 QString ErrorText(const QString& message) {
     if (!message.isEmpty() && message.back() > QChar('.')) return message + '.';

@@ -1,11 +1,26 @@
 #pragma once
 #include <QString>
+#include <QStringList>
+#include <optional>
 
 class QWidget;
 
 namespace castora {
 
 inline constexpr const char* AppTitle = "Castora Player";
+
+// What the question before a playlist import shows.
+struct ImportQuestion {
+    QString playlistName;
+    int added = 0;
+    int alreadyKnown = 0;  // in the catalogue or earlier in the playlist
+    int unusable = 0;
+    QStringList sources;  // the source list as the editor shows it
+    int preselected = 0;
+};
+
+// The question's text above the source choice.
+QString ImportQuestionText(const ImportQuestion& question);
 
 // Every message box of the program goes through this, so tests can answer without a modal loop.
 class Messages {
@@ -17,6 +32,9 @@ public:
     virtual void Inform(const QString& text) = 0;
     // OK box with the error icon.
     virtual void Error(const QString& text) = 0;
+    // OK/Cancel with a choice of source: the chosen source code, nothing on Cancel. Those who never
+    // import answer Cancel.
+    virtual std::optional<int> AskImport(const ImportQuestion&) { return std::nullopt; }
 };
 
 // Real message boxes titled "Castora Player", parented to the given window.
@@ -27,6 +45,7 @@ public:
     bool Ask(const QString& text) override;
     void Inform(const QString& text) override;
     void Error(const QString& text) override;
+    std::optional<int> AskImport(const ImportQuestion& question) override;
 
 private:
     QWidget* parent_;

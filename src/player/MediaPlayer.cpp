@@ -12,6 +12,7 @@
 #include <mpv/client.h>
 
 #include "player/VideoWidget.h"
+#include "player/StreamHeaders.h"
 
 namespace castora {
 
@@ -101,11 +102,9 @@ void TMediaPlayer::setURL(const QString& url) {
         close();
         return;
     }
-    const QByteArray bytes = url.toUtf8();
-    const char* args[] = {"loadfile", bytes.constData(), "replace", nullptr};
     tracker_.Load();
     lastMediaName_.clear();
-    const int rc = mpv_command(mpv_, args);
+    const int rc = LoadWithHeaders(mpv_, url);
     if (rc < 0) Fail("loadfile", rc);
 }
 

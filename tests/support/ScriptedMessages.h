@@ -2,6 +2,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <optional>
 #include <stdexcept>
 
 #include "pages/Messages.h"
@@ -27,6 +28,16 @@ public:
     }
     void Inform(const QString& text) override { shown.push_back({Shown::Info, text}); }
     void Error(const QString& text) override { shown.push_back({Shown::Error, text}); }
+    // Import questions take their answers from their own script; with none left they count as Cancel.
+    void AnswerImport(std::optional<int> source) { importAnswers_.push_back(source); }
+    std::optional<int> AskImport(const ImportQuestion& question) override {
+        shown.push_back({Shown::Question, ImportQuestionText(question)});
+        importQuestions.push_back(question);
+        if (importAnswers_.empty()) return std::nullopt;
+        const std::optional<int> answer = importAnswers_.front();
+        importAnswers_.pop_front();
+        return answer;
+    }
 
     QStringList Texts() const {
         QStringList out;
@@ -37,9 +48,11 @@ public:
     void Clear() { shown.clear(); }
 
     std::vector<Shown> shown;
+    std::vector<ImportQuestion> importQuestions;
 
 private:
     std::deque<bool> answers_;
+    std::deque<std::optional<int>> importAnswers_;
 };
 
 } // namespace castora::test

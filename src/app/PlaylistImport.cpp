@@ -1,0 +1,196 @@
+#include "app/PlaylistImport.h"
+
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+
+#include "catalogue/Playlist.h"
+#include "pages/Messages.h"
+#include "pages/Text.h"
+#include "server/PlaylistDownload.h"
+
+namespace castora {
+
+struct PlaylistImport::Outcome {
+    QString error;  // shown as an error when set
+    ImportPlan plan;
+};
+
+namespace {
+
+QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// Reads at most `limit` bytes; an error text when the file cannot be read or is larger.
+std::string ReadWhole(const std::string& path, uint64_t limit, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = std::strerror(errno);
+        return {};
+    }
+    std::string bytes;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        bytes.append(buffer, static_cast<size_t>(in.gcount()));
+        if (bytes.size() > limit) {
+            error = "it is larger than " + std::to_string(limit / (1024 * 1024)) + " MiB";
+            return {};
+        }
+    }
+    if (in.bad()) error = std::strerror(errno);
+    return bytes;
+}
+
+}  // namespace
+
+bool IsPlaylistUrl(const QString& location) {
+    return location.startsWith("http://", Qt::CaseInsensitive) || location.startsWith("https://", Qt::CaseInsensitive);
+}
+
+namespace {
+
+QString Location(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty()) return {};
+    if (IsPlaylistUrl(t)) return t;
+    const QUrl url(t);
+    if (url.isLocalFile()) return url.toLocalFile();
+    if (!url.scheme().isEmpty() && url.scheme().size() > 1) return {};  // ftp:, mailto: and the like
+    return QFileInfo(t).absoluteFilePath();
+}
+
+} // namespace
+
+QString PlaylistArgument(const QStringList& arguments) {
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        if (!arguments[i].startsWith('-')) return Location(arguments[i]);
+    return {};
+}
+
+QString PlaylistFromDrop(const QMimeData* data) {
+    if (!data) return {};
+    if (data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            const QString location = url.isLocalFile() ? url.toLocalFile() : Location(url.toString());
+            if (!location.isEmpty()) return location;
+        }
+        return {};
+    }
+    if (data->hasText()) {
+        const QString text = data->text().trimmed();
+        if (IsPlaylistUrl(text) && !text.contains('\n')) return text;
+    }
+    return {};
+}
+
+PlaylistImport::PlaylistImport(const ChannelTable& table, Messages& messages, QObject* parent)
+    : QObject(parent), table_(table), messages_(messages) {}
+
+PlaylistImport::~PlaylistImport() {
+    cancel_ = true;
+    if (worker_.joinable()) worker_.join();
+}
+
+bool PlaylistImport::Start(const QString& location, ImportLookups lookups, Deliver deliver) {
+    if (busy_) return false;
+    busy_ = true;
+    cancel_ = false;
+    lookups_ = std::move(lookups);
+    deliver_ = std::move(deliver);
+    if (worker_.joinable()) worker_.join();
+    const bool fromUrl = IsPlaylistUrl(location);
+    const QString where =
+        !fromUrl && location.startsWith("file:", Qt::CaseInsensitive) ? QUrl(location).toLocalFile() : location;
+    worker_ = std::thread([this, where, fromUrl] { Work(where, fromUrl); });
+    return true;
+}
+
+void PlaylistImport::Cancel() { cancel_ = true; }
+
+void PlaylistImport::Work(QString location, bool fromUrl) {
+    auto outcome = std::make_shared<Outcome>();
+    const std::string where = location.toStdString();
+    std::string bytes, base = where, error;
+    if (fromUrl) {
+        PlaylistDownloadOptions options;
+        options.maxBytes = MaxBytes;
+        options.cancel = &cancel_;
+        auto last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+        options.progress = [this, &last](uint64_t received, uint64_t total) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last < std::chrono::milliseconds(50)) return;
+            last = now;
+            QMetaObject::invokeMethod(
+                this, [this, received, total] { emit progress(qint64(received), qint64(total)); },
+                Qt::QueuedConnection);
+        };
+        PlaylistDownload d = DownloadPlaylist(where, options);
+        if (!d.ok) error = d.error;
+        bytes = std::move(d.body);
+        base = d.finalUrl;
+    } else {
+        std::string why;
+        bytes = ReadWhole(where, MaxBytes, why);
+        if (!why.empty()) error = "The playlist file can't be read: " + why + ".";
+    }
+    if (error.empty() && !cancel_) {
+        const Playlist playlist = ReadPlaylist(bytes, base, fromUrl);
+        if (!playlist.ok) error = playlist.error;
+        else outcome->plan = PlanImport(playlist, table_, lookups_.sources, lookups_.countries, lookups_.genres);
+    }
+    if (!error.empty())
+        outcome->error = QStringLiteral("The playlist \"%1\" can't be imported.\n\n%2").arg(location, Utf8(error));
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { Conclude(outcome); }, Qt::QueuedConnection);
+}
+
+void PlaylistImport::Conclude(std::shared_ptr<Outcome> outcome) {
+    if (worker_.joinable()) worker_.join();
+    const auto done = [this](bool imported) {
+        busy_ = false;
+        deliver_ = nullptr;
+        emit finished(imported);
+    };
+    if (cancel_) return done(false);
+    if (!outcome->error.isEmpty()) {
+        messages_.Error(outcome->error);
+        return done(false);
+    }
+    ImportPlan& plan = outcome->plan;
+    if (plan.records.empty()) {
+        messages_.Inform(QStringLiteral("The playlist \"%1\" adds no channel: its %2 channels are already in the "
+                                        "catalogue.")
+                             .arg(Utf8(plan.name))
+                             .arg(plan.duplicates));
+        return done(false);
+    }
+    ImportQuestion question;
+    question.playlistName = Utf8(plan.name);
+    question.added = static_cast<int>(plan.records.size());
+    question.alreadyKnown = plan.duplicates;
+    question.unusable = plan.unusable;
+    question.sources = QStringList{EditorPlaceholder};
+    for (size_t k = 1; k < lookups_.sources.size(); ++k) question.sources << FromAnsi(lookups_.sources[k]);
+    question.preselected = plan.source;
+    const std::optional<int> source = messages_.AskImport(question);
+    if (!source) return done(false);
+    ApplySource(plan.records, *source);
+    if (deliver_) deliver_(std::move(plan.records));
+    done(true);
+}
+
+bool PlaylistExport::Export(const QString& file, const ImportLookups& lookups) {
+    const std::vector<int32_t> shown = shown_ ? shown_() : std::vector<int32_t>{};
+    const std::string error = ExportM3U(table_, shown, lookups.countries, lookups.genres, file.toStdString());
+    if (!error.empty()) {
+        messages_.Error(Utf8(error));
+        return false;
+    }
+    messages_.Inform(QStringLiteral("Channels exported to %1: %2.").arg(QFileInfo(file).fileName()).arg(shown.size()));
+    return true;
+}
+
+}  // namespace castora

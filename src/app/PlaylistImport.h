@@ -1,0 +1,93 @@
+#pragma once
+// Playlist import and export as pieces the window wires to its menu, drop and command line: the window
+// supplies the table, the lookup lists and what to do with the result.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "catalogue/ChannelTable.h"
+#include "catalogue/Lookup.h"
+
+class QMimeData;
+
+namespace castora {
+
+class Messages;
+struct ImportPlan;
+
+// The three lookup lists as their files hold them (Windows-1251, entry 0 the placeholder).
+struct ImportLookups {
+    LookupList sources, countries, genres;
+};
+
+// True for what Start takes as a download rather than a file.
+bool IsPlaylistUrl(const QString& location);
+
+// The playlist named on the command line (after QApplication took its own options): an http(s) URL as it
+// stands, a file:// URL or a path as an absolute path. Empty when there is none.
+QString PlaylistArgument(const QStringList& arguments);
+// The playlist a drop carries: its first URL (a file or an http(s) address) or a link dropped as text.
+QString PlaylistFromDrop(const QMimeData* data);
+
+// Reads or downloads a playlist and plans the import on a worker thread, asks the question on the
+// window's thread and hands the records over. One import at a time.
+class PlaylistImport : public QObject {
+    Q_OBJECT
+public:
+    using Deliver = std::function<void(std::vector<TChannelRec>)>;
+
+    PlaylistImport(const ChannelTable& table, Messages& messages, QObject* parent = nullptr);
+    // Cancels a running import and waits for its worker.
+    ~PlaylistImport() override;
+
+    // `location` is a file path, a file:// URL or an http(s) URL. The worker reads the table: the window
+    // must not change it until finished() (deliver runs just before). False when an import is running.
+    bool Start(const QString& location, ImportLookups lookups, Deliver deliver);
+    void Cancel();
+    bool Busy() const { return busy_; }
+
+    uint64_t MaxBytes = 64ull * 1024 * 1024;
+
+signals:
+    // While a download runs, at most every 50 ms: bytes so far, announced total (0 when unknown).
+    void progress(qint64 received, qint64 total);
+    // After the records were delivered (true), or after an error, Cancel or nothing to add (false).
+    void finished(bool imported);
+
+private:
+    struct Outcome;
+    void Work(QString location, bool fromUrl);
+    void Conclude(std::shared_ptr<Outcome> outcome);
+
+    const ChannelTable& table_;
+    Messages& messages_;
+    ImportLookups lookups_;
+    Deliver deliver_;
+    std::thread worker_;
+    std::atomic<bool> cancel_{false};
+    bool busy_ = false;
+};
+
+// Writes the records the grid shows (the callback's indices) as extended M3U.
+class PlaylistExport {
+public:
+    PlaylistExport(const ChannelTable& table, Messages& messages, std::function<std::vector<int32_t>()> shownRecords)
+        : table_(table), messages_(messages), shown_(std::move(shownRecords)) {}
+
+    // Reports the outcome in a message; true when the file was written.
+    bool Export(const QString& file, const ImportLookups& lookups);
+
+private:
+    const ChannelTable& table_;
+    Messages& messages_;
+    std::function<std::vector<int32_t>()> shown_;
+};
+
+}  // namespace castora

@@ -1,0 +1,326 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "catalogue/Playlist.h"
+#include "support/TempDir.h"
+
+using namespace castora;
+using castora::test::ReadFile;
+using castora::test::TempDir;
+
+namespace {
+
+struct Want {
+    std::string url, title, group, country;
+};
+
+std::string Utf16(const std::u16string& s, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : s) {
+        const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+        out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return out;
+}
+
+const LookupList kSources = {"*", "Online TV", "Radio", "Webcam"};
+const LookupList kCountries = {"*",       "International",     "USA", "United Kingdom", "France",
+                               "Germany", "Russian Federation"};
+// "Новости" in Windows-1251.
+const LookupList kGenres = {"*", "General", "News", "Music", "\xcd\xee\xe2\xee\xf1\xf2\xe8"};
+
+}  // namespace
+
+TEST(ReadPlaylist, ReadsEntriesFromEveryFormEncodingAndLineEnd) {
+    const std::string ua = "Mozilla/5.0 (X11; Linux)";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string location;
+        bool fromUrl;
+        std::vector<Want> want;
+        int unusable;
+    } cases[] = {
+        {"extended, CR LF, quoted attributes with commas, title with commas",
+         "#EXTM3U x-tvg-url=\"http://e/epg.xml\"\r\n"
+         "#EXTINF:-1 tvg-ID=\"a\" tvg-logo=\"http://l/logo,small.png\" group-title=\"News;Info\" tvg-country=\"RU;UA\","
+         "News, Weather and Sport\r\nhttp://a.example/live.m3u8\r\n"
+         "#EXTINF: -1,Blank after colon\r\n  \thttps://b.example/x  \r\n#EXTM3U\r\n"
+         "#EXTINF:0 tvg-name=\"Tvg only\",\r\nrtmp://c.example/app\r\n",
+         "/tmp/p.m3u",
+         false,
+         {{"http://a.example/live.m3u8", "News, Weather and Sport", "News", "RU"},
+          {"https://b.example/x", "Blank after colon", "", ""},
+          {"rtmp://c.example/app", "", "", ""}},
+         0},
+        {"plain M3U with LF, comments, separators, control bytes and foreign schemes",
+         "# a comment\nhttp://one/\n------ Sports ------\n>>> NEWS <<<\njavascript:alert(1)\nhttp://t\x01wo/\n"
+         "udp://@239.0.0.1:1234\n#EXTFOO:bar\nmms://three/\n",
+         "/tmp/p.m3u",
+         false,
+         {{"http://one/", "", "", ""}, {"udp://@239.0.0.1:1234", "", "", ""}, {"mms://three/", "", "", ""}},
+         4},
+        {"CR only, UTF-8 BOM, #EXTGRP and request headers from every place",
+         "\xEF\xBB\xBF#EXTM3U\r#EXTINF:-1,One\r#EXTGRP:Music\r#EXTVLCOPT:http-user-agent=" + ua +
+             "\r#EXTVLCOPT:http-referrer=http://r/\rhttp://one/\r"
+             "#EXTINF:-1 http-user-agent=\"UA2\" group-title=\"News\",Two\r#EXTGRP:Other\rhttp://two/\r"
+             "#EXTINF:-1 user-agent=\"Ignored\",Three\rhttp://three/|User-Agent=Kodi 1.0&Referer=http://x/?a=1&b=2\r",
+         "/tmp/p.m3u",
+         false,
+         {{"http://one/|User-Agent=" + ua + "&Referer=http://r/", "One", "Music", ""},
+          {"http://two/|User-Agent=UA2", "Two", "News", ""},
+          {"http://three/|User-Agent=Kodi 1.0&Referer=http://x/?a=1&b=2", "Three", "", ""}},
+         0},
+        {"Windows-1251 without BOM",
+         "#EXTM3U\r\n#EXTINF:-1,\xcf\xe5\xf0\xe2\xfb\xe9 \xea\xe0\xed\xe0\xeb\r\nhttp://one/\r\n",
+         "/tmp/p.m3u",
+         false,
+         {{"http://one/", "Первый канал", "", ""}},
+         0},
+        {"UTF-16 LE with BOM",
+         Utf16(u"#EXTM3U\r\n#EXTINF:-1,Радио ★\r\nhttp://one/\r\n", false),
+         "/tmp/p.m3u",
+         false,
+         {{"http://one/", "Радио ★", "", ""}},
+         0},
+        {"PLS in UTF-16 BE, keys in any order and case, numbering with gaps",
+         Utf16(u"[Playlist]\nTitle3=Third\nfile3=http://three/\nFILE1=http://one/\nNumberOfEntries=2\n"
+               u"Length1=-1\nVersion=2\n",
+               true),
+         "/tmp/p.pls",
+         false,
+         {{"http://one/", "", "", ""}, {"http://three/", "Third", "", ""}},
+         0},
+        {"relative entries against a file's directory",
+         "live/index.m3u8\n../up/clip.mp4\n/abs/file.mp3\nsub\\win.mp3\n",
+         "/data/lists/p.m3u",
+         false,
+         {{"/data/lists/live/index.m3u8", "", "", ""},
+          {"/data/up/clip.mp4", "", "", ""},
+          {"/abs/file.mp3", "", "", ""},
+          {"/data/lists/sub/win.mp3", "", "", ""}},
+         0},
+        {"relative entries against a URL",
+         "live/index.m3u8\n../up/clip.mp4|User-Agent=X\n/root.mp3\n//cdn.example/a.mp3\n",
+         "https://h.example:8443/lists/tv.m3u?token=1",
+         true,
+         {{"https://h.example:8443/lists/live/index.m3u8", "", "", ""},
+          {"https://h.example:8443/up/clip.mp4|User-Agent=X", "", "", ""},
+          {"https://h.example:8443/root.mp3", "", "", ""},
+          {"https://cdn.example/a.mp3", "", "", ""}},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Playlist p = ReadPlaylist(c.bytes, c.location, c.fromUrl);
+        ASSERT_TRUE(p.ok) << p.error;
+        EXPECT_EQ(p.unusable, c.unusable);
+        ASSERT_EQ(p.entries.size(), c.want.size());
+        for (size_t i = 0; i < c.want.size(); ++i) {
+            EXPECT_EQ(p.entries[i].url, c.want[i].url) << i;
+            EXPECT_EQ(p.entries[i].title, c.want[i].title) << i;
+            EXPECT_EQ(p.entries[i].group, c.want[i].group) << i;
+            EXPECT_EQ(p.entries[i].country, c.want[i].country) << i;
+        }
+    }
+}
+
+TEST(ReadPlaylist, RefusesWhatIsNotAChannelListWithAClearText) {
+    const std::string hls = "#EXTM3U\n#EXT-X-TARGETDURATION:6\n#EXTINF:6,\nseg1.ts\n";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string error;
+    } cases[] = {
+        {"empty", "", "The playlist is empty."},
+        {"blank lines only", "\r\n \r\n\t", "The playlist is empty."},
+        {"ZIP", std::string("PK\x03\x04\x14\0\0\0", 8) + "http://x/", "This file is a ZIP archive, not a playlist."},
+        {"binary",
+         std::string("\x7f"
+                     "ELF\x02\x01\x01\0\0\0",
+                     10),
+         "This file holds binary data, not a playlist."},
+        {"HTML", "  <!DOCTYPE html>\n<html><body><a href=\"http://x/\">x</a></body></html>",
+         "This is a web page, not a playlist."},
+        {"HLS from a file", hls, "This is the playlist of a single stream (HLS), not a list of channels."},
+        {"no usable entry", "#EXTM3U\n#EXTINF:-1,x\nfoo:bar\n---\n",
+         "The playlist holds no channel that can be played (2 unusable entries)."},
+        {"directives only", "#EXTM3U\n#EXTINF:-1,x\n", "The playlist holds no channel."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Playlist p = ReadPlaylist(c.bytes, "/tmp/list.m3u", false);
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.error, c.error);
+    }
+    // From a URL the same HLS playlist is one stream.
+    const Playlist stream = ReadPlaylist(hls, "http://h/live/index.m3u8", true);
+    ASSERT_TRUE(stream.ok);
+    EXPECT_TRUE(stream.stream);
+    ASSERT_EQ(stream.entries.size(), 1u);
+    EXPECT_EQ(stream.entries[0].url, "http://h/live/index.m3u8");
+}
+
+TEST(HeaderSuffix, SplitsAndJoinsTheKodiForm) {
+    struct Case {
+        std::string url, address;
+        std::vector<std::pair<std::string, std::string>> headers;
+    } cases[] = {
+        {"http://h/x", "http://h/x", {}},
+        {"http://h/a|b", "http://h/a|b", {}},  // not a header: the bar belongs to the address
+        {"http://h/x.m3u8|User-Agent=Mozilla/5.0 (X11; Linux x86_64)&Referer=http://r/?a=1&b=2",
+         "http://h/x.m3u8",
+         {{"User-Agent", "Mozilla/5.0 (X11; Linux x86_64)"}, {"Referer", "http://r/?a=1&b=2"}}},
+        {"http://h/x|Origin=http://o", "http://h/x", {{"Origin", "http://o"}}},
+        {"http://h/a|b|Referer=http://r/", "http://h/a|b", {{"Referer", "http://r/"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        const HeaderSuffix s = SplitHeaderSuffix(c.url);
+        EXPECT_EQ(s.address, c.address);
+        EXPECT_EQ(s.headers, c.headers);
+        EXPECT_EQ(JoinHeaderSuffix(s), c.url);
+    }
+}
+
+TEST(ToRecordText, KeepsWhatWindows1251HoldsAndSpellsTheRestInLatin) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Телеканал Ё", "\xd2\xe5\xeb\xe5\xea\xe0\xed\xe0\xeb \xa8"},
+        {"中央电视台", "zhong yang dian shi tai"},
+        {"Café Müller", "Cafe Muller"},
+        {"★ Sports HD ★", "Sports HD"},
+        {"قناة", "qnat"},
+        {"Радио № 1 — «Хит»", "\xd0\xe0\xe4\xe8\xee \xb9 1 \x97 \xab\xd5\xe8\xf2\xbb"},
+    };
+    for (const auto& [in, want] : cases) {
+        EXPECT_EQ(ToRecordText(in), want) << in;
+        EXPECT_EQ(ToRecordText(in).find('?'), std::string::npos) << in;
+    }
+    // The reverse table agrees with the system's converter for every byte.
+    std::string all;
+    for (int b = 0x80; b < 0x100; ++b)
+        if (b != 0x98) all.push_back(static_cast<char>(b));
+    EXPECT_EQ(ToRecordText(Cp1251ToUtf8(all)), all);
+}
+
+TEST(MatchCountry, FindsCodesNamesAndAliases) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"RU", 6},    {"ru;ua", 6},         {"Russia", 6}, {"Russian Federation", 6},
+        {"US", 2},    {"United States", 2}, {"UK", 3},     {"GB", 3},
+        {"de", 5},    {"INT", 1},           {"XX", 0},     {"", 0},
+        {"Japan", 0},
+    };
+    for (const auto& [value, code] : cases) EXPECT_EQ(MatchCountry(value, kCountries), code) << value;
+    EXPECT_EQ(CountryIsoCode("Russian Federation"), "RU");
+    EXPECT_EQ(CountryIsoCode("USA"), "US");
+    EXPECT_EQ(CountryIsoCode("International"), "INT");
+    EXPECT_EQ(CountryIsoCode("Atlantis"), "");
+}
+
+TEST(PlanImport, MapsNamesCodesAndSkipsDuplicates) {
+    ChannelTable table;
+    TChannelRec existing;
+    existing.Name = "Old";
+    existing.Url = "http://old/";
+    table.AppendChannel(existing);
+    const std::string longTitle(70, 'x');
+    const std::string m3u = "#EXTM3U\n"
+                            "#EXTINF:-1 tvg-country=\"RU\" group-title=\"news\",Первый\nhttp://one/\n"
+                            "#EXTINF:-1 tvg-country=\"Russia\" group-title=\"НОВОСТИ\",中央电视台\nhttp://two/\n"
+                            "#EXTINF:-1 group-title=\"Kids;Family\",\nhttp://three.example/live/stream.m3u8?t=1\n"
+                            "#EXTINF:-1 tvg-name=\"From tvg\",\nhttp://four/\n"
+                            "#EXTINF:-1," +
+                            longTitle +
+                            "\nhttp://five/\n#EXTINF:-1 radio=\"true\",R\nhttp://six/\n"
+                            "http://old/\nhttp://one/\nnot a url\nhttp://seven/путь\nhttp://eight/路\n";
+    const Playlist p = ReadPlaylist(m3u, "/tmp/My list.m3u", false);
+    ASSERT_TRUE(p.ok);
+    const ImportPlan plan = PlanImport(p, table, kSources, kCountries, kGenres);
+    EXPECT_EQ(plan.name, "My list");
+    EXPECT_EQ(plan.duplicates, 2);
+    EXPECT_EQ(plan.unusable, 1);
+    EXPECT_EQ(plan.source, 1);  // "Online TV": most entries are not radio
+    struct Expect {
+        std::string name, url, comments;
+        int32_t country, genre, source;
+    } want[] = {
+        {"\xcf\xe5\xf0\xe2\xfb\xe9", "http://one/", "", 6, 2, 0},
+        {"zhong yang dian shi tai", "http://two/", "", 6, 4, 0},
+        {"three.example/stream.m3u8", "http://three.example/live/stream.m3u8?t=1", "Group: Kids", 0, 0, 0},
+        {"From tvg", "http://four/", "", 0, 0, 0},
+        {std::string(64, 'x'), "http://five/", "", 0, 0, 0},
+        {"R", "http://six/", "", 0, 0, 2},
+        {"seven/\xef\xf3\xf2\xfc", "http://seven/\xef\xf3\xf2\xfc", "", 0, 0, 0},
+        {"eight/lu", "http://eight/%E8%B7%AF", "", 0, 0, 0},
+    };
+    ASSERT_EQ(plan.records.size(), std::size(want));
+    for (size_t i = 0; i < std::size(want); ++i) {
+        SCOPED_TRACE(i);
+        const TChannelRec& r = plan.records[i];
+        EXPECT_EQ(r.Url, want[i].url);
+        EXPECT_EQ(r.Comments, want[i].comments);
+        EXPECT_EQ(r.Country, want[i].country);
+        EXPECT_EQ(r.Genre, want[i].genre);
+        EXPECT_EQ(r.Source, want[i].source);
+        EXPECT_TRUE(r.IsLocal);
+        EXPECT_EQ(r.Name, want[i].name);
+    }
+    std::vector<TChannelRec> records = plan.records;
+    ApplySource(records, 3);
+    EXPECT_EQ(records[0].Source, 3);
+    EXPECT_EQ(records[5].Source, 2);  // classified by the playlist: kept
+
+    // A radio list preselects the radio source.
+    const Playlist pls = ReadPlaylist("[playlist]\nFile1=http://r/\n", "/tmp/r.pls", false);
+    EXPECT_EQ(PlanImport(pls, table, kSources, kCountries, kGenres).source, 2);
+}
+
+TEST(ExportM3U, WritesUtf8ExtendedM3UThatImportsBackUnchanged) {
+    ChannelTable table;
+    const auto add = [&](std::string name, std::string url, int32_t country, int32_t genre) {
+        TChannelRec r;
+        r.Format = 1;
+        r.Name = std::move(name);
+        r.Url = std::move(url);
+        r.Country = country;
+        r.Genre = genre;
+        r.IsLocal = true;
+        table.AppendChannel(r);
+    };
+    add("\xcf\xe5\xf0\xe2\xfb\xe9, \"HD\"", "http://one/|User-Agent=Mozilla/5.0 (X)&Referer=http://r/?a=1&b=2", 6, 4);
+    add("Hidden by the filter", "http://hidden/", 0, 0);
+    add("Int", "rtmp://two/app", 1, 2);
+    add("Plain", "/media/music/clip.mp3", 0, 0);
+    add("Long", "http://long/" + std::string(3000, 'a'), 2, 1);
+    add("Broken\r\nline", "http://x/a\nb", 0, 0);
+    const std::vector<int32_t> shown = {1, 3, 4, 5, 6};
+
+    TempDir dir;
+    const auto file = dir / "out.m3u";
+    ASSERT_EQ(ExportM3U(table, shown, kCountries, kGenres, file), "");
+    const std::string bytes = ReadFile(file);
+    EXPECT_TRUE(bytes.starts_with("#EXTM3U\n#EXTINF:-1 tvg-country=\"RU\" group-title=\"Новости\",Первый, \"HD\"\n"
+                                  "http://one/|User-Agent=Mozilla/5.0 (X)&Referer=http://r/?a=1&b=2\n"
+                                  "#EXTINF:-1 tvg-country=\"INT\" group-title=\"News\",Int\nrtmp://two/app\n"
+                                  "#EXTINF:-1,Plain\n/media/music/clip.mp3\n"))
+        << bytes.substr(0, 400);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.m3u.part"));
+
+    // A line break inside a record's text cannot start a line of its own.
+    EXPECT_TRUE(bytes.ends_with("#EXTINF:-1,Broken  line\nhttp://x/a%0Ab\n")) << bytes.substr(bytes.size() - 60);
+    const Playlist back = ReadPlaylist(bytes, file.string(), false);
+    ASSERT_TRUE(back.ok);
+    const ImportPlan plan = PlanImport(back, ChannelTable(), kSources, kCountries, kGenres);
+    ASSERT_EQ(plan.records.size(), shown.size());
+    EXPECT_EQ(plan.records.back().Url, "http://x/a%0Ab");
+    for (size_t i = 0; i + 1 < shown.size(); ++i) {
+        const TChannelRec& a = table.Channels[shown[i]];
+        const TChannelRec& b = plan.records[i];
+        EXPECT_EQ(std::tie(a.Name, a.Url, a.Genre, a.Country), std::tie(b.Name, b.Url, b.Genre, b.Country)) << i;
+    }
+    // A directory that cannot be written is an error text, and no file appears.
+    EXPECT_NE(ExportM3U(table, shown, kCountries, kGenres, dir / "missing" / "x.m3u"), "");
+}

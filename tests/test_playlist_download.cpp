@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <atomic>
+
+#include "server/PlaylistDownload.h"
+#include "support/ScriptedServer.h"
+
+using namespace castora;
+using castora::test::ScriptedServer;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Gzip(const std::string& text) {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(compressBound(static_cast<uLong>(text.size())) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string Ok(const std::string& body, const std::string& extra = "") {
+    return "HTTP/1.1 200 OK\r\n" + extra + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+const std::string kList = "#EXTM3U\n#EXTINF:-1,One\nhttp://one/\n" + std::string(4000, '#') + "\n";
+
+}  // namespace
+
+TEST(DownloadPlaylist, FollowsRedirectsAndDecodesCompressedAnswers) {
+    ScriptedServer target;
+    target.Send(Ok(Gzip(kList), "Content-Encoding: gzip\r\n")).Start();
+    ScriptedServer first;
+    first.Send("HTTP/1.1 302 Found\r\nLocation: " + target.Url("/lists/tv.m3u") + "\r\nContent-Length: 0\r\n\r\n")
+        .Start();
+    uint64_t lastReceived = 0;
+    PlaylistDownloadOptions options;
+    options.progress = [&](uint64_t received, uint64_t) { lastReceived = received; };
+
+    const PlaylistDownload d = DownloadPlaylist(first.Url("/go"), options);
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_EQ(d.body, kList);
+    EXPECT_EQ(d.finalUrl, target.Url("/lists/tv.m3u"));
+    EXPECT_GT(lastReceived, 0u);
+    // A browser-like request: it asks for compression and names a user agent.
+    const std::string request = target.Request();
+    EXPECT_NE(request.find("\r\nAccept-Encoding: "), std::string::npos) << request;
+    EXPECT_NE(request.find("gzip"), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nUser-Agent: CastoraPlayer/"), std::string::npos) << request;
+}
+
+TEST(DownloadPlaylist, FailsWithAClearTextAndNoBody) {
+    struct Case {
+        const char* what;
+        std::string answer;
+        uint64_t limit;
+        std::string error;
+    } cases[] = {
+        {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", 1024,
+         "The playlist could not be downloaded: the server answered 404."},
+        {"announced length above the limit", Ok(kList), 1024, "The playlist is larger than 1024 bytes."},
+        {"unannounced length above the limit", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + kList, 1024,
+         "The playlist is larger than 1024 bytes."},
+        {"compressed answer that grows above the limit", Ok(Gzip(kList), "Content-Encoding: gzip\r\n"), 1024,
+         "The playlist is larger than 1024 bytes."},
+        {"connection reset", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc", 1024,
+         "The playlist could not be downloaded: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedServer server;
+        server.Send(c.answer);
+        if (std::string(c.what) == "connection reset") server.Reset();
+        server.Start();
+        PlaylistDownloadOptions options;
+        options.maxBytes = c.limit;
+        const PlaylistDownload d = DownloadPlaylist(server.Url("/p.m3u"), options);
+        EXPECT_FALSE(d.ok);
+        EXPECT_TRUE(d.body.empty());
+        EXPECT_TRUE(d.error.starts_with(c.error)) << d.error;
+    }
+    // Nobody listening, and a scheme that is not HTTP.
+    const PlaylistDownload refused =
+        DownloadPlaylist("http://127.0.0.1:" + std::to_string(ScriptedServer::UnusedPort()) + "/x");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(refused.error.starts_with("The playlist could not be downloaded: ")) << refused.error;
+    EXPECT_FALSE(DownloadPlaylist("file:///etc/passwd").ok);
+}
+
+TEST(DownloadPlaylist, CancelAndStallEndTheTransferWithinTheirTime) {
+    ScriptedServer server;
+    server.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n#EXTM3U\n").Pause(20s).Start();
+    std::atomic<bool> cancel{false};
+    PlaylistDownloadOptions options;
+    options.cancel = &cancel;
+    options.progress = [&](uint64_t received, uint64_t) {
+        if (received > 0) cancel = true;
+    };
+    auto start = std::chrono::steady_clock::now();
+    PlaylistDownload d = DownloadPlaylist(server.Url("/p.m3u"), options);
+    EXPECT_TRUE(d.cancelled);
+    EXPECT_EQ(d.error, "The download was cancelled.");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+
+    ScriptedServer silent;
+    silent.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n#EXTM3U\n").Pause(20s).Start();
+    PlaylistDownloadOptions stall;
+    stall.stallTimeout = 1s;
+    start = std::chrono::steady_clock::now();
+    d = DownloadPlaylist(silent.Url("/p.m3u"), stall);
+    EXPECT_FALSE(d.ok);
+    EXPECT_FALSE(d.cancelled);
+    EXPECT_EQ(d.error, "The playlist could not be downloaded: the server did not answer in time.");
+    // libcurl averages the speed over several seconds, so a stall is noticed a few seconds late.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}

@@ -1,0 +1,225 @@
+// The import flow (worker thread, question, hand-over) and export, with scripted answers and the real dialog.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/PlaylistImport.h"
+#include "pages/ImportDialog.h"
+#include "support/Catalogues.h"
+#include "support/QtApp.h"
+#include "support/ScriptedMessages.h"
+#include "support/ScriptedServer.h"
+#include "support/TempDir.h"
+
+using namespace castora;
+using namespace castora::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kPlaylist = "#EXTM3U\n"
+                              "#EXTINF:-1 group-title=\"news\" tvg-country=\"US\",First\nhttp://first/\n"
+                              "#EXTINF:-1 radio=\"true\",Radio One\nhttp://radio/\n"
+                              "#EXTINF:-1,Known\nhttp://known/\n"
+                              "------ Sports ------\n";
+
+class ImportFlow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureApp();
+        table.AppendChannel(Channel("Known", "http://known/"));
+        QObject::connect(&import, &PlaylistImport::finished, [this](bool ok) { results.push_back(ok); });
+    }
+    ImportLookups Lookups() const {
+        return {{"*", "Online TV", "Radio"}, {"*", "USA", "France"}, {"*", "General", "News"}};
+    }
+    // Starts an import and waits for its end; returns what was delivered.
+    std::vector<TChannelRec> Run(const QString& location) {
+        delivered.clear();
+        const size_t before = results.size();
+        EXPECT_TRUE(import.Start(location, Lookups(), [this](std::vector<TChannelRec> r) { delivered = r; }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return results.size() > before; }, 10000));
+        EXPECT_FALSE(import.Busy());
+        return delivered;
+    }
+
+    TempDir dir;
+    ChannelTable table;
+    ScriptedMessages messages;
+    PlaylistImport import{table, messages};
+    std::vector<TChannelRec> delivered;
+    std::vector<bool> results;
+};
+
+}  // namespace
+
+TEST_F(ImportFlow, FileImportAsksOnceAndDeliversRecordsWithTheChosenSource) {
+    WriteFile(dir / "news list.m3u", kPlaylist);
+    messages.AnswerImport(2);
+    const auto records = Run(QString::fromStdString((dir / "news list.m3u").string()));
+    ASSERT_EQ(messages.importQuestions.size(), 1u);
+    const ImportQuestion& q = messages.importQuestions[0];
+    EXPECT_EQ(messages.shown[0].text, "Import the playlist \"news list\"?\n\nChannels to add: 2\n"
+                                      "Already in the catalogue: 1\nUnusable entries: 1");
+    EXPECT_EQ(q.sources, (QStringList{"not selected", "Online TV", "Radio"}));
+    EXPECT_EQ(q.preselected, 1);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].Name, "First");
+    EXPECT_EQ(records[0].Source, 2);
+    EXPECT_EQ(records[0].Country, 1);
+    EXPECT_EQ(records[0].Genre, 2);
+    EXPECT_EQ(records[1].Source, 2);  // radio="true" classifies it whatever the choice
+    EXPECT_EQ(results, std::vector<bool>{true});
+
+    // Cancel delivers nothing; a file:// URL is a file.
+    messages.AnswerImport(std::nullopt);
+    EXPECT_TRUE(Run(QUrl::fromLocalFile(QString::fromStdString((dir / "news list.m3u").string())).toString()).empty());
+    EXPECT_EQ(messages.importQuestions.size(), 2u);
+    EXPECT_EQ(results.back(), false);
+}
+
+TEST_F(ImportFlow, BadInputShowsOneErrorAndDeliversNothing) {
+    WriteFile(dir / "page.m3u", "<html><body>Not found</body></html>");
+    WriteFile(dir / "stream.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nlow.m3u8\n");
+    WriteFile(dir / "known.m3u", "http://known/\n");
+    ScriptedServer missing;
+    missing.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n").Start();
+    const auto path = [&](const char* name) { return QString::fromStdString((dir / name).string()); };
+    struct Case {
+        QString location;
+        ScriptedMessages::Shown::Kind kind;
+        QString text;
+    } cases[] = {
+        {path("none.m3u"), ScriptedMessages::Shown::Error,
+         "The playlist \"" + path("none.m3u") +
+             "\" can't be imported.\n\n"
+             "The playlist file can't be read: No such file or directory."},
+        {path("page.m3u"), ScriptedMessages::Shown::Error,
+         "The playlist \"" + path("page.m3u") + "\" can't be imported.\n\nThis is a web page, not a playlist."},
+        {path("stream.m3u8"), ScriptedMessages::Shown::Error,
+         "The playlist \"" + path("stream.m3u8") +
+             "\" can't be imported.\n\nThis is the playlist of a single stream (HLS), not a list of channels."},
+        {QString::fromStdString(missing.Url("/tv.m3u")), ScriptedMessages::Shown::Error,
+         "The playlist \"" + QString::fromStdString(missing.Url("/tv.m3u")) +
+             "\" can't be imported.\n\nThe playlist could not be downloaded: the server answered 404."},
+        {path("known.m3u"), ScriptedMessages::Shown::Info,
+         "The playlist \"known\" adds no channel: its 1 channels are already in the catalogue."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.location.toStdString());
+        messages.Clear();
+        messages.AnswerImport(1);
+        EXPECT_TRUE(Run(c.location).empty());
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].kind, c.kind);
+        EXPECT_EQ(messages.shown[0].text, c.text);
+        EXPECT_EQ(results.back(), false);
+    }
+}
+
+TEST_F(ImportFlow, DownloadReportsProgressResolvesAgainstTheUrlAndCanBeCancelled) {
+    const std::string body = "#EXTM3U\n#EXTINF:-1,Relative\nlive/index.m3u8\n" + std::string(200000, '#') + "\n";
+    ScriptedServer server;
+    server
+        .Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, 100000))
+        .Pause(300ms)
+        .Send(body.substr(100000))
+        .Start();
+    qint64 lastProgress = 0;
+    QObject::connect(&import, &PlaylistImport::progress, [&](qint64 got, qint64) { lastProgress = got; });
+    messages.AnswerImport(1);
+    const auto records = Run(QString::fromStdString(server.Url("/lists/tv.m3u")));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Url, server.Url("/lists/live/index.m3u8"));
+    EXPECT_GT(lastProgress, 0);
+
+    // A second import waits for the first; Cancel ends a stalled download without a message.
+    ScriptedServer stalled;
+    stalled.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n#EXTM3U\n").Pause(20s).Start();
+    messages.Clear();
+    ASSERT_TRUE(import.Start(QString::fromStdString(stalled.Url("/x.m3u")), Lookups(), [](auto) {}));
+    EXPECT_FALSE(import.Start("/tmp/other.m3u", Lookups(), [](auto) {}));
+    QTest::qWait(200);
+    const auto start = std::chrono::steady_clock::now();
+    import.Cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !import.Busy(); }, 5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(results.back(), false);
+}
+
+TEST(ImportQuestionDialog, ShowsTheCountsAndTheSourceChoice) {
+    EnsureApp();
+    ImportQuestion q{"My list", 12, 3, 1, {"not selected", "Online TV", "Radio"}, 2};
+    ImportDialog dialog(q);
+    EXPECT_EQ(dialog.windowTitle(), "Castora Player");
+    EXPECT_EQ(dialog.TextLabel->text(), ImportQuestionText(q));
+    EXPECT_EQ(dialog.TextLabel->accessibleName(), dialog.TextLabel->text());
+    EXPECT_EQ(dialog.SourceComboBox->accessibleName(), dialog.SourceLabel->text());
+    EXPECT_EQ(dialog.SourceComboBox->currentText(), "Radio");
+    for (QAbstractButton* b : dialog.Buttons->buttons()) EXPECT_EQ(b->accessibleName(), b->text().remove('&'));
+    EXPECT_EQ(dialog.Source(), 2);
+
+    // The real box: OK returns the chosen source, Cancel nothing.
+    MessageBoxes boxes;
+    for (const bool ok : {true, false}) {
+        QTimer::singleShot(50, [ok] {
+            auto* shown = qobject_cast<ImportDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(shown, nullptr);
+            shown->SourceComboBox->setCurrentIndex(1);
+            shown->Buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+        });
+        EXPECT_EQ(boxes.AskImport(q), ok ? std::optional<int>(1) : std::nullopt);
+    }
+}
+
+TEST(PlaylistExportFlow, WritesTheShownRecordsAndSaysSo) {
+    EnsureApp();
+    TempDir dir;
+    ChannelTable table;
+    table.AppendChannel(Channel("One", "http://one/", 1, 1, 2));
+    table.AppendChannel(Channel("Two", "http://two/", 1, 2, 1));
+    ScriptedMessages messages;
+    PlaylistExport exporter(table, messages, [] { return std::vector<int32_t>{2}; });
+    const ImportLookups lookups{{"*", "TV"}, {"*", "USA", "France"}, {"*", "General", "News"}};
+    const QString file = QString::fromStdString((dir / "shown.m3u").string());
+    EXPECT_TRUE(exporter.Export(file, lookups));
+    EXPECT_EQ(ReadFile(dir / "shown.m3u"), "#EXTM3U\n#EXTINF:-1 tvg-country=\"FR\" group-title=\"General\",Two\n"
+                                           "http://two/\n");
+    EXPECT_EQ(messages.Texts(), QStringList{"Channels exported to shown.m3u: 1."});
+    EXPECT_FALSE(exporter.Export(QString::fromStdString((dir / "no" / "x.m3u").string()), lookups));
+    EXPECT_EQ(messages.shown.back().kind, ScriptedMessages::Shown::Error);
+}
+
+TEST(PlaylistLocation, FromTheCommandLineAndFromADrop) {
+    EnsureApp();
+    const QString cwd = QDir::currentPath();
+    const std::pair<QStringList, QString> arguments[] = {
+        {{"castora-player"}, ""},
+        {{"castora-player", "list.m3u"}, cwd + "/list.m3u"},
+        {{"castora-player", "/data/r.pls"}, "/data/r.pls"},
+        {{"castora-player", "file:///data/my%20list.m3u"}, "/data/my list.m3u"},
+        {{"castora-player", "-x", "HTTPS://h.example/tv.m3u?t=1"}, "HTTPS://h.example/tv.m3u?t=1"},
+        {{"castora-player", "ftp://h/x.m3u"}, ""},
+    };
+    for (const auto& [args, want] : arguments) EXPECT_EQ(PlaylistArgument(args), want) << args.join(' ').toStdString();
+
+    QMimeData files;
+    files.setUrls({QUrl("mailto:x@y"), QUrl::fromLocalFile("/data/a b.m3u")});
+    EXPECT_EQ(PlaylistFromDrop(&files), "/data/a b.m3u");
+    QMimeData link;
+    link.setText(" http://h/list.m3u \n");
+    EXPECT_EQ(PlaylistFromDrop(&link), "http://h/list.m3u");
+    QMimeData prose;
+    prose.setText("some words");
+    EXPECT_EQ(PlaylistFromDrop(&prose), "");
+    EXPECT_EQ(PlaylistFromDrop(nullptr), "");
+}
