@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -16,6 +19,7 @@
 
 #include "app/Gauge.h"
 #include "app/Mpris.h"
+#include "app/PlaylistImport.h"
 #include "app/SplashForm.h"
 #include "app/UpdatePage.h"
 #include "app/Workers.h"
@@ -79,6 +83,8 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
       config_(config), messages_(messages), catalogue_(new castora::Catalogue(ListDir(), this)),
       workers_(new WorkerThreads(this)) {
     catalogue_->SetProgress(this);
+    import_ = new PlaylistImport(catalogue_->Reader(), messages_, this);
+    setAcceptDrops(true);
     setWindowTitle(AppTitle);
     setAccessibleName(AppTitle);
     setFont(WindowFont());
@@ -130,6 +136,9 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     connect(Update->FreeUpdateButton, &QPushButton::clicked, this, &TMainForm::FreeUpdateButtonClick);
     connect(Update->FullUpdateButton, &QPushButton::clicked, this, &TMainForm::FullUpdateButtonClick);
     connect(Edit, &EditPage::submitRequested, this, &TMainForm::StartSubmission);
+    connect(Channels, &ChannelsPage::importRequested, this, &TMainForm::ImportPlaylistClick);
+    connect(Channels, &ChannelsPage::importUrlRequested, this, &TMainForm::ImportPlaylistUrlClick);
+    connect(Channels, &ChannelsPage::exportRequested, this, &TMainForm::ExportPlaylistClick);
     connect(Channels, &ChannelsPage::newChannelRequested, Edit, &EditPage::NewChannel);
     connect(Channels, &ChannelsPage::editChannelRequested, Edit, &EditPage::EditChannel);
     connect(Edit, &EditPage::showRequested, this, [this] { Notebook1->setCurrentIndex(EditPageIndex); });
@@ -207,6 +216,11 @@ void TMainForm::FormCreate() {
 void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
     for (int list : {0, 1})
         if (outcome.listDates[list]) Channels->SetListDate(list, *outcome.listDates[list]);
+    if (!heldImport_.empty() && catalogue_->State() != CatalogueState::Replacing) {
+        catalogue_->AppendMany(heldImport_);
+        heldImport_.clear();
+        Channels->ShowChannels();
+    }
     if (outcome.reload || ready_) return;  // an update shows no read error
     SplashForm->hide();
     ready_ = true;
@@ -225,6 +239,7 @@ void TMainForm::CatalogueStateChanged(CatalogueState state) {
 void TMainForm::LoadLookupLists() {
     for (LookupKind kind : {SourceLookup, CountryLookup, GenreLookup}) {
         const LookupFile file = ReadLookupFile(kind, ListDir());
+        lookups_[kind] = file.ok ? file.lines : DesignFilterEntries(kind);
         if (!file.ok) {
             Channels->SetFilterEntries(kind, DesignFilterEntries(kind));
             ShowException(messages_, QString::fromLocal8Bit(file.error.c_str()));
@@ -302,6 +317,50 @@ void TMainForm::SetGaugeMaximum(int32_t maximum) { Update->Gauge1->SetMax(maximu
 void TMainForm::ReloadCatalogue(std::function<void()> whenDone) {
     // The global list is read again; the local records in memory stay, unsaved changes included.
     catalogue_->Reload(Channels->Filter(), std::move(whenDone));
+}
+
+void TMainForm::ImportPlaylist(const QString& location) {
+    if (location.isEmpty()) return;
+    const ImportLookups lookups{lookups_[SourceLookup], lookups_[CountryLookup], lookups_[GenreLookup]};
+    import_->Start(location, lookups, [this](std::vector<TChannelRec> records) { AddImported(std::move(records)); });
+}
+
+void TMainForm::AddImported(std::vector<TChannelRec> records) {
+    const CatalogueState state = catalogue_->State();
+    if (state == CatalogueState::Loading || state == CatalogueState::Replacing) {
+        // Added to the new table once it is in place, not to the one on its way out.
+        heldImport_.insert(heldImport_.end(), records.begin(), records.end());
+        return;
+    }
+    catalogue_->AppendMany(records);
+    Channels->ShowChannels();
+}
+
+void TMainForm::ImportPlaylistClick() { ImportPlaylist(messages_.Choose(Messages::Choice::ImportFile)); }
+
+void TMainForm::ImportPlaylistUrlClick() { ImportPlaylist(messages_.Choose(Messages::Choice::ImportUrl)); }
+
+void TMainForm::ExportPlaylistClick() {
+    const QString file = messages_.Choose(Messages::Choice::ExportFile);
+    if (file.isEmpty()) return;
+    const ImportLookups lookups{lookups_[SourceLookup], lookups_[CountryLookup], lookups_[GenreLookup]};
+    // What the grid shows, filters and find included.
+    PlaylistExport(Table(), messages_, [this] {
+        const ChannelTable& t = Table();
+        return std::vector<int32_t>(t.RowMap.begin() + 1, t.RowMap.begin() + 1 + catalogue_->Rows());
+    }).Export(file, lookups);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    if (!PlaylistFromDrop(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    const QString location = PlaylistFromDrop(event->mimeData());
+    if (location.isEmpty()) return;
+    event->acceptProposedAction();
+    // The drag source waits for the drop to return: the import starts once it has.
+    QMetaObject::invokeMethod(this, [this, location] { ImportPlaylist(location); }, Qt::QueuedConnection);
 }
 
 void TMainForm::OpenWebPage(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }

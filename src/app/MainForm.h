@@ -6,6 +6,7 @@
 
 #include "app/AppConfig.h"
 #include "catalogue/ChannelTable.h"
+#include "catalogue/Lookup.h"
 #include "catalogue/Progress.h"
 #include "pages/Catalogue.h"
 #include "server/Update.h"
@@ -15,6 +16,7 @@ class QStackedWidget;
 namespace castora {
 
 class AboutPage;
+class PlaylistImport;
 class Catalogue;
 class ChannelsPage;
 class EditPage;
@@ -96,6 +98,11 @@ public slots:
     void FreeUpdateButtonClick();
     void FullUpdateButtonClick();
     void StartSubmission(const castora::SubmissionValues& values);
+    // A playlist file, file:// URL or http(s) URL: read on a worker, asked about, added as local channels.
+    void ImportPlaylist(const QString& location);
+    void ImportPlaylistClick();
+    void ImportPlaylistUrlClick();
+    void ExportPlaylistClick();
 
 signals:
     void ready();
@@ -103,6 +110,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();
@@ -112,6 +121,7 @@ private:
     std::filesystem::path ListDir() const;
     void StartUpdate(const std::string& key);
     void CatalogueLoaded(const LoadOutcome& outcome);
+    void AddImported(std::vector<TChannelRec> records);
     void CatalogueStateChanged(CatalogueState state);
 
     AppConfig config_;
@@ -120,6 +130,11 @@ private:
     WorkerThreads* workers_;
     bool updateActive_ = false;  // an update thread exists, from the click to its end
     bool ready_ = false;
+    PlaylistImport* import_;
+    // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
+    LookupList lookups_[3];
+    // Imported channels that arrived while the table was being replaced.
+    std::vector<TChannelRec> heldImport_;
     bool showWhenReady_ = false;
 };
 

@@ -86,8 +86,12 @@ QString PlaylistFromDrop(const QMimeData* data) {
     return {};
 }
 
+PlaylistImport::PlaylistImport(TableReader reader, Messages& messages, QObject* parent)
+    : QObject(parent), reader_(std::move(reader)), messages_(messages) {}
+
 PlaylistImport::PlaylistImport(const ChannelTable& table, Messages& messages, QObject* parent)
-    : QObject(parent), table_(table), messages_(messages) {}
+    : PlaylistImport([&table](const std::function<void(const ChannelTable&)>& read) { read(table); }, messages,
+                     parent) {}
 
 PlaylistImport::~PlaylistImport() {
     cancel_ = true;
@@ -139,7 +143,10 @@ void PlaylistImport::Work(QString location, bool fromUrl) {
     if (error.empty() && !cancel_) {
         const Playlist playlist = ReadPlaylist(bytes, base, fromUrl);
         if (!playlist.ok) error = playlist.error;
-        else outcome->plan = PlanImport(playlist, table_, lookups_.sources, lookups_.countries, lookups_.genres);
+        else
+            reader_([&](const ChannelTable& table) {
+                outcome->plan = PlanImport(playlist, table, lookups_.sources, lookups_.countries, lookups_.genres);
+            });
     }
     if (!error.empty())
         outcome->error = QStringLiteral("The playlist \"%1\" can't be imported.\n\n%2").arg(location, Utf8(error));

@@ -42,13 +42,17 @@ class PlaylistImport : public QObject {
     Q_OBJECT
 public:
     using Deliver = std::function<void(std::vector<TChannelRec>)>;
+    // Runs its argument with the table, from the worker, at a moment nobody changes the table.
+    using TableReader = std::function<void(const std::function<void(const ChannelTable&)>&)>;
 
+    PlaylistImport(TableReader reader, Messages& messages, QObject* parent = nullptr);
+    // A table that nothing changes while the import runs.
     PlaylistImport(const ChannelTable& table, Messages& messages, QObject* parent = nullptr);
     // Cancels a running import and waits for its worker.
     ~PlaylistImport() override;
 
-    // `location` is a file path, a file:// URL or an http(s) URL. The worker reads the table: the window
-    // must not change it until finished() (deliver runs just before). False when an import is running.
+    // `location` is a file path, a file:// URL or an http(s) URL. The worker reads the table through the
+    // reader; deliver runs just before finished(). False when an import is running.
     bool Start(const QString& location, ImportLookups lookups, Deliver deliver);
     void Cancel();
     bool Busy() const { return busy_; }
@@ -66,7 +70,7 @@ private:
     void Work(QString location, bool fromUrl);
     void Conclude(std::shared_ptr<Outcome> outcome);
 
-    const ChannelTable& table_;
+    TableReader reader_;
     Messages& messages_;
     ImportLookups lookups_;
     Deliver deliver_;

@@ -2,6 +2,7 @@
 #include <clocale>
 
 #include "app/MainForm.h"
+#include "app/PlaylistImport.h"
 #include "app/Termination.h"
 #include "pages/Messages.h"
 
@@ -18,6 +19,11 @@ int main(int argc, char** argv) {
     castora::TMainForm form(castora::AppConfig{}, messages);
     messages.SetParent(&form);
     form.ShowWhenReady();
+    // A playlist to open (from the desktop or the command line) is imported once the window is up.
+    const QString playlist = castora::PlaylistArgument(QApplication::arguments());
+    if (!playlist.isEmpty())
+        QObject::connect(&form, &castora::TMainForm::ready, &form,
+                         [&form, playlist] { form.ImportPlaylist(playlist); }, Qt::QueuedConnection);
     castora::QuitOnTerminationSignals();
     return app.exec();
 }

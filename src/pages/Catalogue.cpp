@@ -353,6 +353,13 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
     if (whenDone) whenDone();
 }
 
+std::function<void(const std::function<void(const ChannelTable&)>&)> Catalogue::Reader() {
+    return [shared = shared_](const std::function<void(const ChannelTable&)>& read) {
+        std::shared_lock<std::shared_mutex> reading(shared->lock);
+        if (!shared->closed) read(*shared->table);
+    };
+}
+
 void Catalogue::Shutdown() {
     if (!shared_) return;
     {

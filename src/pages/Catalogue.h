@@ -66,6 +66,9 @@ public:
     // Deletes a record and keeps the shown rows in step with the table.
     void Delete(int32_t index);
     void Shutdown();
+    // For a worker that needs the table as it stands (an import's plan): runs read with it while no
+    // change can happen, and not at all once the catalogue has closed.
+    std::function<void(const std::function<void(const ChannelTable&)>&)> Reader();
 
 signals:
     void stateChanged(castora::CatalogueState state);

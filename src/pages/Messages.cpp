@@ -1,5 +1,7 @@
 #include "pages/Messages.h"
 
+#include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 
 #include "pages/ImportDialog.h"
@@ -19,6 +21,22 @@ std::optional<int> MessageBoxes::AskImport(const ImportQuestion& question) {
     ImportDialog dialog(question, parent_);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.Source();
+}
+
+QString MessageBoxes::Choose(Choice choice) {
+    switch (choice) {
+    case Choice::ImportFile:
+        return QFileDialog::getOpenFileName(parent_, QStringLiteral("Import playlist"), QString(),
+                                            QStringLiteral("Playlists (*.m3u *.m3u8 *.pls);;All files (*)"));
+    case Choice::ImportUrl:
+        return QInputDialog::getText(parent_, QStringLiteral("Import playlist from URL"),
+                                     QStringLiteral("Playlist address:"))
+            .trimmed();
+    case Choice::ExportFile:
+        return QFileDialog::getSaveFileName(parent_, QStringLiteral("Export to M3U"), QStringLiteral("channels.m3u"),
+                                            QStringLiteral("M3U playlists (*.m3u *.m3u8)"));
+    }
+    return {};
 }
 
 QString ImportQuestionText(const ImportQuestion& q) {

@@ -35,6 +35,9 @@ public:
     // OK/Cancel with a choice of source: the chosen source code, nothing on Cancel. Those who never
     // import answer Cancel.
     virtual std::optional<int> AskImport(const ImportQuestion&) { return std::nullopt; }
+    // Which playlist file to import, which link to import from, which file to export to; empty on Cancel.
+    enum class Choice { ImportFile, ImportUrl, ExportFile };
+    virtual QString Choose(Choice) { return {}; }
 };
 
 // Real message boxes titled "Castora Player", parented to the given window.
@@ -46,6 +49,7 @@ public:
     void Inform(const QString& text) override;
     void Error(const QString& text) override;
     std::optional<int> AskImport(const ImportQuestion& question) override;
+    QString Choose(Choice choice) override;
 
 private:
     QWidget* parent_;

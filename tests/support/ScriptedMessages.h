@@ -27,6 +27,14 @@ public:
         return yes;
     }
     void Inform(const QString& text) override { shown.push_back({Shown::Info, text}); }
+    // Files and links chosen in turn; with none left the choice counts as Cancel.
+    void AnswerChoice(QString answer) { choices_.push_back(std::move(answer)); }
+    QString Choose(Choice) override {
+        if (choices_.empty()) return {};
+        QString answer = choices_.front();
+        choices_.pop_front();
+        return answer;
+    }
     void Error(const QString& text) override { shown.push_back({Shown::Error, text}); }
     // Import questions take their answers from their own script; with none left they count as Cancel.
     void AnswerImport(std::optional<int> source) { importAnswers_.push_back(source); }
@@ -52,6 +60,7 @@ public:
 
 private:
     std::deque<bool> answers_;
+    std::deque<QString> choices_;
     std::deque<std::optional<int>> importAnswers_;
 };
 
