@@ -16,7 +16,10 @@
 namespace castora {
 
 namespace {
-enum : uint64_t { kPause = 1, kCacheWait, kMediaTitle };
+enum : uint64_t { kPause = 1, kCacheWait, kMediaTitle, kMetadata, kVideo };
+
+// Pauses between attempts to reopen a dropped live stream: short at first, then every few seconds.
+int ReopenDelayMs(int attempt) { return std::min(500 << std::min(attempt, 4), 8000); }
 
 QString EngineError(const char* what, int code) {
     return QStringLiteral("%1: %2").arg(QString::fromUtf8(what), QString::fromUtf8(mpv_error_string(code)));
@@ -66,7 +69,11 @@ TMediaPlayer::TMediaPlayer(PlayerOptions options, QObject* parent) : QObject(par
     mpv_observe_property(mpv_, kPause, "pause", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, kCacheWait, "paused-for-cache", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, kMediaTitle, "media-title", MPV_FORMAT_STRING);
+    mpv_observe_property(mpv_, kMetadata, "metadata", MPV_FORMAT_NONE);
+    mpv_observe_property(mpv_, kVideo, "vo-configured", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(mpv_, &TMediaPlayer::wakeup, this);
+    reopenTimer_.setSingleShot(true);
+    connect(&reopenTimer_, &QTimer::timeout, this, &TMediaPlayer::reopen);
 }
 
 TMediaPlayer::~TMediaPlayer() {
@@ -103,13 +110,52 @@ void TMediaPlayer::setURL(const QString& url) {
     }
     const QByteArray bytes = url.toUtf8();
     const char* args[] = {"loadfile", bytes.constData(), "replace", nullptr};
+    stopReconnecting();
     tracker_.Load();
     lastMediaName_.clear();
+    showPicture(false);
     const int rc = mpv_command(mpv_, args);
     if (rc < 0) Fail("loadfile", rc);
 }
 
+void TMediaPlayer::reopen() {
+    if (!tracker_.WaitingToReopen()) return;
+    const QByteArray bytes = url_.toUtf8();
+    const char* args[] = {"loadfile", bytes.constData(), "replace", nullptr};
+    tracker_.Reopen();
+    lastMediaName_.clear();
+    if (mpv_command(mpv_, args) < 0) {
+        // Counts as one more failed attempt.
+        tracker_.Feed(PlayerEvent::StartFile);
+        tracker_.Feed(PlayerEvent::EndError);
+        if (!drainPosted_.exchange(true)) QMetaObject::invokeMethod(this, "drainEvents", Qt::QueuedConnection);
+    }
+}
+
+void TMediaPlayer::scheduleReopen() {
+    if (reopenTimer_.isActive()) return;
+    if (!dropClock_.isValid()) {
+        dropClock_.start();
+        reopenAttempts_ = 0;
+    }
+    // The last attempt falls on the limit itself, so a stream that never returns ends right there.
+    const qint64 left = std::max<qint64>(0, options_.reconnectSeconds * 1000LL - dropClock_.elapsed());
+    reopenTimer_.start(static_cast<int>(std::min<qint64>(ReopenDelayMs(reopenAttempts_++), left)));
+}
+
+void TMediaPlayer::stopReconnecting() {
+    reopenTimer_.stop();
+    dropClock_.invalidate();
+    reopenAttempts_ = 0;
+}
+
+void TMediaPlayer::showPicture(bool on) {
+    if (video_) video_->SetBlank(!on);
+}
+
 void TMediaPlayer::close() {
+    stopReconnecting();
+    showPicture(false);
     tracker_.Close();
     const char* args[] = {"stop", nullptr};
     const int rc = mpv_command(mpv_, args);
@@ -121,14 +167,22 @@ void TMediaPlayer::close() {
 void TMediaPlayer::drainEvents() {
     drainPosted_ = false;
     bool titleChanged = false;
+    tracker_.SetReconnectAllowed(!dropClock_.isValid() || dropClock_.elapsed() < options_.reconnectSeconds * 1000LL);
     for (;;) {
         mpv_event* event = mpv_wait_event(mpv_, 0);
         if (event->event_id == MPV_EVENT_NONE) break;
         switch (event->event_id) {
-        case MPV_EVENT_START_FILE: tracker_.Feed(PlayerEvent::StartFile); break;
-        case MPV_EVENT_PLAYBACK_RESTART: tracker_.Feed(PlayerEvent::PlaybackRestart); break;
+        case MPV_EVENT_START_FILE:
+            if (!tracker_.Reconnecting()) entryLive_ = false;
+            tracker_.Feed(PlayerEvent::StartFile);
+            break;
+        case MPV_EVENT_PLAYBACK_RESTART:
+            if (!tracker_.Reconnecting()) entryLive_ = isLive();
+            tracker_.Feed(PlayerEvent::PlaybackRestart);
+            break;
         case MPV_EVENT_END_FILE: {
             const auto* end = static_cast<mpv_event_end_file*>(event->data);
+            tracker_.SetLive(entryLive_);
             switch (end->reason) {
             case MPV_END_FILE_REASON_EOF: tracker_.Feed(PlayerEvent::EndEof); break;
             case MPV_END_FILE_REASON_ERROR: tracker_.Feed(PlayerEvent::EndError); break;
@@ -139,10 +193,12 @@ void TMediaPlayer::drainEvents() {
         }
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* prop = static_cast<mpv_event_property*>(event->data);
-            if (event->reply_userdata == kMediaTitle) {
+            if (event->reply_userdata == kMediaTitle || event->reply_userdata == kMetadata) {
                 titleChanged = true;
-                if (prop->format == MPV_FORMAT_STRING)
-                    lastMediaName_ = QString::fromUtf8(*static_cast<const char**>(prop->data));
+                const QString name = engineMediaName();
+                if (!name.isEmpty()) lastMediaName_ = name;
+            } else if (event->reply_userdata == kVideo) {
+                // Only wakes the drain; the state is read below.
             } else if (prop->format == MPV_FORMAT_FLAG) {
                 const bool on = *static_cast<int*>(prop->data) != 0;
                 if (event->reply_userdata == kPause)
@@ -156,6 +212,11 @@ void TMediaPlayer::drainEvents() {
         }
     }
     const std::vector<int> codes = tracker_.FinishDrain();
+    if (tracker_.WaitingToReopen()) scheduleReopen();
+    else if (!tracker_.Reconnecting()) stopReconnecting();
+    // Only a running entry with video keeps a picture; anything else clears the area at once.
+    const int now = tracker_.Current();
+    showPicture((now == PlayState::Playing || now == PlayState::Paused || now == PlayState::Buffering) && hasVideo());
     for (int code : codes) emit PlayStateChange(code);
     if (titleChanged && codes.empty() && tracker_.Current() == PlayState::Playing) {
         QString name;
@@ -205,9 +266,58 @@ bool TMediaPlayer::mute() const {
 
 void TMediaPlayer::setMute(bool on) { setFlag("mute", on); }
 
-QString TMediaPlayer::currentMediaName() const {
+bool TMediaPlayer::hasVideo() const {
+    int configured = 0;
+    char* track = mpv_get_property_string(mpv_, "vid");
+    const bool selected = track && std::string_view(track) != "no";
+    mpv_free(track);
+    return selected && mpv_get_property(mpv_, "vo-configured", MPV_FORMAT_FLAG, &configured) >= 0 && configured;
+}
+
+bool TMediaPlayer::isLive() const {
+    // Read while the entry is open: a clip that is already over by now was no live stream.
+    char* path = mpv_get_property_string(mpv_, "path");
+    if (!path) return false;
+    mpv_free(path);
+    // A file of known length that ends is over; a stream without one was cut off. The engine gives a
+    // growing duration for some unbounded streams, but never a size.
+    double duration = 0;
+    int64_t size = 0;
+    const bool hasDuration = mpv_get_property(mpv_, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0 && duration > 0;
+    const bool hasSize = mpv_get_property(mpv_, "file-size", MPV_FORMAT_INT64, &size) >= 0 && size > 0;
+    return !(hasDuration && hasSize);
+}
+
+QString TMediaPlayer::metadata(const char* key) const {
+    char* value = mpv_get_property_string(mpv_, (std::string("metadata/by-key/") + key).c_str());
+    if (!value) return QString();
+    QString text = QString::fromUtf8(value);
+    mpv_free(value);
+    return text;
+}
+
+QString TMediaPlayer::engineMediaName() const {
     char* value = mpv_get_property_string(mpv_, "media-title");
-    if (!value) {
+    if (!value) return QString();
+    QString name = QString::fromUtf8(value);
+    mpv_free(value);
+    // Until the station sends a title of its own, its name says more than the last part of the URL.
+    if (metadata("icy-title").isEmpty() && metadata("title").isEmpty()) {
+        const QString station = metadata("icy-name");
+        if (!station.isEmpty()) return station;
+    }
+    // A chained Ogg stream gathers every song's title into one, joined by ';': the newest is last.
+    if (char* format = mpv_get_property_string(mpv_, "file-format")) {
+        const bool ogg = std::string_view(format) == "ogg";
+        mpv_free(format);
+        if (ogg) name = name.section(';', -1);
+    }
+    return name;
+}
+
+QString TMediaPlayer::currentMediaName() const {
+    QString name = engineMediaName();
+    if (name.isEmpty()) {
         if (!lastMediaName_.isEmpty()) return lastMediaName_;
         if (url_.isEmpty()) throw EPlayerError("No media is open");
         // A short clip can open and end before its title arrives: name it as the engine would
@@ -216,8 +326,6 @@ QString TMediaPlayer::currentMediaName() const {
         const QString last = path.section('/', -1);
         return last.isEmpty() ? url_ : last;
     }
-    QString name = QString::fromUtf8(value);
-    mpv_free(value);
     return name;
 }
 

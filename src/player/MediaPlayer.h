@@ -1,8 +1,11 @@
 #pragma once
 #include <QObject>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <atomic>
+#include <cstdint>
 #include <stdexcept>
 
 #include "player/PlayStateTracker.h"
@@ -17,6 +20,7 @@ class MpvVideoWidget;
 struct PlayerOptions {
     bool nullOutputs = false;        // vo=null, ao=null: no window or sound device needed
     int networkTimeoutSeconds = 15;
+    int reconnectSeconds = 60;  // how long a dropped live stream is opened again before it ends
 };
 
 // A failed call into the media engine.
@@ -61,11 +65,20 @@ signals:
 
 private slots:
     void drainEvents();
+    void reopen();
 
 private:
     static void wakeup(void* self);
     void setOption(const char* name, const char* value);
     void setFlag(const char* name, bool on);
+    bool isLive() const;
+    bool hasVideo() const;
+    QString metadata(const char* key) const;
+    // The engine's name for the open entry as the user should read it; empty when it has none.
+    QString engineMediaName() const;
+    void scheduleReopen();
+    void stopReconnecting();
+    void showPicture(bool on);
 
     PlayerOptions options_;
     mpv_handle* mpv_ = nullptr;
@@ -73,6 +86,10 @@ private:
     QString url_;
     QString lastMediaName_;  // the open entry's last title, for reports after the engine let go of it
     bool enabled_ = false;
+    bool entryLive_ = false;  // the open entry is a stream without end: an end is a drop
+    QTimer reopenTimer_;
+    QElapsedTimer dropClock_;  // since the live stream dropped
+    int reopenAttempts_ = 0;
     std::atomic<bool> drainPosted_{false};
     QPointer<MpvVideoWidget> video_;
 };

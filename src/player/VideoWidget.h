@@ -15,6 +15,9 @@ public:
     // Frees the render context; the engine must not be destroyed before this ran.
     void releaseRenderContext();
     bool hasRenderContext() const { return render_ != nullptr; }
+    // A blank area is painted black instead of the engine's last picture.
+    void SetBlank(bool blank);
+    bool Blank() const { return blank_; }
 
 protected:
     void initializeGL() override;
@@ -25,6 +28,7 @@ private:
 
     mpv_handle* mpv_;
     mpv_render_context* render_ = nullptr;
+    bool blank_ = true;
 };
 
 } // namespace castora
