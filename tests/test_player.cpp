@@ -194,3 +194,31 @@ TEST(PlayerNames, ChainedOggShowsOnlyTheNewestTitle) {
 }
 
 } // namespace
+
+namespace {
+// The engine starts on a worker: what the program does before it is up is kept and carried out.
+TEST(PlayerStart, SettingsAndPlayBeforeTheEngineIsUpAreCarriedOut) {
+    castora::test::EnsureApp();
+    StaticHttpServer server;
+    server.Add("/long.wav", MakeWav(20), "audio/wav");
+    TMediaPlayer player(PlayerOptions{true, 3});
+    std::vector<int> states;
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    ASSERT_EQ(player.handle(), nullptr);  // not started yet: everything below waits for it
+    EXPECT_EQ(player.volume(), 50);       // what the start-up slider reads
+    player.setVolume(37);
+    player.setMute(true);
+    player.setStretchToFit(true);
+    player.setURL(QString::fromStdString(server.Url("/long.wav")));
+    EXPECT_EQ(player.playState(), 9);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, 5000))
+        << ::testing::PrintToString(states);
+    EXPECT_EQ(states, (std::vector<int>{9, 3}));
+    ASSERT_NE(player.handle(), nullptr);
+    EXPECT_EQ(player.volume(), 37);
+    EXPECT_TRUE(player.mute());
+    EXPECT_TRUE(player.stretchToFit());
+    player.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000));
+}
+}  // namespace

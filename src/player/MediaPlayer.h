@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTimer>
 #include <atomic>
+#include <string>
+#include <thread>
 #include <cstdint>
 #include <stdexcept>
 
@@ -21,6 +23,9 @@ struct PlayerOptions {
     bool nullOutputs = false;        // vo=null, ao=null: no window or sound device needed
     int networkTimeoutSeconds = 15;
     int reconnectSeconds = 60;  // how long a dropped live stream is opened again before it ends
+    // Load and start the engine on a worker once the video area's window is on screen (or when first
+    // needed) instead of in the constructor; settings and a play made meanwhile are carried over.
+    bool startInBackground = true;
 };
 
 // A failed call into the media engine.
@@ -56,6 +61,7 @@ public:
     // widgets cannot be shown (the offscreen platform) or nothing is rendered (null outputs).
     QWidget* createVideoWidget(QWidget* parent);
 
+    // Null while the engine is still starting.
     mpv_handle* handle() const { return mpv_; }
 
 signals:
@@ -63,14 +69,23 @@ signals:
     // currentMediaName() changed while the state stays 3.
     void currentMediaNameChanged(const QString& name);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     void drainEvents();
     void reopen();
+    void engineStarted();
 
 private:
     static void wakeup(void* self);
     void setOption(const char* name, const char* value);
     void setFlag(const char* name, bool on);
+    void startEngine();
+    void adopt(mpv_handle* mpv);
+    // Throws the reason the engine could not be started, if it could not.
+    void requireEngine() const;
+    void load();
     bool isLive() const;
     bool hasVideo() const;
     QString metadata(const char* key) const;
@@ -92,6 +107,15 @@ private:
     int reopenAttempts_ = 0;
     std::atomic<bool> drainPosted_{false};
     QPointer<MpvVideoWidget> video_;
+    // Starting in the background, and what was asked for meanwhile.
+    std::thread starter_;
+    mpv_handle* started_ = nullptr;  // written by the starter, taken over on this thread
+    std::string startError_;
+    std::string error_;  // the engine could not be started
+    bool playPending_ = false;
+    int volume_ = 50;
+    bool mute_ = false;
+    bool stretch_ = false;
 };
 
 } // namespace castora

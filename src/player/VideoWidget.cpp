@@ -13,7 +13,17 @@ void* GetProcAddress(void*, const char* name) {
 }
 } // namespace
 
-MpvVideoWidget::MpvVideoWidget(mpv_handle* mpv, QWidget* parent) : QOpenGLWidget(parent), mpv_(mpv) {}
+MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QOpenGLWidget(parent) {}
+
+void MpvVideoWidget::SetEngine(mpv_handle* mpv) {
+    mpv_ = mpv;
+    // Without a GL context yet, initializeGL will do it.
+    if (!context() || !context()->isValid()) return;
+    makeCurrent();
+    createRenderContext();
+    doneCurrent();
+    update();
+}
 
 MpvVideoWidget::~MpvVideoWidget() {
     releaseRenderContext();
@@ -22,8 +32,10 @@ MpvVideoWidget::~MpvVideoWidget() {
     if (QOpenGLContext* gl = context()) QObject::disconnect(gl, nullptr, this, nullptr);
 }
 
-void MpvVideoWidget::initializeGL() {
-    if (render_) return;
+void MpvVideoWidget::initializeGL() { createRenderContext(); }
+
+void MpvVideoWidget::createRenderContext() {
+    if (render_ || !mpv_) return;
     mpv_opengl_init_params gl{GetProcAddress, nullptr};
     int advanced = 0;
     mpv_render_param params[] = {
