@@ -22,7 +22,7 @@ const Library& Open() {
     static const Library library = [] {
         Library lib;
         for (const char* name : {"libmpv.so.2", "libmpv.so.1", "libmpv.so"}) {
-            lib.handle = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+            lib.handle = ::dlopen(name, RTLD_LAZY | RTLD_LOCAL);
             if (lib.handle) return lib;
         }
         const char* why = ::dlerror();
