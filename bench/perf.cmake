@@ -12,3 +12,9 @@ target_link_libraries(castora-bench PRIVATE castora_benchgen castora_app benchma
 
 add_executable(castora-perf ${CMAKE_CURRENT_SOURCE_DIR}/perf_driver.cpp)
 target_link_libraries(castora-perf PRIVATE castora_benchgen castora_app castora_server castora_player PkgConfig::LIBZIP)
+
+# Start-up references: a bare Qt window, and the first play at its earliest in a process of its own.
+add_executable(castora-barewindow ${CMAKE_CURRENT_SOURCE_DIR}/bare_window.cpp)
+target_link_libraries(castora-barewindow PRIVATE Qt6::Widgets)
+add_executable(castora-firstplay ${CMAKE_CURRENT_SOURCE_DIR}/first_play.cpp)
+target_link_libraries(castora-firstplay PRIVATE castora_player)

@@ -463,7 +463,8 @@ int CmdStartup(const fs::path& dir, int reps) {
 }
 
 // The real program under an X server: from spawn until its 512x474 main window is mapped.
-int CmdWindow(const std::string& exe, const fs::path& dir, int reps) {
+int CmdWindow(const std::string& exe, const fs::path& dir, int reps,
+              const std::string& figure = "startup.player_window_ms") {
     if (!std::getenv("DISPLAY")) {
         std::fprintf(stderr, "window: needs DISPLAY (run under xvfb-run)\n");
         return 1;
@@ -503,7 +504,7 @@ int CmdWindow(const std::string& exe, const fs::path& dir, int reps) {
         ::waitpid(pid, nullptr, 0);
         if (found > 0) samples.push_back(found);
     }
-    Fig("startup.player_window_ms", samples, "ms");
+    Fig(figure, samples, "ms");
     return samples.empty() ? 1 : 0;
 }
 
@@ -896,20 +897,40 @@ int CmdPlay(int reps) {
     return 0;
 }
 
+// castora-firstplay: spawn to the window shown, and to state 3 of a play started right then.
+int CmdFirstPlay(const std::string& exe, int reps) {
+    ScratchDir scratch("castora-firstplay");
+    { std::ofstream(scratch.Path() / "tone.wav", std::ios::binary) << WavBytes(60); }
+    FileServer server(scratch.Path());
+    std::vector<double> played, shown;
+    for (int r = 0; r < reps; ++r) {
+        std::string line;
+        const double ms = SpawnUntil({exe, server.Url("tone.wav")}, "PLAYING ", 10000, &line);
+        const double in = line.size() > 8 ? std::atof(line.c_str() + 8) : -1;
+        if (ms > 0 && in > 0) played.push_back(ms);
+        const double show = SpawnUntil({exe, server.Url("tone.wav")}, "SHOWN ", 10000);
+        if (show > 0) shown.push_back(show);
+    }
+    Fig("play.first_after_spawn_ms", played, "ms");
+    Fig("play.first_shown_ms", shown, "ms");
+    return played.empty() ? 1 : 0;
+}
+
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: castora-perf <command> ...\n"
-                 "  load <dir> [reps]          list load against reading the files\n"
-                 "  grid <dir> [reps]          duplicate removal and grid rebuild per filter combination\n"
-                 "  startup <dir> [reps]       process start to a usable window (offscreen)\n"
-                 "  window <exe> <dir> [reps]  the real program's window under X (xvfb-run)\n"
-                 "  pause <dir> [reps]         longest event-loop pause while loading and rebuilding\n"
-                 "  memory <dir>               peak memory after start-up\n"
-                 "  save <count> [reps]        save of <count> local channels\n"
-                 "  make-zip <out> <MB>        a deflated update archive of about <MB> megabytes\n"
-                 "  extract <zip> [reps]       ExtractUpdate against unzip -o\n"
-                 "  download <MB> [reps]       DownloadChannelList against curl -o, loopback\n"
-                 "  play [reps]                play -> state 3 against the mpv command line\n");
+    std::fprintf(stderr, "usage: castora-perf <command> ...\n"
+                         "  load <dir> [reps]          list load against reading the files\n"
+                         "  grid <dir> [reps]          duplicate removal and grid rebuild per filter combination\n"
+                         "  startup <dir> [reps]       process start to a usable window (offscreen)\n"
+                         "  window <exe> <dir> [reps]  the real program's window under X (xvfb-run)\n"
+                         "  barewindow <exe> [reps]    castora-barewindow's window under X, the reference\n"
+                         "  firstplay <exe> [reps]     castora-firstplay: spawn to playing, Play at the first show\n"
+                         "  pause <dir> [reps]         longest event-loop pause while loading and rebuilding\n"
+                         "  memory <dir>               peak memory after start-up\n"
+                         "  save <count> [reps]        save of <count> local channels\n"
+                         "  make-zip <out> <MB>        a deflated update archive of about <MB> megabytes\n"
+                         "  extract <zip> [reps]       ExtractUpdate against unzip -o\n"
+                         "  download <MB> [reps]       DownloadChannelList against curl -o, loopback\n"
+                         "  play [reps]                play -> state 3 against the mpv command line\n");
     return 2;
 }
 
@@ -928,6 +949,8 @@ int main(int argc, char** argv) {
         if (cmd == "startup-child" && argc >= 3) return CmdStartupChild(arg(2), mainEntry);
         if (cmd == "startup" && argc >= 3) return CmdStartup(arg(2), reps(3, 5));
         if (cmd == "window" && argc >= 4) return CmdWindow(arg(2), arg(3), reps(4, 5));
+        if (cmd == "barewindow" && argc >= 3) return CmdWindow(arg(2), ".", reps(3, 5), "startup.bare_window_ms");
+        if (cmd == "firstplay" && argc >= 3) return CmdFirstPlay(arg(2), reps(3, 5));
         if (cmd == "pause" && argc >= 3) return CmdPause(arg(2), reps(3, 2));
         if (cmd == "memory" && argc >= 3) return CmdMemory(arg(2));
         if (cmd == "save" && argc >= 3) return CmdSave(std::atoi(argv[2]), reps(3, 5));

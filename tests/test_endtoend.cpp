@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <cstdlib>
@@ -23,10 +25,14 @@
 #include "pages/ChannelsPage.h"
 #include "pages/EditPage.h"
 #include "pages/Messages.h"
+#include "pages/PlayPage.h"
 #include "support/Catalogues.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
+#include "support/StaticHttpServer.h"
 #include "support/TempDir.h"
+#include "support/Wav.h"
+#include "support/XWindow.h"
 
 using namespace castora;
 using namespace castora::test;
@@ -38,6 +44,7 @@ class BoxClicker {
 public:
     void Expect(const QString& button) { pending_.push_back(button); }
     QStringList seen;
+    QStringList xTitles;  // each box's title as the X server holds it
 
     // Runs the event loop until cond holds or the limit passes, clicking boxes as they open.
     bool RunUntil(const std::function<bool()>& cond, int limitMs = 15000) {
@@ -51,9 +58,8 @@ public:
     }
     // Clicks from inside a modal loop: the box's own event loop runs the timer.
     void Arm() {
-        auto* timer = new QTimer(qApp);
-        QObject::connect(timer, &QTimer::timeout, [this] { ClickOpenBox(); });
-        timer->start(30);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { ClickOpenBox(); });
+        timer_.start(30);
     }
 
 private:
@@ -63,6 +69,7 @@ private:
         for (QAbstractButton* b : box->buttons())
             if (b->text().remove('&') == pending_.front()) {
                 seen << box->text();
+                xTitles << XWindowName(box);
                 EXPECT_EQ(box->windowTitle(), "Castora Player");
                 pending_.pop_front();
                 b->click();
@@ -70,6 +77,7 @@ private:
             }
     }
     std::deque<QString> pending_;
+    QTimer timer_;  // dies with the clicker: a later test must not reach this one
 };
 
 struct UpdateServer {
@@ -149,6 +157,56 @@ TEST(EndToEnd, UpdateSubmitAndQuitWithRealMessageBoxes) {
     form->close();
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(clicker.seen.mid(2), (QStringList{"Are you sure you want to quit?", "Are you sure you want to quit?"}));
+    form.reset();
+}
+
+// The titles window managers show and screen readers say while channels play, and those of a box asked
+// meanwhile, read where Qt's own additions to a title would show: on the X server.
+TEST(EndToEnd, TitlesOnTheXServerFollowThePlayingChannel) {
+    EnsureApp();
+    QApplication::setApplicationDisplayName(AppTitle);  // as the program's entry sets it
+    StaticHttpServer media;
+    media.Add("/one.wav", MakeWav(30), "audio/wav");
+    media.Add("/two.wav", MakeWav(30, 8000, 880), "audio/wav");
+    TempDir run;
+    WriteLookups(run.path(), {"TV", "Radio"}, {"Russia"}, {"News"});
+    WriteFile(run / "global.dat", ListFileBytes("01.12.2026", {Channel("Nginx 404", media.Url("/one.wav")),
+                                                               Channel("Closed port", media.Url("/two.wav"))}));
+    AppConfig config;
+    config.listDir = QString::fromStdString(run.path().string());
+    config.programDir = config.listDir;
+    config.updateHost = "127.0.0.1:9";
+    config.nullMediaOutputs = true;
+    MessageBoxes boxes;
+    BoxClicker clicker;
+    clicker.Arm();
+    auto form = std::make_unique<TMainForm>(config, boxes);
+    boxes.SetParent(form.get());
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    EXPECT_EQ(XWindowName(form.get()).toStdString(), "Castora Player");
+
+    auto playing = [&](const QString& title) {
+        return clicker.RunUntil([&] { return form->PlayButton->text() == "Stop" && form->windowTitle() == title; });
+    };
+    const QString one = QString::fromUtf8("Nginx 404 \u2013 Castora Player");
+    const QString two = QString::fromUtf8("Closed port \u2013 Castora Player");
+    form->Channels->SelectGridRow(1);
+    form->PlayButton->click();
+    ASSERT_TRUE(playing(one)) << form->windowTitle().toStdString();
+    // Then a double click on the other channel.
+    form->Channels->SelectGridRow(2);
+    emit form->Channels->channelActivated();
+    ASSERT_TRUE(playing(two)) << form->windowTitle().toStdString();
+    EXPECT_EQ(XWindowName(form.get()).toStdString(), two.toStdString());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.get())->text(QAccessible::Name).toStdString(),
+              two.toStdString());
+
+    // A question asked while the channel plays bears the program's title alone.
+    clicker.Expect("No");
+    form->close();
+    EXPECT_EQ(clicker.xTitles.join('|').toStdString(), "Castora Player");
+    EXPECT_EQ(XWindowName(form.get()).toStdString(), two.toStdString());
     form.reset();
 }
 

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTextDocument>
 #include <QStackedWidget>
 #include <QTableView>
 
@@ -84,6 +86,27 @@ TEST_F(MainWindow, StartsOnTheAboutPageWithTheCatalogueLoaded) {
     EXPECT_EQ(Page().SourceComboBox->count(), 4);
     EXPECT_EQ(Page().CountryComboBox->itemText(0), "all countries");
     EXPECT_EQ(w.Table().SelectedChannel, 0);
+}
+
+TEST_F(MainWindow, PublisherLinkShowsTheWholeAddressInItsPanel) {
+    TMainForm& w = Start();
+    w.show();
+    QLabel* link = w.About->PublisherLink;
+    QWidget* panel = link->parentWidget();
+    EXPECT_EQ(panel->width(), 160);
+    // All of the address is there, and the label has the room its wrapped lines need.
+    QTextDocument doc;
+    doc.setHtml(link->text());
+    EXPECT_EQ(doc.toPlainText().remove(QChar(0x200B)), QString::fromUtf8(settings::PublisherPage));
+    EXPECT_LE(link->minimumSizeHint().width(), link->width());
+    EXPECT_LE(link->heightForWidth(link->width()), link->height());
+    EXPECT_GE(link->heightForWidth(link->width()), 2 * link->fontMetrics().height());  // it does wrap
+    EXPECT_LE(link->geometry().right(), panel->width());
+
+    QObject::disconnect(w.About, &AboutPage::publisherClicked, &w, nullptr);  // no browser in a test
+    QSignalSpy clicked(w.About, &AboutPage::publisherClicked);
+    QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(4, link->fontMetrics().height() / 2));
+    EXPECT_EQ(clicked.count(), 1);
 }
 
 TEST_F(MainWindow, StartsWithoutAnyFileAndKeepsDesignTimeLists) {

@@ -9,12 +9,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <mpv/client.h>
 
 #include "player/MediaPlayer.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
 #include "support/StaticHttpServer.h"
+#include "support/TempDir.h"
 #include "support/Wav.h"
 
 using castora::PlayerOptions;
@@ -146,4 +149,76 @@ TEST_F(PlayerTest, EmptyUrlPlaysNothing) {
     EXPECT_EQ(server.Requests(), 0);
 }
 
+// Two seconds of Ogg/Opus titled `title`, made by the engine's own encoder.
+std::string EncodeOpus(const castora::test::TempDir& dir, const std::string& title) {
+    const std::string path = (dir / (title + ".ogg")).string();
+    mpv_handle* h = mpv_create();
+    const std::pair<const char*, std::string> options[] = {
+        {"config", "no"}, {"o", path}, {"of", "ogg"}, {"oac", "libopus"}, {"oset-metadata", "title=\"" + title + "\""}};
+    for (const auto& [name, value] : options) mpv_set_option_string(h, name, value.c_str());
+    mpv_initialize(h);
+    const char* load[] = {"loadfile", "av://lavfi:sine=frequency=440:duration=2", nullptr};
+    mpv_command(h, load);
+    for (mpv_event* e = mpv_wait_event(h, 10); e->event_id != MPV_EVENT_END_FILE && e->event_id != MPV_EVENT_NONE;
+         e = mpv_wait_event(h, 10)) {}
+    mpv_terminate_destroy(h);  // finishes the file
+    return castora::test::ReadFile(path);
+}
+
+TEST(PlayerNames, ChainedOggShowsOnlyTheNewestTitle) {
+    castora::test::EnsureApp();
+    castora::test::TempDir dir;
+    std::string chain;
+    for (const char* title : {"Song 1", "Song 2", "Song 3", "Song 4"}) chain += EncodeOpus(dir, title);
+    ASSERT_GT(chain.size(), 20000u);
+
+    // A radio sending the chain a little faster than it plays, under a station name of its own.
+    castora::test::ScriptedServer radio;
+    radio.Send("HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\nicy-name: Castora Ogg\r\n\r\n");
+    for (size_t pos = 0; pos < chain.size(); pos += 1500)
+        radio.Send(chain.substr(pos, 1500)).Pause(std::chrono::milliseconds(100));
+    radio.Start();
+
+    TMediaPlayer player(PlayerOptions{true, 3});
+    QStringList names;
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) {
+        if (s == 3) names << player.currentMediaName();
+    });
+    QObject::connect(&player, &TMediaPlayer::currentMediaNameChanged, [&](const QString& name) { names << name; });
+    player.setURL(QString::fromStdString(radio.Url("/ogg")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return names.contains("Song 3"); }, 10000)) << names.join('|').toStdString();
+    player.close();
+    names.removeDuplicates();
+    // The song's own title wins over the station's name, and only the newest shows.
+    EXPECT_EQ(names.mid(0, 3), (QStringList{"Song 1", "Song 2", "Song 3"})) << names.join('|').toStdString();
+}
+
 } // namespace
+
+namespace {
+// The engine starts on a worker: what the program does before it is up is kept and carried out.
+TEST(PlayerStart, SettingsAndPlayBeforeTheEngineIsUpAreCarriedOut) {
+    castora::test::EnsureApp();
+    StaticHttpServer server;
+    server.Add("/long.wav", MakeWav(20), "audio/wav");
+    TMediaPlayer player(PlayerOptions{true, 3});
+    std::vector<int> states;
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    ASSERT_EQ(player.handle(), nullptr);  // not started yet: everything below waits for it
+    EXPECT_EQ(player.volume(), 50);       // what the start-up slider reads
+    player.setVolume(37);
+    player.setMute(true);
+    player.setStretchToFit(true);
+    player.setURL(QString::fromStdString(server.Url("/long.wav")));
+    EXPECT_EQ(player.playState(), 9);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, 5000))
+        << ::testing::PrintToString(states);
+    EXPECT_EQ(states, (std::vector<int>{9, 3}));
+    ASSERT_NE(player.handle(), nullptr);
+    EXPECT_EQ(player.volume(), 37);
+    EXPECT_TRUE(player.mute());
+    EXPECT_TRUE(player.stretchToFit());
+    player.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000));
+}
+}  // namespace

@@ -1,5 +1,5 @@
-// Live streams that stall: the adapter against real libmpv (null outputs) and a paced loopback radio, and
-// the state mapping for a stream that runs dry as soon as it starts.
+// Live streams that stall or drop: the adapter against real libmpv (null outputs) and paced loopback
+// radios, and the state mapping for a stream that runs dry as soon as it starts.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -15,6 +15,7 @@
 
 #include "player/MediaPlayer.h"
 #include "player/PlayStateTracker.h"
+#include "support/LiveRadio.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
 #include "support/Wav.h"
@@ -23,6 +24,7 @@ using castora::PlayerEvent;
 using castora::PlayerOptions;
 using castora::PlayStateTracker;
 using castora::TMediaPlayer;
+using castora::test::LiveRadio;
 using castora::test::MakeWav;
 using castora::test::ScriptedServer;
 using namespace std::chrono_literals;
@@ -116,6 +118,88 @@ TEST_F(BufferingTest, GapTheBufferCoversIsNoStall) {
     EXPECT_EQ(player->playState(), 3);
     player->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000)) << ::testing::PrintToString(states);
+}
+
+int64_t ClockMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// One player on one radio, with what it reported and when (ms on the steady clock).
+struct Listener {
+    explicit Listener(const std::string& station) : radio(station), player(PlayerOptions{true, 5}) {
+        QObject::connect(&player, &TMediaPlayer::PlayStateChange, [this](int s) {
+            states.push_back(s);
+            times.push_back(ClockMs());
+            if (s == 3) names.push_back(player.currentMediaName().toStdString());
+        });
+        player.setURL(QString::fromStdString(radio.Url()));
+    }
+    bool Has(int s) const { return std::find(states.begin(), states.end(), s) != states.end(); }
+    int64_t TimeOf(int s) const {
+        return times[static_cast<size_t>(std::find(states.begin(), states.end(), s) - states.begin())];
+    }
+    LiveRadio radio;
+    TMediaPlayer player;
+    Codes states;
+    std::vector<int64_t> times;
+    std::vector<std::string> names;
+};
+
+// All three at once, to spend the minute only once: a station back after 10 s, one that never comes
+// back and one the user stops while it is reconnecting.
+TEST(PlayerReconnect, DroppedLiveStreamsReopenForAMinute) {
+    castora::test::EnsureApp();
+    Listener back("Castora back"), gone("Castora gone"), stopped("Castora stopped");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return back.Has(3) && gone.Has(3) && stopped.Has(3); }, 8000));
+    // Before any title: the station's own name, not the last part of the URL.
+    EXPECT_EQ(back.names, std::vector<std::string>{"Castora back"});
+
+    const int64_t dropped = ClockMs();
+    back.radio.Drop(10s);
+    gone.radio.Drop(-1ms);
+    stopped.radio.Drop(-1ms);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return back.Has(11) && gone.Has(11) && stopped.Has(11); }, 15000))
+        << ::testing::PrintToString(back.states);
+    EXPECT_EQ(back.player.playState(), 11);
+
+    stopped.player.close();
+    EXPECT_EQ(stopped.player.playState(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stopped.states.back() == 1; }, 300));
+    const size_t stoppedTries = stopped.radio.Refused().size();
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return back.states.back() == 3; }, 25000))
+        << ::testing::PrintToString(back.states);
+    EXPECT_GE(back.times.back() - dropped, 10000);
+    EXPECT_EQ(back.radio.Listeners() - static_cast<int>(back.radio.Refused().size()), 2);  // streams served
+    // Playing again by itself, named again by the station, with no end or new connection shown.
+    EXPECT_EQ(std::count(back.states.begin(), back.states.end(), 9), 1) << ::testing::PrintToString(back.states);
+    EXPECT_FALSE(back.Has(8));
+    EXPECT_EQ(back.names, (std::vector<std::string>{"Castora back", "Castora back"}));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gone.Has(8); }, 75000)) << ::testing::PrintToString(gone.states);
+    const int64_t reconnecting = gone.TimeOf(8) - gone.TimeOf(11);
+    EXPECT_GE(reconnecting, 60000);
+    EXPECT_LE(reconnecting, 66000);
+    EXPECT_EQ(gone.states.back(), 8);
+    // The pauses between the player's attempts grow, from under a second to several.
+    std::vector<int64_t> gaps;
+    int64_t last = gone.TimeOf(11);
+    for (int64_t t : gone.radio.Refused())
+        if (t > last) {
+            gaps.push_back(t - last);
+            last = t;
+        }
+    ASSERT_GE(gaps.size(), 5u);
+    EXPECT_LT(gaps[0], 1500) << ::testing::PrintToString(gaps);
+    EXPECT_TRUE(std::is_sorted(gaps.begin(), gaps.begin() + 4)) << ::testing::PrintToString(gaps);
+    EXPECT_GE(*std::max_element(gaps.begin(), gaps.end()), 4000) << ::testing::PrintToString(gaps);
+    EXPECT_LE(gaps.size(), 20u) << ::testing::PrintToString(gaps);
+
+    // Stopped during the reconnection: nothing more was tried or reported.
+    EXPECT_EQ(stopped.radio.Refused().size(), stoppedTries);
+    EXPECT_EQ(stopped.states.back(), 1);
+    EXPECT_EQ(std::count(stopped.states.begin(), stopped.states.end(), 1), 1);
 }
 
 Codes Batch(PlayStateTracker& t, std::initializer_list<PlayerEvent> events) {

@@ -118,3 +118,57 @@ TEST(PlayStateTracker, BufferingPauseAndRedirect) {
     t.Load();
     EXPECT_EQ(Batch(t, {E::EndStop, E::StartFile, E::PlaybackRestart}), (Codes{9, 3}));
 }
+
+// A live stream that drops after playing waits for the player's reopens, showing one stretch of
+// "reconnecting" until it plays again, is stopped, or runs out of time.
+TEST(PlayStateTracker, DroppedLiveStreamReconnects) {
+    struct Case {
+        const char* what;
+        bool live;
+        std::vector<std::vector<PlayerEvent>> attempts;  // each after a Reopen()
+        bool outOfTime;                                  // the last attempt ends after the limit
+        bool closeAtEnd;
+        Codes expected;  // after the drop
+    };
+    const Case cases[] = {
+        {"back at the second try",
+         true,
+         {{E::StartFile, E::EndError}, {E::StartFile, E::PlaybackRestart}},
+         false,
+         false,
+         Codes{11, 3}},
+        {"never back", true, {{E::StartFile, E::EndError}, {E::StartFile, E::EndError}}, true, false, Codes{11, 8}},
+        {"stopped while waiting", true, {{E::StartFile, E::EndError}}, false, true, Codes{11, 1}},
+        {"a file's end is final", false, {}, false, false, Codes{8}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlayStateTracker t;
+        t.Load();
+        Batch(t, {E::StartFile, E::PlaybackRestart});
+        t.SetLive(c.live);
+        t.SetReconnectAllowed(true);
+        Codes seen = Batch(t, {E::EndEof});
+        EXPECT_EQ(t.WaitingToReopen(), c.live);
+        for (size_t i = 0; i < c.attempts.size(); ++i) {
+            if (c.outOfTime && i + 1 == c.attempts.size()) t.SetReconnectAllowed(false);
+            t.Reopen();
+            EXPECT_EQ(t.Current(), 11);
+            for (PlayerEvent e : c.attempts[i]) t.Feed(e);
+            for (int code : t.FinishDrain()) seen.push_back(code);
+        }
+        if (c.closeAtEnd) {
+            t.Close();
+            EXPECT_EQ(t.Current(), 1);
+            for (int code : Batch(t, {})) seen.push_back(code);
+        }
+        EXPECT_EQ(seen, c.expected);
+        EXPECT_FALSE(t.WaitingToReopen() && c.expected.back() != 11);
+    }
+    // A stream that never played is not reconnected: its failure is the answer.
+    PlayStateTracker t;
+    t.SetLive(true);
+    t.SetReconnectAllowed(true);
+    t.Load();
+    EXPECT_EQ(Batch(t, {E::StartFile, E::EndError}), (Codes{9, 10}));
+}

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QOpenGLWidget>
+#include <QScreen>
 #include <QTest>
 
 #include <memory>
@@ -10,7 +11,9 @@
 #include "player/MediaPlayer.h"
 #include "player/VideoWidget.h"
 #include "support/QtApp.h"
+#include "support/ScriptedServer.h"
 #include "support/StaticHttpServer.h"
+#include "support/Wav.h"
 
 using castora::MpvVideoWidget;
 using castora::PlayerOptions;
@@ -104,6 +107,63 @@ TEST(PlayerVideo, WidgetMayGoBeforeThePlayer) {
     QTest::qWait(200);
     player.close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000)) << ::testing::PrintToString(states);
+}
+
+// The picture must not outlive its stream: read from the X server, as the user sees it.
+TEST(PlayerVideo, AreaTurnsBlackWhenPlaybackStopsEndsFailsOrAnotherOpens) {
+    castora::test::EnsureApp();
+    StaticHttpServer server;
+    server.Add("/tv.y4m", MakeY4m(160, 120, 100, 10), "video/x-yuv4mpegpipe");
+    server.Add("/short.y4m", MakeY4m(160, 120, 10, 10), "video/x-yuv4mpegpipe");
+    server.Add("/radio.wav", castora::test::MakeWav(20), "audio/wav");
+    TMediaPlayer player(PlayerOptions{false, 3});
+    std::vector<int> states;
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    QWidget window;
+    QWidget* video = player.createVideoWidget(&window);
+    video->setFixedSize(512, 384);
+    window.resize(512, 384);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    auto centre = [&] { return window.screen()->grabWindow(window.winId()).toImage().pixel(256, 192); };
+    auto showsPicture = [&] { return QTest::qWaitFor([&] { return Light(centre()); }, 4000); };
+    // "At once": within a few frames' time of the event, without anything else forcing a repaint.
+    auto turnsBlack = [&] { return QTest::qWaitFor([&] { return Dark(centre()); }, 400); };
+    auto open = [&](const QString& url) {
+        states.clear();
+        player.setURL(url);
+    };
+    auto play = [&](const char* path) { open(QString::fromStdString(server.Url(path))); };
+    auto reaches = [&](int s) {
+        return QTest::qWaitFor([&] { return std::count(states.begin(), states.end(), s) > 0; }, 5000);
+    };
+
+    play("/tv.y4m");
+    ASSERT_TRUE(showsPicture());
+    player.close();
+    EXPECT_TRUE(turnsBlack()) << "after Stop";
+
+    // From a TV channel to a radio channel: black from the switch on, and it stays so while the radio plays.
+    play("/tv.y4m");
+    ASSERT_TRUE(showsPicture());
+    play("/radio.wav");
+    EXPECT_TRUE(turnsBlack()) << "when the radio starts opening";
+    ASSERT_TRUE(reaches(3));
+    QTest::qWait(300);
+    EXPECT_TRUE(Dark(centre())) << "while the radio plays";
+
+    play("/short.y4m");
+    ASSERT_TRUE(showsPicture());
+    ASSERT_TRUE(reaches(8));
+    EXPECT_TRUE(turnsBlack()) << "after the end";
+
+    play("/tv.y4m");
+    ASSERT_TRUE(showsPicture());
+    open(QStringLiteral("http://127.0.0.1:%1/tv").arg(castora::test::ScriptedServer::UnusedPort()));
+    EXPECT_TRUE(turnsBlack()) << "when a failing channel opens";
+    ASSERT_TRUE(reaches(10));
+    EXPECT_TRUE(Dark(centre())) << "after the failure";
 }
 
 } // namespace

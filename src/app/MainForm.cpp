@@ -122,8 +122,9 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     connect(Channels, &ChannelsPage::channelActivated, Play, &PlayPage::ChannelGridDblClick);
     connect(Play, &PlayPage::screenRequested, this, &TMainForm::ScreenButtonClick);
     connect(Play, &PlayPage::captionChanged, this, [this](const QString& caption) {
+        // Not the application's display name: Qt appends that to every title that lacks it.
         setWindowTitle(caption);
-        QGuiApplication::setApplicationDisplayName(caption);
+        setAccessibleName(caption);
     });
     connect(About, &AboutPage::publisherClicked, this, [this] { OpenWebPage(config_.publisherPage); });
     connect(catalogue_, &Catalogue::stateChanged, this, &TMainForm::CatalogueStateChanged);

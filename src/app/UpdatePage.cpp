@@ -84,13 +84,21 @@ AboutPage::AboutPage(const QString& homeAddress, const QString& publisherAddress
     SetBackground(side, 224, 224, 224);
     auto* sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(10, 30, 10, 10);
-    PublisherLink = new QPushButton(publisherAddress, side);
-    PublisherLink->setFlat(true);
+    // A web address has no spaces to wrap at: offer breaks after its separators.
+    QString shown;
+    for (QChar c : publisherAddress) {
+        shown += c;
+        if (c == '/' || c == '.' || c == '-') shown += QChar(0x200B);
+    }
+    PublisherLink = new QLabel(
+        QStringLiteral("<a href=\"publisher\" style=\"color: rgb(128,128,128);\">%1</a>").arg(shown.toHtmlEscaped()),
+        side);
+    PublisherLink->setTextFormat(Qt::RichText);
+    PublisherLink->setWordWrap(true);
+    PublisherLink->setTextInteractionFlags(Qt::TextBrowserInteraction);
     PublisherLink->setCursor(Qt::PointingHandCursor);
-    PublisherLink->setStyleSheet("QPushButton { color: rgb(128,128,128); text-decoration: underline; border: none;"
-                                 " text-align: left; }");
     PublisherLink->setAccessibleName(publisherAddress);
-    connect(PublisherLink, &QPushButton::clicked, this, &AboutPage::publisherClicked);
+    connect(PublisherLink, &QLabel::linkActivated, this, &AboutPage::publisherClicked);
     sideLayout->addWidget(PublisherLink);
     sideLayout->addStretch(1);
     row->addWidget(side);

@@ -29,7 +29,8 @@ public:
     AboutPage(const QString& homeAddress, const QString& publisherAddress, QWidget* parent = nullptr);
     HeaderStrip* Header;
     QLabel* NameLabel;
-    QPushButton* PublisherLink;
+    // Wraps inside its panel rather than cutting the address short.
+    QLabel* PublisherLink;
 
 signals:
     void publisherClicked();

@@ -46,7 +46,7 @@ public slots:
 signals:
     // Show the Screen page exactly as its toolbar button would.
     void screenRequested();
-    // New main window caption; also the application's display name.
+    // New main window caption.
     void captionChanged(const QString& caption);
     void linkClicked();
 

@@ -2,8 +2,11 @@
 
 #include <QUrl>
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QWindow>
 #include <algorithm>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <QWidget>
@@ -11,75 +14,158 @@
 #include <cmath>
 #include <mpv/client.h>
 
+#include "player/MpvLibrary.h"
 #include "player/VideoWidget.h"
 #include "player/StreamHeaders.h"
 
 namespace castora {
 
 namespace {
-enum : uint64_t { kPause = 1, kCacheWait, kMediaTitle };
+enum : uint64_t { kPause = 1, kCacheWait, kMediaTitle, kMetadata, kVideo };
+
+// Pauses between attempts to reopen a dropped live stream: short at first, then every few seconds.
+int ReopenDelayMs(int attempt) { return std::min(500 << std::min(attempt, 4), 8000); }
 
 QString EngineError(const char* what, int code) {
     return QStringLiteral("%1: %2").arg(QString::fromUtf8(what), QString::fromUtf8(mpv_error_string(code)));
 }
 
 [[noreturn]] void Fail(const char* what, int code) { throw EPlayerError(EngineError(what, code).toStdString()); }
+
+// Creates and starts an engine with the program's settings; on any thread. Null, with the reason, on failure.
+mpv_handle* CreateEngine(const PlayerOptions& options, std::string& error) {
+    if (!LoadMpvLibrary(&error)) return nullptr;
+    mpv_handle* mpv = mpv_create();
+    if (!mpv) {
+        error = "Can't create the media player";
+        return nullptr;
+    }
+    const std::pair<const char*, std::string> settings[] = {
+        {"config", "no"},
+        {"terminal", "no"},
+        {"idle", "yes"},
+        {"osc", "no"},
+        {"input-default-bindings", "no"},
+        {"input-vo-keyboard", "no"},
+        {"ytdl", "no"},
+        {"keep-open", "no"},
+        // Without a sound device an audio-only stream would otherwise end with an error.
+        {"audio-fallback-to-null", "yes"},
+        {"network-timeout", std::to_string(options.networkTimeoutSeconds)},
+        // Internet radio: ride out a short outage of the server instead of ending.
+        {"stream-lavf-o", "reconnect=1,reconnect_streamed=1,reconnect_delay_max=5"},
+        // "Buffering" is the engine pausing for its cache once a stalled stream has played out what it
+        // held (everything read while opening, some seconds on a slow stream); it plays on when a second
+        // of data is back. Never hold back the start to fill the cache first.
+        {"cache-pause", "yes"},
+        {"cache-pause-wait", "1"},
+        {"cache-pause-initial", "no"},
+        {"vo", options.nullOutputs ? "null" : "libmpv"},
+        {"ao", options.nullOutputs ? "null" : ""},
+        {"volume", "50"},
+        {"volume-max", "100"},
+        {"mute", "no"},
+        {"video-unscaled", "downscale-big"},
+    };
+    for (const auto& [name, value] : settings) {
+        if (value.empty()) continue;
+        const int rc = mpv_set_option_string(mpv, name, value.c_str());
+        if (rc < 0) {
+            error = EngineError(name, rc).toStdString();
+            mpv_terminate_destroy(mpv);
+            return nullptr;
+        }
+    }
+    const int rc = mpv_initialize(mpv);
+    if (rc < 0) {
+        error = EngineError("Can't start the media player", rc).toStdString();
+        mpv_terminate_destroy(mpv);
+        return nullptr;
+    }
+    return mpv;
+}
 } // namespace
 
 TMediaPlayer::TMediaPlayer(PlayerOptions options, QObject* parent) : QObject(parent), options_(options) {
     // libmpv refuses to start under a locale that writes decimal commas.
     std::setlocale(LC_NUMERIC, "C");
-    mpv_ = mpv_create();
-    if (!mpv_) throw EPlayerError("Can't create the media player");
-
-    setOption("config", "no");
-    setOption("terminal", "no");
-    setOption("idle", "yes");
-    setOption("osc", "no");
-    setOption("input-default-bindings", "no");
-    setOption("input-vo-keyboard", "no");
-    setOption("ytdl", "no");
-    setOption("keep-open", "no");
-    // Without a sound device an audio-only stream would otherwise end with an error.
-    setOption("audio-fallback-to-null", "yes");
-    setOption("network-timeout", std::to_string(options_.networkTimeoutSeconds).c_str());
-    // Internet radio: ride out a short outage of the server instead of ending.
-    setOption("stream-lavf-o", "reconnect=1,reconnect_streamed=1,reconnect_delay_max=5");
-    // "Buffering" is the engine pausing for its cache once a stalled stream has played out what it held
-    // (everything read while opening, some seconds on a slow stream); it plays on when a second of data
-    // is back. Never hold back the start to fill the cache first.
-    setOption("cache-pause", "yes");
-    setOption("cache-pause-wait", "1");
-    setOption("cache-pause-initial", "no");
-    setOption("vo", options_.nullOutputs ? "null" : "libmpv");
-    if (options_.nullOutputs) setOption("ao", "null");
-    setOption("volume", "50");
-    setOption("volume-max", "100");
-    setOption("mute", "no");
-    setOption("video-unscaled", "downscale-big");
-
-    const int rc = mpv_initialize(mpv_);
-    if (rc < 0) {
-        mpv_terminate_destroy(mpv_);
-        mpv_ = nullptr;
-        Fail("Can't start the media player", rc);
+    reopenTimer_.setSingleShot(true);
+    connect(&reopenTimer_, &QTimer::timeout, this, &TMediaPlayer::reopen);
+    if (!options_.startInBackground) {
+        std::string error;
+        mpv_handle* mpv = CreateEngine(options_, error);
+        if (!mpv) throw EPlayerError(error);
+        adopt(mpv);
+        return;
     }
+    // Once the window is on screen (or the first time the engine is needed, whichever comes first).
+    QTimer::singleShot(0, this, [this] {
+        if (!video_ || (video_->window()->isVisible() && video_->window()->windowHandle() &&
+                        video_->window()->windowHandle()->isExposed()))
+            startEngine();
+        else video_->window()->installEventFilter(this);
+    });
+}
+
+bool TMediaPlayer::eventFilter(QObject* watched, QEvent* event) {
+    // The window's first paint: it is mapped, so the engine's loading no longer stands in its way.
+    if (event->type() == QEvent::Paint && video_ && watched == video_->window()) {
+        watched->removeEventFilter(this);
+        QTimer::singleShot(0, this, &TMediaPlayer::startEngine);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TMediaPlayer::startEngine() {
+    if (mpv_ || starter_.joinable() || !error_.empty()) return;
+    starter_ = std::thread([this] {
+        // A couple of hundred libraries to load and an engine to start: off the window's thread.
+        started_ = CreateEngine(options_, startError_);
+        QMetaObject::invokeMethod(this, "engineStarted", Qt::QueuedConnection);
+    });
+}
+
+void TMediaPlayer::engineStarted() {
+    if (starter_.joinable()) starter_.join();
+    if (!started_) {
+        error_ = startError_.empty() ? std::string("Can't create the media player") : startError_;
+        // A play that waited for the engine fails like a stream that can't be opened.
+        if (tracker_.Current() == PlayState::Connecting) emit PlayStateChange(PlayState::Ready);
+        return;
+    }
+    adopt(std::exchange(started_, nullptr));
+    // What was set while the engine was starting.
+    setVolume(volume_);
+    setMute(mute_);
+    setStretchToFit(stretch_);
+    if (playPending_) {
+        playPending_ = false;
+        load();
+    }
+}
+
+void TMediaPlayer::adopt(mpv_handle* mpv) {
+    mpv_ = mpv;
     mpv_observe_property(mpv_, kPause, "pause", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, kCacheWait, "paused-for-cache", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, kMediaTitle, "media-title", MPV_FORMAT_STRING);
+    mpv_observe_property(mpv_, kMetadata, "metadata", MPV_FORMAT_NONE);
+    mpv_observe_property(mpv_, kVideo, "vo-configured", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(mpv_, &TMediaPlayer::wakeup, this);
+    if (video_) video_->SetEngine(mpv_);
+}
+
+void TMediaPlayer::requireEngine() const {
+    if (!error_.empty()) throw EPlayerError(error_);
 }
 
 TMediaPlayer::~TMediaPlayer() {
+    if (starter_.joinable()) starter_.join();
+    if (started_) mpv_terminate_destroy(started_);  // started, but never taken over
     if (!mpv_) return;
     mpv_set_wakeup_callback(mpv_, nullptr, nullptr);
     if (video_) video_->releaseRenderContext();
     mpv_terminate_destroy(mpv_);
-}
-
-void TMediaPlayer::setOption(const char* name, const char* value) {
-    const int rc = mpv_set_option_string(mpv_, name, value);
-    if (rc < 0) Fail(name, rc);
 }
 
 void TMediaPlayer::setFlag(const char* name, bool on) {
@@ -102,17 +188,68 @@ void TMediaPlayer::setURL(const QString& url) {
         close();
         return;
     }
+    requireEngine();
+    stopReconnecting();
     tracker_.Load();
     lastMediaName_.clear();
-    const int rc = LoadWithHeaders(mpv_, url);
+    showPicture(false);
+    if (!mpv_) {
+        // Played as soon as the engine is up.
+        playPending_ = true;
+        startEngine();
+        return;
+    }
+    load();
+}
+
+void TMediaPlayer::load() {
+    const int rc = LoadWithHeaders(mpv_, url_);
     if (rc < 0) Fail("loadfile", rc);
 }
 
+void TMediaPlayer::reopen() {
+    if (!mpv_ || !tracker_.WaitingToReopen()) return;
+    tracker_.Reopen();
+    lastMediaName_.clear();
+    if (LoadWithHeaders(mpv_, url_) < 0) {
+        // Counts as one more failed attempt.
+        tracker_.Feed(PlayerEvent::StartFile);
+        tracker_.Feed(PlayerEvent::EndError);
+        if (!drainPosted_.exchange(true)) QMetaObject::invokeMethod(this, "drainEvents", Qt::QueuedConnection);
+    }
+}
+
+void TMediaPlayer::scheduleReopen() {
+    if (reopenTimer_.isActive()) return;
+    if (!dropClock_.isValid()) {
+        dropClock_.start();
+        reopenAttempts_ = 0;
+    }
+    // The last attempt falls on the limit itself, so a stream that never returns ends right there.
+    const qint64 left = std::max<qint64>(0, options_.reconnectSeconds * 1000LL - dropClock_.elapsed());
+    reopenTimer_.start(static_cast<int>(std::min<qint64>(ReopenDelayMs(reopenAttempts_++), left)));
+}
+
+void TMediaPlayer::stopReconnecting() {
+    reopenTimer_.stop();
+    dropClock_.invalidate();
+    reopenAttempts_ = 0;
+}
+
+void TMediaPlayer::showPicture(bool on) {
+    if (video_) video_->SetBlank(!on);
+}
+
 void TMediaPlayer::close() {
+    stopReconnecting();
+    showPicture(false);
     tracker_.Close();
-    const char* args[] = {"stop", nullptr};
-    const int rc = mpv_command(mpv_, args);
-    if (rc < 0) Fail("stop", rc);
+    playPending_ = false;
+    if (mpv_) {
+        const char* args[] = {"stop", nullptr};
+        const int rc = mpv_command(mpv_, args);
+        if (rc < 0) Fail("stop", rc);
+    }
     // When nothing was open no event follows; report the stop anyway.
     if (!drainPosted_.exchange(true)) QMetaObject::invokeMethod(this, "drainEvents", Qt::QueuedConnection);
 }
@@ -120,14 +257,22 @@ void TMediaPlayer::close() {
 void TMediaPlayer::drainEvents() {
     drainPosted_ = false;
     bool titleChanged = false;
-    for (;;) {
+    tracker_.SetReconnectAllowed(!dropClock_.isValid() || dropClock_.elapsed() < options_.reconnectSeconds * 1000LL);
+    while (mpv_) {
         mpv_event* event = mpv_wait_event(mpv_, 0);
         if (event->event_id == MPV_EVENT_NONE) break;
         switch (event->event_id) {
-        case MPV_EVENT_START_FILE: tracker_.Feed(PlayerEvent::StartFile); break;
-        case MPV_EVENT_PLAYBACK_RESTART: tracker_.Feed(PlayerEvent::PlaybackRestart); break;
+        case MPV_EVENT_START_FILE:
+            if (!tracker_.Reconnecting()) entryLive_ = false;
+            tracker_.Feed(PlayerEvent::StartFile);
+            break;
+        case MPV_EVENT_PLAYBACK_RESTART:
+            if (!tracker_.Reconnecting()) entryLive_ = isLive();
+            tracker_.Feed(PlayerEvent::PlaybackRestart);
+            break;
         case MPV_EVENT_END_FILE: {
             const auto* end = static_cast<mpv_event_end_file*>(event->data);
+            tracker_.SetLive(entryLive_);
             switch (end->reason) {
             case MPV_END_FILE_REASON_EOF: tracker_.Feed(PlayerEvent::EndEof); break;
             case MPV_END_FILE_REASON_ERROR: tracker_.Feed(PlayerEvent::EndError); break;
@@ -138,10 +283,12 @@ void TMediaPlayer::drainEvents() {
         }
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* prop = static_cast<mpv_event_property*>(event->data);
-            if (event->reply_userdata == kMediaTitle) {
+            if (event->reply_userdata == kMediaTitle || event->reply_userdata == kMetadata) {
                 titleChanged = true;
-                if (prop->format == MPV_FORMAT_STRING)
-                    lastMediaName_ = QString::fromUtf8(*static_cast<const char**>(prop->data));
+                const QString name = engineMediaName();
+                if (!name.isEmpty()) lastMediaName_ = name;
+            } else if (event->reply_userdata == kVideo) {
+                // Only wakes the drain; the state is read below.
             } else if (prop->format == MPV_FORMAT_FLAG) {
                 const bool on = *static_cast<int*>(prop->data) != 0;
                 if (event->reply_userdata == kPause)
@@ -155,6 +302,11 @@ void TMediaPlayer::drainEvents() {
         }
     }
     const std::vector<int> codes = tracker_.FinishDrain();
+    if (tracker_.WaitingToReopen()) scheduleReopen();
+    else if (!tracker_.Reconnecting()) stopReconnecting();
+    // Only a running entry with video keeps a picture; anything else clears the area at once.
+    const int now = tracker_.Current();
+    showPicture((now == PlayState::Playing || now == PlayState::Paused || now == PlayState::Buffering) && hasVideo());
     for (int code : codes) emit PlayStateChange(code);
     if (titleChanged && codes.empty() && tracker_.Current() == PlayState::Playing) {
         QString name;
@@ -168,6 +320,8 @@ void TMediaPlayer::drainEvents() {
 }
 
 bool TMediaPlayer::stretchToFit() const {
+    requireEngine();
+    if (!mpv_) return stretch_;
     char* value = mpv_get_property_string(mpv_, "video-unscaled");
     if (!value) throw EPlayerError("Can't read the zoom setting");
     const bool fit = std::string_view(value) == "no";
@@ -176,12 +330,17 @@ bool TMediaPlayer::stretchToFit() const {
 }
 
 void TMediaPlayer::setStretchToFit(bool on) {
+    requireEngine();
+    stretch_ = on;
+    if (!mpv_) return;
     // Off keeps small video at its own size; on scales it to the area, keeping the aspect ratio.
     const int rc = mpv_set_property_string(mpv_, "video-unscaled", on ? "no" : "downscale-big");
     if (rc < 0) Fail("video-unscaled", rc);
 }
 
 int TMediaPlayer::volume() const {
+    requireEngine();
+    if (!mpv_) return volume_;
     double value = 0;
     const int rc = mpv_get_property(mpv_, "volume", MPV_FORMAT_DOUBLE, &value);
     if (rc < 0) Fail("volume", rc);
@@ -189,24 +348,86 @@ int TMediaPlayer::volume() const {
 }
 
 void TMediaPlayer::setVolume(int volume) {
+    requireEngine();
     // The engine would take values above 100 and amplify; the control's range is 0..100.
-    double value = std::clamp(volume, 0, 100);
+    volume_ = std::clamp(volume, 0, 100);
+    if (!mpv_) return;
+    double value = volume_;
     const int rc = mpv_set_property(mpv_, "volume", MPV_FORMAT_DOUBLE, &value);
     if (rc < 0) Fail("volume", rc);
 }
 
 bool TMediaPlayer::mute() const {
+    requireEngine();
+    if (!mpv_) return mute_;
     int flag = 0;
     const int rc = mpv_get_property(mpv_, "mute", MPV_FORMAT_FLAG, &flag);
     if (rc < 0) Fail("mute", rc);
     return flag != 0;
 }
 
-void TMediaPlayer::setMute(bool on) { setFlag("mute", on); }
+void TMediaPlayer::setMute(bool on) {
+    requireEngine();
+    mute_ = on;
+    if (mpv_) setFlag("mute", on);
+}
+
+bool TMediaPlayer::hasVideo() const {
+    if (!mpv_) return false;
+    int configured = 0;
+    char* track = mpv_get_property_string(mpv_, "vid");
+    const bool selected = track && std::string_view(track) != "no";
+    mpv_free(track);
+    return selected && mpv_get_property(mpv_, "vo-configured", MPV_FORMAT_FLAG, &configured) >= 0 && configured;
+}
+
+bool TMediaPlayer::isLive() const {
+    if (!mpv_) return false;
+    // Read while the entry is open: a clip that is already over by now was no live stream.
+    char* path = mpv_get_property_string(mpv_, "path");
+    if (!path) return false;
+    mpv_free(path);
+    // A file of known length that ends is over; a stream without one was cut off. The engine gives a
+    // growing duration for some unbounded streams, but never a size.
+    double duration = 0;
+    int64_t size = 0;
+    const bool hasDuration = mpv_get_property(mpv_, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0 && duration > 0;
+    const bool hasSize = mpv_get_property(mpv_, "file-size", MPV_FORMAT_INT64, &size) >= 0 && size > 0;
+    return !(hasDuration && hasSize);
+}
+
+QString TMediaPlayer::metadata(const char* key) const {
+    if (!mpv_) return {};
+    char* value = mpv_get_property_string(mpv_, (std::string("metadata/by-key/") + key).c_str());
+    if (!value) return QString();
+    QString text = QString::fromUtf8(value);
+    mpv_free(value);
+    return text;
+}
+
+QString TMediaPlayer::engineMediaName() const {
+    if (!mpv_) return {};
+    char* value = mpv_get_property_string(mpv_, "media-title");
+    if (!value) return QString();
+    QString name = QString::fromUtf8(value);
+    mpv_free(value);
+    // Until the station sends a title of its own, its name says more than the last part of the URL.
+    if (metadata("icy-title").isEmpty() && metadata("title").isEmpty()) {
+        const QString station = metadata("icy-name");
+        if (!station.isEmpty()) return station;
+    }
+    // A chained Ogg stream gathers every song's title into one, joined by ';': the newest is last.
+    if (char* format = mpv_get_property_string(mpv_, "file-format")) {
+        const bool ogg = std::string_view(format) == "ogg";
+        mpv_free(format);
+        if (ogg) name = name.section(';', -1);
+    }
+    return name;
+}
 
 QString TMediaPlayer::currentMediaName() const {
-    char* value = mpv_get_property_string(mpv_, "media-title");
-    if (!value) {
+    QString name = engineMediaName();
+    if (name.isEmpty()) {
         if (!lastMediaName_.isEmpty()) return lastMediaName_;
         if (url_.isEmpty()) throw EPlayerError("No media is open");
         // A short clip can open and end before its title arrives: name it as the engine would
@@ -215,8 +436,6 @@ QString TMediaPlayer::currentMediaName() const {
         const QString last = path.section('/', -1);
         return last.isEmpty() ? url_ : last;
     }
-    QString name = QString::fromUtf8(value);
-    mpv_free(value);
     return name;
 }
 
@@ -230,8 +449,9 @@ QWidget* TMediaPlayer::createVideoWidget(QWidget* parent) {
         black->setAutoFillBackground(true);
         return black;
     }
-    auto* widget = new MpvVideoWidget(mpv_, parent);
+    auto* widget = new MpvVideoWidget(parent);
     video_ = widget;
+    if (mpv_) widget->SetEngine(mpv_);
     return widget;
 }
 

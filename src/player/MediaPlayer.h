@@ -1,8 +1,13 @@
 #pragma once
 #include <QObject>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <atomic>
+#include <string>
+#include <thread>
+#include <cstdint>
 #include <stdexcept>
 
 #include "player/PlayStateTracker.h"
@@ -17,6 +22,10 @@ class MpvVideoWidget;
 struct PlayerOptions {
     bool nullOutputs = false;        // vo=null, ao=null: no window or sound device needed
     int networkTimeoutSeconds = 15;
+    int reconnectSeconds = 60;  // how long a dropped live stream is opened again before it ends
+    // Load and start the engine on a worker once the video area's window is on screen (or when first
+    // needed) instead of in the constructor; settings and a play made meanwhile are carried over.
+    bool startInBackground = true;
 };
 
 // A failed call into the media engine.
@@ -52,6 +61,7 @@ public:
     // widgets cannot be shown (the offscreen platform) or nothing is rendered (null outputs).
     QWidget* createVideoWidget(QWidget* parent);
 
+    // Null while the engine is still starting.
     mpv_handle* handle() const { return mpv_; }
 
 signals:
@@ -59,13 +69,31 @@ signals:
     // currentMediaName() changed while the state stays 3.
     void currentMediaNameChanged(const QString& name);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     void drainEvents();
+    void reopen();
+    void engineStarted();
 
 private:
     static void wakeup(void* self);
     void setOption(const char* name, const char* value);
     void setFlag(const char* name, bool on);
+    void startEngine();
+    void adopt(mpv_handle* mpv);
+    // Throws the reason the engine could not be started, if it could not.
+    void requireEngine() const;
+    void load();
+    bool isLive() const;
+    bool hasVideo() const;
+    QString metadata(const char* key) const;
+    // The engine's name for the open entry as the user should read it; empty when it has none.
+    QString engineMediaName() const;
+    void scheduleReopen();
+    void stopReconnecting();
+    void showPicture(bool on);
 
     PlayerOptions options_;
     mpv_handle* mpv_ = nullptr;
@@ -73,8 +101,21 @@ private:
     QString url_;
     QString lastMediaName_;  // the open entry's last title, for reports after the engine let go of it
     bool enabled_ = false;
+    bool entryLive_ = false;  // the open entry is a stream without end: an end is a drop
+    QTimer reopenTimer_;
+    QElapsedTimer dropClock_;  // since the live stream dropped
+    int reopenAttempts_ = 0;
     std::atomic<bool> drainPosted_{false};
     QPointer<MpvVideoWidget> video_;
+    // Starting in the background, and what was asked for meanwhile.
+    std::thread starter_;
+    mpv_handle* started_ = nullptr;  // written by the starter, taken over on this thread
+    std::string startError_;
+    std::string error_;  // the engine could not be started
+    bool playPending_ = false;
+    int volume_ = 50;
+    bool mute_ = false;
+    bool stretch_ = false;
 };
 
 } // namespace castora

@@ -7,17 +7,23 @@ namespace castora {
 void PlayStateTracker::Load() {
     closing_ = false;
     awaitingStart_ = true;
+    played_ = false;
+    reconnecting_ = false;
 }
+
+void PlayStateTracker::Reopen() { awaitingStart_ = true; }
 
 void PlayStateTracker::Close() {
     closing_ = true;
     awaitingStart_ = false;
+    reconnecting_ = false;
     // Nothing is open, so no end event will come to report the stop.
-    if (phase_ == Phase::Idle || phase_ == Phase::Ended) End(PlayState::Stopped);
+    if (phase_ == Phase::Idle || phase_ == Phase::Ended || phase_ == Phase::Waiting) End(PlayState::Stopped);
 }
 
 int PlayStateTracker::Current() const {
     if (closing_) return PlayState::Stopped;
+    if (reconnecting_) return PlayState::Reconnecting;
     if (awaitingStart_) return PlayState::Connecting;
     return reported_;
 }
@@ -33,11 +39,14 @@ void PlayStateTracker::Feed(PlayerEvent event) {
         phase_ = Phase::Opening;
         awaitingStart_ = false;
         cacheWait_ = false;
-        if (!closing_) sawStart_ = true;
+        // A reopen shows as one stretch of "reconnecting", not as a new connection.
+        if (!closing_ && !reconnecting_) sawStart_ = true;
         break;
     case PlayerEvent::PlaybackRestart:
         if (!awaitingStart_ && (phase_ == Phase::Opening || phase_ == Phase::Running)) {
             phase_ = Phase::Running;
+            played_ = true;
+            reconnecting_ = false;
             if (!closing_) sawRestart_ = true;
         }
         break;
@@ -48,10 +57,17 @@ void PlayStateTracker::Feed(PlayerEvent event) {
             End(PlayState::Stopped);
         } else if (awaitingStart_) {
             // The entry a new URL replaced; the new one's start follows.
-        } else if (event == PlayerEvent::EndEof) {
-            End(PlayState::MediaEnded);
-        } else if (event == PlayerEvent::EndError) {
-            End(PlayState::Ready);
+        } else if (event == PlayerEvent::EndEof || event == PlayerEvent::EndError) {
+            const int code = event == PlayerEvent::EndEof ? PlayState::MediaEnded : PlayState::Ready;
+            if (!reconnecting_) dropCode_ = code;
+            if (played_ && live_ && reconnectAllowed_) {
+                reconnecting_ = true;
+                phase_ = Phase::Waiting;
+            } else {
+                // Out of time, the stream ends as the drop itself would have.
+                End(reconnecting_ ? dropCode_ : code);
+                reconnecting_ = false;
+            }
         }
         // A stop we did not ask for is a replacement by a new URL: its start follows.
         break;
@@ -69,7 +85,10 @@ std::vector<int> PlayStateTracker::FinishDrain() {
     switch (phase_) {
     case Phase::Idle: break;
     case Phase::Opening:
-        if (!closing_) code = PlayState::Connecting;
+        if (!closing_) code = reconnecting_ ? PlayState::Reconnecting : PlayState::Connecting;
+        break;
+    case Phase::Waiting:
+        if (!closing_) code = PlayState::Reconnecting;
         break;
     case Phase::Running:
         if (!closing_) code = cacheWait_ ? PlayState::Buffering : paused_ ? PlayState::Paused : PlayState::Playing;
@@ -85,7 +104,8 @@ std::vector<int> PlayStateTracker::FinishDrain() {
     }
     // A short file can start and end within one batch, a thin live stream start and run dry: either did
     // play, and the page acts on "playing" only.
-    const bool ranDry = code == PlayState::Buffering && reported_ == PlayState::Connecting;
+    const bool ranDry =
+        (code == PlayState::Buffering || code == PlayState::Reconnecting) && reported_ == PlayState::Connecting;
     if (sawRestart_ && (code == PlayState::MediaEnded || ranDry) && reported_ != PlayState::Playing) {
         out.push_back(PlayState::Playing);
         reported_ = PlayState::Playing;

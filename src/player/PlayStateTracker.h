@@ -27,6 +27,7 @@ inline constexpr int Buffering = 6;
 inline constexpr int MediaEnded = 8;
 inline constexpr int Connecting = 9;
 inline constexpr int Ready = 10;
+inline constexpr int Reconnecting = 11;
 } // namespace PlayState
 
 // Turns engine events into play-state codes. The state is worked out once per drained batch of events,
@@ -38,6 +39,14 @@ public:
     void Load();
     // The program closed playback: whatever ends next ends as "stopped", and nothing in between shows.
     void Close();
+    // Live streams: an end after the entry played waits for a reopen instead of ending, while allowed.
+    // The player says before each end event whether the entry is live and whether time is left.
+    void SetLive(bool live) { live_ = live; }
+    void SetReconnectAllowed(bool allowed) { reconnectAllowed_ = allowed; }
+    // The player opens the same URL again after a drop.
+    void Reopen();
+    bool WaitingToReopen() const { return phase_ == Phase::Waiting && !closing_; }
+    bool Reconnecting() const { return reconnecting_; }
     void Feed(PlayerEvent event);
     // Codes to report for the batch fed since the last call, in order; empty when nothing changed.
     std::vector<int> FinishDrain();
@@ -49,7 +58,7 @@ public:
     int Current() const;
 
 private:
-    enum class Phase { Idle, Opening, Running, Ended };
+    enum class Phase { Idle, Opening, Running, Waiting, Ended };
     void End(int code);
 
     Phase phase_ = Phase::Idle;
@@ -61,6 +70,11 @@ private:
     bool sawRestart_ = false;
     bool paused_ = false;
     bool cacheWait_ = false;
+    bool played_ = false;  // the entry reached playback since the program's last Load()
+    bool live_ = false;
+    bool reconnectAllowed_ = false;
+    bool reconnecting_ = false;            // dropped and not playing again yet
+    int dropCode_ = PlayState::Undefined;  // how the drop would have ended without reconnecting
 };
 
 } // namespace castora

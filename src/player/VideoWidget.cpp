@@ -1,6 +1,7 @@
 #include "player/VideoWidget.h"
 
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <mpv/render_gl.h>
 
 namespace castora {
@@ -12,7 +13,17 @@ void* GetProcAddress(void*, const char* name) {
 }
 } // namespace
 
-MpvVideoWidget::MpvVideoWidget(mpv_handle* mpv, QWidget* parent) : QOpenGLWidget(parent), mpv_(mpv) {}
+MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QOpenGLWidget(parent) {}
+
+void MpvVideoWidget::SetEngine(mpv_handle* mpv) {
+    mpv_ = mpv;
+    // Without a GL context yet, initializeGL will do it.
+    if (!context() || !context()->isValid()) return;
+    makeCurrent();
+    createRenderContext();
+    doneCurrent();
+    update();
+}
 
 MpvVideoWidget::~MpvVideoWidget() {
     releaseRenderContext();
@@ -21,8 +32,10 @@ MpvVideoWidget::~MpvVideoWidget() {
     if (QOpenGLContext* gl = context()) QObject::disconnect(gl, nullptr, this, nullptr);
 }
 
-void MpvVideoWidget::initializeGL() {
-    if (render_) return;
+void MpvVideoWidget::initializeGL() { createRenderContext(); }
+
+void MpvVideoWidget::createRenderContext() {
+    if (render_ || !mpv_) return;
     mpv_opengl_init_params gl{GetProcAddress, nullptr};
     int advanced = 0;
     mpv_render_param params[] = {
@@ -41,18 +54,36 @@ void MpvVideoWidget::initializeGL() {
             Qt::DirectConnection);
 }
 
+void MpvVideoWidget::SetBlank(bool blank) {
+    if (blank == blank_) return;
+    blank_ = blank;
+    update();
+}
+
 void MpvVideoWidget::paintGL() {
-    if (!render_) return;
-    const qreal ratio = devicePixelRatioF();
-    mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()), static_cast<int>(width() * ratio),
-                       static_cast<int>(height() * ratio), 0};
-    int flip = 1;
-    mpv_render_param params[] = {
-        {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
-        {MPV_RENDER_PARAM_FLIP_Y, &flip},
-        {MPV_RENDER_PARAM_INVALID, nullptr},
-    };
-    mpv_render_context_render(render_, params);
+    if (render_) {
+        const qreal ratio = devicePixelRatioF();
+        mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()), static_cast<int>(width() * ratio),
+                           static_cast<int>(height() * ratio), 0};
+        int flip = 1;
+        mpv_render_param params[] = {
+            {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
+            {MPV_RENDER_PARAM_FLIP_Y, &flip},
+            {MPV_RENDER_PARAM_INVALID, nullptr},
+        };
+        // Rendered even when hidden: the engine paces its frames by these calls.
+        mpv_render_context_render(render_, params);
+    }
+    if (blank_ || !render_) {
+        // The engine keeps showing its last frame after the entry is gone; nothing else would clear it.
+        QOpenGLFunctions* gl = context()->functions();
+        // Whatever state the engine's renderer left must not limit the clear.
+        gl->glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
+        gl->glDisable(GL_SCISSOR_TEST);
+        gl->glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        gl->glClearColor(0, 0, 0, 1);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+    }
 }
 
 void MpvVideoWidget::releaseRenderContext() {

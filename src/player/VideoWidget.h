@@ -10,11 +10,16 @@ namespace castora {
 class MpvVideoWidget : public QOpenGLWidget {
     Q_OBJECT
 public:
-    MpvVideoWidget(mpv_handle* mpv, QWidget* parent = nullptr);
+    explicit MpvVideoWidget(QWidget* parent = nullptr);
+    // The engine to draw, once it is up; black until then.
+    void SetEngine(mpv_handle* mpv);
     ~MpvVideoWidget() override;
     // Frees the render context; the engine must not be destroyed before this ran.
     void releaseRenderContext();
     bool hasRenderContext() const { return render_ != nullptr; }
+    // A blank area is painted black instead of the engine's last picture.
+    void SetBlank(bool blank);
+    bool Blank() const { return blank_; }
 
 protected:
     void initializeGL() override;
@@ -23,8 +28,11 @@ protected:
 private:
     static void onUpdate(void* self);
 
-    mpv_handle* mpv_;
+    void createRenderContext();
+
+    mpv_handle* mpv_ = nullptr;
     mpv_render_context* render_ = nullptr;
+    bool blank_ = true;
 };
 
 } // namespace castora
