@@ -126,6 +126,19 @@ TEST_F(CatalogueJobs, AFilterChangeDuringAReloadRunsOnTheNewTable) {
     ExpectRowsMatchFilters();
 }
 
+TEST_F(CatalogueJobs, AnUpdateDuringTheStartUpLoadWaitsForItAndKeepsItsLocalChannels) {
+    form = std::make_unique<TMainForm>(Config(), messages);
+    ASSERT_EQ(Owner().State(), CatalogueState::Loading);
+    WriteFile(dir / "global.dat", Generated("new", 100, 0));
+    bool done = false;
+    form->ReloadCatalogue([&done] { done = true; });
+    Settle();
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(form->Table().ChannelCount, 100 + 10);
+    EXPECT_EQ(form->Table().Channels[101].Name, "l" + std::to_string(Big));
+    ExpectRowsMatchFilters();
+}
+
 TEST_F(CatalogueJobs, ClosingDuringALoadOrAReloadTakesLessThanASecond) {
     form = std::make_unique<TMainForm>(Config(), messages);
     ASSERT_EQ(form->CatalogueOwner().State(), CatalogueState::Loading);

@@ -185,6 +185,7 @@ TEST(EndToEnd, TitlesOnTheXServerFollowThePlayingChannel) {
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     EXPECT_EQ(XWindowName(form.get()).toStdString(), "Castora Player");
+    ASSERT_TRUE(clicker.RunUntil([&] { return form->Ready(); }));  // the lists are read on a worker
 
     auto playing = [&](const QString& title) {
         return clicker.RunUntil([&] { return form->PlayButton->text() == "Stop" && form->windowTitle() == title; });

@@ -4,6 +4,7 @@
 #include <exception>
 #include <mutex>
 #include <shared_mutex>
+#include <utility>
 
 #include <sys/resource.h>
 
@@ -246,6 +247,10 @@ void Catalogue::Load(const RowFilter& filter) {
 }
 
 void Catalogue::Reload(const RowFilter& filter, std::function<void()> whenDone) {
+    if (state_ == CatalogueState::Loading) {
+        pendingReload_ = [this, filter, whenDone = std::move(whenDone)] { Reload(filter, whenDone); };
+        return;
+    }
     filter_ = filter;
     StartLoad(true, std::move(whenDone));
 }
@@ -351,6 +356,7 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
     emit rowsReplaced();
     emit loaded(result->outcome);
     if (whenDone) whenDone();
+    if (pendingReload_ && state_ != CatalogueState::Loading) std::exchange(pendingReload_, nullptr)();
 }
 
 std::function<void(const std::function<void(const ChannelTable&)>&)> Catalogue::Reader() {

@@ -38,7 +38,8 @@ struct LoadOutcome {
 //  3. A load (start-up) reads both lists; a reload (after an update) reads the global list again and
 //     keeps the local records in memory, unsaved ones included. Either builds a whole new table with
 //     its duplicates removed and its rows computed, and swaps it in with its rows in one step; a reload
-//     cancels a running rebuild, since it brings its own rows.
+//     cancels a running rebuild, since it brings its own rows. A reload asked for during the start-up
+//     load starts when that load is in place, so it keeps the local records the load brings.
 //  4. Closing cancels every job and waits at most a second; a job still reading a file then is left to
 //     finish on its own data and its result is dropped.
 class Catalogue : public QObject {
@@ -109,6 +110,7 @@ private:
     ProgressSink* progress_ = nullptr;
     std::shared_ptr<Shared> shared_;
     std::vector<Job> jobs_;
+    std::function<void()> pendingReload_;  // a reload asked for while the start-up load runs
     uint64_t request_ = 0;  // the newest row request
     uint64_t version_ = 0;  // bumped by every change of the table
 };
