@@ -6,10 +6,14 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QDropEvent>
+#include <QUrl>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -64,6 +68,7 @@ public:
 
 private:
     void ClickOpenBox() {
+        if (ClickOpenDialog()) return;
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || pending_.empty() || !box->isVisible()) return;
         for (QAbstractButton* b : box->buttons())
@@ -75,6 +80,20 @@ private:
                 b->click();
                 return;
             }
+    }
+    // A dialog of the program's own (the import question): its button of that text.
+    bool ClickOpenDialog() {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || qobject_cast<QMessageBox*>(dialog) || pending_.empty() || !dialog->isVisible()) return false;
+        for (QPushButton* b : dialog->findChildren<QPushButton*>())
+            if (b->text().remove('&') == pending_.front()) {
+                for (QLabel* label : dialog->findChildren<QLabel*>()) seen << label->text();
+                xTitles << XWindowName(dialog);
+                pending_.pop_front();
+                b->click();
+                return true;
+            }
+        return false;
     }
     std::deque<QString> pending_;
     QTimer timer_;  // dies with the clicker: a later test must not reach this one
@@ -208,6 +227,63 @@ TEST(EndToEnd, TitlesOnTheXServerFollowThePlayingChannel) {
     form->close();
     EXPECT_EQ(clicker.xTitles.join('|').toStdString(), "Castora Player");
     EXPECT_EQ(XWindowName(form.get()).toStdString(), two.toStdString());
+    form.reset();
+}
+
+// A playlist dropped on the window: the real question, the channels added, and one of them played with
+// the request header its address carries.
+TEST(EndToEnd, DroppedPlaylistIsImportedAndPlaysWithItsHeader) {
+    EnsureApp();
+    const std::string wav = MakeWav(30);
+    ScriptedServer media;
+    media.Send("HTTP/1.1 200 OK\r\nContent-Type: audio/wav\r\nContent-Length: " + std::to_string(wav.size()) +
+               "\r\n\r\n" + wav)
+        .Start();
+    TempDir run;
+    WriteLookups(run.path(), {"TV", "Radio"}, {"Russia", "USA"}, {"News", "Music"});
+    WriteFile(run / "global.dat", ListFileBytes("01.12.2026", {Channel("Known", "http://known.example/a")}));
+    WriteFile(run / "mine.m3u", "#EXTM3U\n#EXTINF:-1 tvg-country=\"US\" group-title=\"music\",Tone FM\n" + media.Url("/tone.wav") +
+                                    "|User-Agent=CastoraTest/1.0\n#EXTINF:-1,Known again\nhttp://known.example/a\n");
+    AppConfig config;
+    config.listDir = QString::fromStdString(run.path().string());
+    config.programDir = config.listDir;
+    config.updateHost = "127.0.0.1:9";
+    config.nullMediaOutputs = true;
+    MessageBoxes boxes;
+    BoxClicker clicker;
+    clicker.Arm();
+    auto form = std::make_unique<TMainForm>(config, boxes);
+    boxes.SetParent(form.get());
+    form->ShowWhenReady();
+    ASSERT_TRUE(clicker.RunUntil([&] { return form->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->ChannelsButtonClick();
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString((run / "mine.m3u").string()))});
+    const QPoint at = form->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    clicker.Expect("OK");
+    QApplication::sendEvent(form.get(), &drop);
+    ASSERT_TRUE(clicker.RunUntil([&] { return form->Table().ChannelCount == 2 && form->Channels->Model().FilledRows() == 2; }));
+    EXPECT_TRUE(clicker.seen.join('\n').contains("Channels to add: 1")) << clicker.seen.join('\n').toStdString();
+    EXPECT_EQ(clicker.xTitles.join('|').toStdString(), "Castora Player");
+    const TChannelRec& added = form->Table().Channels[2];
+    EXPECT_EQ(added.Name, "Tone FM");
+    EXPECT_TRUE(added.IsLocal);
+    EXPECT_EQ(form->Channels->Model().CellText(1, 2), "Music");
+
+    form->Channels->SelectGridRow(2);
+    form->PlayButton->click();
+    ASSERT_TRUE(clicker.RunUntil([&] { return form->PlayButton->text() == "Stop"; }));
+    const std::string request = media.Request();
+    EXPECT_TRUE(request.starts_with("GET /tone.wav HTTP/1.1\r\n")) << request;
+    EXPECT_NE(request.find("\r\nUser-Agent: CastoraTest/1.0\r\n"), std::string::npos) << request;
+    clicker.Expect("Yes");
+    form->close();
     form.reset();
 }
 
