@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -36,6 +37,7 @@
 
 #include "BenchSupport.h"
 #include "app/MainForm.h"
+#include "pages/FindBar.h"
 #include "app/SplashForm.h"
 #include "catalogue/ListFiles.h"
 #include "pages/ChannelModel.h"
@@ -599,6 +601,65 @@ int CmdPause(const fs::path& dir, int reps) {
     return 0;
 }
 
+// Typing into the find field of a window on the catalogue: each keystroke's time to a grid that shows its
+// rows, beside the plain rebuild of the same window; then the same words typed without waiting, with the
+// longest event-loop pause meanwhile.
+int CmdSearch(const fs::path& dir, int reps) {
+    MakeQtHeadless();
+    QtApp qt;
+    SilentMessages messages;
+    TMainForm form(ConfigFor(dir), messages);
+    form.ShowWhenReady();
+    Settle(form);
+    form.ChannelsButtonClick();
+    std::vector<double> plain;
+    for (int r = 0; r < reps; ++r) {
+        const auto t0 = Clock::now();
+        form.Channels->ShowChannels();
+        Settle(form);
+        plain.push_back(MsSince(t0));
+    }
+    Fig("search.plain_rebuild_ms", plain, "ms");
+    form.Channels->OpenFind();
+    while (!form.CatalogueOwner().SearchReady()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QLineEdit* field = form.Channels->Find->FindEdit;
+    const QStringList words = {QStringLiteral("radio"), QString::fromUtf8("рад")};
+    GapMeter meter;
+    std::vector<double> gaps;
+    for (const QString& word : words) {
+        for (int n = 1; n <= word.size(); ++n) {
+            std::vector<double> ms;
+            int32_t rows = 0;
+            for (int r = 0; r < reps; ++r) {
+                field->setText(word.left(n - 1));
+                Settle(form);
+                const auto t0 = Clock::now();
+                field->setText(word.left(n));
+                Settle(form);
+                ms.push_back(MsSince(t0));
+                rows = form.CatalogueOwner().Rows();
+            }
+            const std::string key = word.left(n).toStdString();
+            Fig("search.key_ms[" + key + "]", ms, "ms");
+            Fig("search.rows[" + key + "]", rows, "rows");
+        }
+        for (int r = 0; r < reps; ++r) {
+            field->clear();
+            Settle(form);
+            meter.Start();
+            for (int n = 1; n <= word.size(); ++n) {
+                field->setText(word.left(n));
+                QCoreApplication::processEvents();  // keys arrive one event at a time
+            }
+            Settle(form);
+            meter.Stop();
+            gaps.push_back(meter.Max());
+        }
+    }
+    Fig("search.typing_max_gap_ms", gaps, "ms");
+    return 0;
+}
+
 int CmdMemory(const fs::path& dir) {
     MakeQtHeadless();
     const long baseline = StatusKb("VmHWM");
@@ -953,6 +1014,7 @@ int main(int argc, char** argv) {
         if (cmd == "firstplay" && argc >= 3) return CmdFirstPlay(arg(2), reps(3, 5));
         if (cmd == "pause" && argc >= 3) return CmdPause(arg(2), reps(3, 2));
         if (cmd == "memory" && argc >= 3) return CmdMemory(arg(2));
+        if (cmd == "search" && argc >= 3) return CmdSearch(arg(2), reps(3, 5));
         if (cmd == "save" && argc >= 3) return CmdSave(std::atoi(argv[2]), reps(3, 5));
         if (cmd == "make-zip" && argc >= 4) return CmdMakeZip(arg(2), std::atof(argv[3]));
         if (cmd == "extract" && argc >= 3) return CmdExtract(arg(2), reps(3, 5));

@@ -53,6 +53,7 @@ if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
     awk -v la="$la" -F'\t' '$1=="FIG"{print $0 "\t" la}' >>"$results" || true
 fi
 figure pause "$scratch/c6" "$(reps 1 3)"
+figure search "$scratch/c6" "$(reps 3 5)"
 figure memory "$scratch/c6"
 figure save 100000 "$(reps 3 7)"
 "$bin/castora-perf" make-zip "$scratch/update.zip" 50 >/dev/null

@@ -133,6 +133,29 @@ void Catalogue::RequestRows(const RowFilter& filter) {
     SetState(CatalogueState::Rebuilding);
 }
 
+void Catalogue::PrepareSearch() {
+    if (indexed_ || indexing_ || state_ == CatalogueState::Loading || state_ == CatalogueState::Replacing) return;
+    indexing_ = true;
+    const uint64_t version = version_;
+    // Not a rebuild: a newer row request does not cut it short, and a change waits for it.
+    StartJob(false, [this, shared = shared_, version](const std::atomic<bool>& cancel) {
+        ::setpriority(PRIO_PROCESS, 0, 10);
+        auto built = std::make_shared<SearchIndex>();
+        {
+            std::shared_lock<std::shared_mutex> reading(shared->lock);
+            if (shared->closed || cancel) return;
+            built->Build(*shared->table);
+        }
+        shared->Post([this, version, built] {
+            indexing_ = false;
+            if (version != version_ || indexed_) return;
+            std::unique_lock<std::shared_mutex> writing(shared_->lock);
+            index_ = std::move(*built);
+            indexed_ = true;
+        });
+    });
+}
+
 void Catalogue::StartRebuild() {
     const uint64_t request = request_;
     const uint64_t version = version_;

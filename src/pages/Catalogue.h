@@ -54,12 +54,16 @@ public:
     // Filled rows of the table's RowMap.
     int32_t Rows() const { return rows_; }
     RowFilter Filter() const { return filter_; }
+    // The search index describes the table (a search need not build it first).
+    bool SearchReady() const { return indexed_; }
     // Loading and rebuild progress reaches this sink on the window's thread.
     void SetProgress(ProgressSink* progress) { progress_ = progress; }
 
     void Load(const RowFilter& filter);
     void Reload(const RowFilter& filter, std::function<void()> whenDone);
     void RequestRows(const RowFilter& filter);
+    // Builds the search index ahead of the first search (when the find field opens).
+    void PrepareSearch();
     // The table's own changes, made by the rules above.
     void Append(const TChannelRec& rec);
     void AppendMany(const std::vector<TChannelRec>& records);
@@ -103,6 +107,7 @@ private:
     RowFilter filter_;
     SearchIndex index_;
     bool indexed_ = false;  // index_ describes the table
+    bool indexing_ = false;  // a job builds it ahead of need
     // The last rows shown, when few, and what they were made for: a narrower search starts from them.
     RowFilter shownFilter_;
     std::vector<int32_t> shownMatches_;

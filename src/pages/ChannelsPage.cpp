@@ -244,6 +244,7 @@ RowFilter ChannelsPage::Filter() const {
 }
 
 void ChannelsPage::OpenFind() {
+    catalogue_.PrepareSearch();
     commandRow_->hide();
     Find->Open();
     Find->SetMatchCount(catalogue_.Rows());
