@@ -135,6 +135,13 @@ row("Longest event-loop pause: reload + rebuild, 10^6", show("pause.reload_max_g
     chk(lambda: v("pause.reload_max_gap_ms") <= 50 if "pause.reload_max_gap_ms" in figs else float("nan")), gaps[1])
 row("Longest event-loop pause: 8 filter changes, 10^6", show("pause.filters_max_gap_ms", 1), "", "<= 50 ms",
     chk(lambda: v("pause.filters_max_gap_ms") <= 50 if "pause.filters_max_gap_ms" in figs else float("nan")), gaps[2])
+for k in [k for k in figs if k.startswith("search.key_ms[")]:
+    word = k[len("search.key_ms["):-1]
+    row("Find, keystroke \"%s\" (%d rows), 10^6" % (word, v("search.rows[%s]" % word)), show(k, 1),
+        "plain rebuild: " + show("search.plain_rebuild_ms", 1), "<= 30 ms", chk(lambda k=k: v(k) <= 30), k)
+row("Longest event-loop pause: typing into find, 10^6", show("search.typing_max_gap_ms", 1), "", "<= 50 ms",
+    chk(lambda: v("search.typing_max_gap_ms") <= 50 if "search.typing_max_gap_ms" in figs else float("nan")),
+    "search.typing_max_gap_ms")
 limit_mib = (3 * v("memory.list_bytes") * 1e6 + 100e6) / 2**20
 row("Peak memory (VmHWM), 10^6 channels", show("memory.peak"),
     "list files: %s; after a reload: %s" % (show("memory.list_bytes"), show("memory.peak_after_reload")),
