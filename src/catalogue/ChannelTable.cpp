@@ -1,9 +1,41 @@
 #include "catalogue/ChannelTable.h"
 
 #include <algorithm>
-#include <functional>
+#include <ostream>
+#include <stdexcept>
+#include <thread>
 
 namespace castora {
+
+uint32_t TText::Checked(size_t size) {
+    if (size > SizeMask) throw std::length_error("text longer than 2 GiB");
+    return static_cast<uint32_t>(size);
+}
+
+std::string TText::Concat(std::string_view a, std::string_view b) {
+    std::string out;
+    out.reserve(a.size() + b.size());
+    out.append(a).append(b);
+    return out;
+}
+
+TText& TText::Assign(std::string_view s) {
+    if (s.empty()) {
+        Release();
+        Clear();
+        return *this;
+    }
+    const uint32_t n = Checked(s.size());
+    char* block = new char[s.size() + 1];
+    std::memcpy(block, s.data(), s.size());
+    block[s.size()] = '\0';
+    Release();
+    p_ = block;
+    n_ = n | OwnedBit;
+    return *this;
+}
+
+std::ostream& operator<<(std::ostream& out, const TText& t) { return out << t.view(); }
 
 namespace {
 TChannelRec Placeholder() {
@@ -11,6 +43,31 @@ TChannelRec Placeholder() {
     rec.Name = "default";
     return rec;
 }
+
+// A quick 64-bit hash of a URL, eight bytes a step; the set below keeps its top half as a tag and
+// indexes by the bottom bits.
+uint64_t HashUrl(std::string_view s) {
+    constexpr uint64_t K = 0x9E3779B97F4A7C15ull;
+    uint64_t h = (s.size() + 1) * K;
+    const char* p = s.data();
+    size_t n = s.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        h = (h ^ v) * K;
+        h ^= h >> 29;
+    }
+    uint64_t v = 0;
+    std::memcpy(&v, p, n);
+    h = (h ^ v) * K;
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    h ^= h >> 32;
+    return h;
+}
+
+// Below this many records a second thread costs more than it saves.
+constexpr int32_t ParallelRecords = 65536;
 } // namespace
 
 void ChannelTable::Resize(int32_t count) {
@@ -22,6 +79,7 @@ void ChannelTable::Resize(int32_t count) {
 void ChannelTable::ResetChannels() {
     Channels.clear();
     RowMap.clear();
+    arenas_.clear();  // no record refers to them any more
     Resize(0);
     Channels[0] = Placeholder();
 }
@@ -56,20 +114,35 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
     }
     // One pass that remembers every URL kept so far keeps the earliest record of each URL, in order:
     // the same result as comparing every pair, in linear time. The remembered URLs live in one flat
-    // open-addressing array of (hash tag, record index) rather than a node per URL, which would cost
-    // a million allocations and cache misses on a big catalogue.
+    // open-addressing array of (hash tag, record index) rather than a node per URL. The hashes are
+    // computed first, on both cores, so that the pass can fetch each record's slot ahead of time.
+    const int32_t count = ChannelCount;
+    std::vector<uint64_t> hashes(static_cast<size_t>(count) + 1);
+    auto hashRange = [this, &hashes](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; ++i) hashes[i] = HashUrl(Channels[i].Url.view());
+    };
+    if (count >= ParallelRecords) {
+        const int32_t mid = 1 + count / 2;
+        std::thread helper(hashRange, mid, count + 1);
+        hashRange(1, mid);
+        helper.join();
+    } else {
+        hashRange(1, count + 1);
+    }
+
     Pacer pacer(progress);
     size_t capacity = 16;
-    while (capacity < static_cast<size_t>(ChannelCount) * 2) capacity <<= 1;
+    while (capacity < static_cast<size_t>(count) * 2) capacity <<= 1;
     std::vector<uint64_t> slots(capacity, 0);  // 0 is free: kept indices start at 1
     const size_t mask = capacity - 1;
-    const std::hash<std::string_view> hasher;
+    constexpr int32_t Ahead = 16;
     int32_t kept = 0;
-    for (int32_t i = 1; i <= ChannelCount; ++i) {
+    for (int32_t i = 1; i <= count; ++i) {
         pacer.Tick(i);
-        const std::string_view url = Channels[i].Url;
-        const uint64_t hash = hasher(url);
+        if (i + Ahead <= count) __builtin_prefetch(&slots[hashes[i + Ahead] & mask]);
+        const uint64_t hash = hashes[i];
         const uint64_t tag = hash >> 32;
+        const std::string_view url = Channels[i].Url.view();
         size_t slot = hash & mask;
         bool duplicate = false;
         for (; slots[slot] != 0; slot = (slot + 1) & mask) {
@@ -84,6 +157,7 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
         slots[slot] = (tag << 32) | static_cast<uint32_t>(kept);
     }
     slots = {};
+    hashes = {};
     Resize(kept);
     if (progress) pacer.Flush(kept);
 }

@@ -192,7 +192,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
     CancelRebuilds();
     ++request_;
     SetState(reload ? CatalogueState::Replacing : CatalogueState::Loading);
-    const std::string selectedUrl = reload && table_.HasSelection() ? table_.Selected().Url : std::string();
+    const std::string selectedUrl = reload && table_.HasSelection() ? table_.Selected().Url.str() : std::string();
     auto post = [shared = shared_](std::function<void()> fn) { shared->Post(std::move(fn)); };
     StartJob(false, [this, shared = shared_, post, progressTarget = progress_, dir = listDir_, filter = filter_,
                      reload, selectedUrl, whenDone](const std::atomic<bool>& cancel) {
