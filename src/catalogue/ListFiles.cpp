@@ -29,31 +29,72 @@ constexpr char LF = '\n';
 
 const char* FindCR(const char* p, const char* end);
 
-// Line reader over a list held whole in a writable buffer with a NUL after its end. Each line read is
-// ended in place by a NUL where its CR was, so the records can refer to their texts where they lie.
+// Bytes a list buffer holds after the list and its NUL, so that the line reader may look at sixteen
+// bytes at a time near the end.
+constexpr size_t Slack = 16;
+
+// Line reader over a list held whole in a writable buffer with a NUL and Slack zero bytes after its end.
+// Each line read is ended in place by a NUL where its CR was, so the records can refer to their texts
+// where they lie.
 struct BufferReader {
+    BufferReader(char* bytes, size_t length, size_t from = 0) : data(bytes), size(length), pos(from) {}
+
     char* data;
     size_t size;
-    size_t pos = 0;
+    size_t pos;
     bool hitEnd = false;  // a line ran into the end of the data, or a skip found nothing to skip
 
     std::string_view ReadLine() {
         const size_t start = pos;
-        char* cr = const_cast<char*>(FindCR(data + start, data + size));
-        if (!cr) {
+        const size_t cr = NextCR();
+        if (cr >= size) {
             hitEnd = true;
             pos = size;
             return {data + start, size - start};
         }
-        *cr = '\0';
-        pos = static_cast<size_t>(cr - data) + 1;
-        return {data + start, pos - 1 - start};
+        data[cr] = '\0';
+        pos = cr + 1;
+        return {data + start, cr - start};
     }
     // The byte after a CR, normally the LF; a file with bare CRs loses a real character here.
     void SkipOne() {
         if (pos < size) ++pos;
         else hitEnd = true;
     }
+
+private:
+    // The CRs of one sixteen-byte block at a time, as bits: most lines are a few bytes long, and the
+    // next line's CR is then usually in the block already at hand.
+    uint32_t CrBits(size_t at) const {
+#ifdef __SSE2__
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(CR))));
+#else
+        uint32_t bits = 0;
+        for (size_t i = 0; i < 16; ++i) bits |= static_cast<uint32_t>(data[at + i] == CR) << i;
+        return bits;
+#endif
+    }
+    // The first CR at or after pos, or size when none is left before the end.
+    size_t NextCR() {
+        if (pos >= size) return size;
+        const size_t at = pos & ~size_t(15);
+        if (at != block_) {
+            block_ = at;
+            bits_ = CrBits(at);
+        }
+        uint32_t bits = bits_ & (~0u << (pos - at));
+        while (bits == 0) {
+            block_ += 16;
+            if (block_ >= size) return size;
+            bits = bits_ = CrBits(block_);
+        }
+        const size_t cr = block_ + static_cast<size_t>(__builtin_ctz(bits));
+        return cr < size ? cr : size;
+    }
+
+    size_t block_ = SIZE_MAX;
+    uint32_t bits_ = 0;
 };
 
 // Most lines are a few bytes long: a plain scan finds their CR before a library call would start.
@@ -322,7 +363,7 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
     ListImage image;
     Breather breather(progress);
     size_t capacity = expected + 1;
-    std::unique_ptr<char[]> buf(new char[capacity]);
+    std::unique_ptr<char[]> buf(new char[capacity + Slack]);
     PreferHugePages(buf.get(), capacity);
     size_t size = 0;
     bool more = true;
@@ -349,7 +390,7 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
     while (more) {
         if (size + 1 == capacity) {
             const size_t grown = std::max(capacity * 2, size + ReadChunk + 1);
-            std::unique_ptr<char[]> bigger(new char[grown]);
+            std::unique_ptr<char[]> bigger(new char[grown + Slack]);
             std::memcpy(bigger.get(), buf.get(), size);
             buf = std::move(bigger);
             capacity = grown;
@@ -359,10 +400,16 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
         image.crPair |= before > 0 && size > before && buf[before - 1] == CR && buf[before] == CR;
         more = size == capacity - 1 && !image.error;
     }
-    buf[size] = '\0';
+    std::memset(buf.get() + size, 0, 1 + Slack);
     image.size = size;
     image.bytes = std::shared_ptr<char[]>(buf.release());
     return image;
+}
+
+[[gnu::noinline, gnu::cold]] std::string BadNumber(std::string_view line) {
+    std::string text = "'";
+    text.append(line).append("' is not a valid integer value");
+    return text;
 }
 
 // Fills out[0, n) from the reader. After a failed read (`failed`), a record that runs into the end of
@@ -378,11 +425,21 @@ int32_t ReadRecordRange(BufferReader& reader, TChannelRec* out, int32_t n, bool 
         for (int32_t* field : numbers) {
             reader.SkipOne();
             const std::string_view line = reader.ReadLine();
+            // Codes are short plain numbers: digits are read here, anything else by the general parser.
+            if (line.size() - 1 < 9 && static_cast<unsigned char>(line[0] - '0') < 10) {
+                int32_t v = 0;
+                size_t d = 0;
+                for (; d < line.size() && static_cast<unsigned char>(line[d] - '0') < 10; ++d) v = v * 10 + (line[d] - '0');
+                if (d == line.size()) {
+                    *field = v;
+                    continue;
+                }
+            }
             if (auto v = ParseInt32(line)) {
                 *field = *v;
             } else {
                 *field = 0;
-                if (!error) error = "'" + std::string(line) + "' is not a valid integer value";
+                if (!error) error = BadNumber(line);
             }
         }
         TText* texts[4] = {&rec.Name, &rec.Url, &rec.Bitrate, &rec.Comments};
@@ -502,9 +559,9 @@ LoadResult ParseChannelList(ChannelTable& table, int listNumber, std::string_vie
                             const LoadOptions& options) {
     if (listNumber == 0) table.ResetChannels();
     ListImage image;
-    image.bytes = std::shared_ptr<char[]>(new char[data.size() + 1]);
+    image.bytes = std::shared_ptr<char[]>(new char[data.size() + 1 + Slack]);
     std::memcpy(image.bytes.get(), data.data(), data.size());
-    image.bytes[data.size()] = '\0';
+    std::memset(image.bytes.get() + data.size(), 0, 1 + Slack);
     image.size = data.size();
     image.mid = data.size() / 2;
     image.crsBeforeMid = CountCR(data.data(), data.data() + image.mid, image.crPair);
