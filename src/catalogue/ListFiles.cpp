@@ -386,9 +386,15 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
             more = size == expected && !image.error;
         }
     }
-    // The file may be longer than it said (or say nothing, as files under /proc do).
+    // The file may be longer than it said (or say nothing, as files under /proc do): a look past the
+    // end decides before the buffer is ever grown.
     while (more) {
         if (size + 1 == capacity) {
+            char probe[4096];
+            const ssize_t n = ::pread(fd, probe, sizeof probe, static_cast<off_t>(size));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) image.error = errno;
+            if (n <= 0) break;
             const size_t grown = std::max(capacity * 2, size + ReadChunk + 1);
             std::unique_ptr<char[]> bigger(new char[grown + Slack]);
             std::memcpy(bigger.get(), buf.get(), size);
