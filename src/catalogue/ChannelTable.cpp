@@ -114,12 +114,14 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
     }
     // One pass that remembers every URL kept so far keeps the earliest record of each URL, in order:
     // the same result as comparing every pair, in linear time. The remembered URLs live in one flat
-    // open-addressing array of (hash tag, record index) rather than a node per URL. The hashes are
-    // computed first, on both cores, so that the pass can fetch each record's slot ahead of time.
+    // open-addressing array of record indices rather than a node per URL. Each record's URL hash is
+    // computed first, on both cores, into the row map (rows are computed afresh after this pass anyway),
+    // so that the pass can fetch each record's slot ahead of time and the scratch costs 6 bytes a record.
     const int32_t count = ChannelCount;
-    std::vector<uint64_t> hashes(static_cast<size_t>(count) + 1);
-    auto hashRange = [this, &hashes](int32_t from, int32_t to) {
-        for (int32_t i = from; i < to; ++i) hashes[i] = HashUrl(Channels[i].Url.view());
+    RowMap.resize(static_cast<size_t>(count) + 2);
+    auto hashRange = [this](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; ++i)
+            RowMap[i] = static_cast<int32_t>(static_cast<uint32_t>(HashUrl(Channels[i].Url.view()) >> 32));
     };
     if (count >= ParallelRecords) {
         const int32_t mid = 1 + count / 2;
@@ -131,34 +133,37 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
     }
 
     Pacer pacer(progress);
-    size_t capacity = 16;
-    while (capacity < static_cast<size_t>(count) * 2) capacity <<= 1;
-    std::vector<uint64_t> slots(capacity, 0);  // 0 is free: kept indices start at 1
-    const size_t mask = capacity - 1;
+    const size_t capacity = static_cast<size_t>(count) + count / 2 + 1;  // at most two thirds full
+    std::vector<uint32_t> slots(capacity, 0);  // 0 is free: kept indices start at 1
+    auto home = [capacity](uint32_t hash) { return static_cast<size_t>((uint64_t{hash} * capacity) >> 32); };
+    auto hashOf = [this](int32_t i) { return static_cast<uint32_t>(RowMap[i]); };
     constexpr int32_t Ahead = 16;
     int32_t kept = 0;
     for (int32_t i = 1; i <= count; ++i) {
         pacer.Tick(i);
-        if (i + Ahead <= count) __builtin_prefetch(&slots[hashes[i + Ahead] & mask]);
-        const uint64_t hash = hashes[i];
-        const uint64_t tag = hash >> 32;
+        if (i + Ahead <= count) __builtin_prefetch(&slots[home(hashOf(i + Ahead))]);
+        const uint32_t hash = hashOf(i);
         const std::string_view url = Channels[i].Url.view();
-        size_t slot = hash & mask;
+        size_t slot = home(hash);
         bool duplicate = false;
-        for (; slots[slot] != 0; slot = (slot + 1) & mask) {
-            if ((slots[slot] >> 32) == tag && Channels[slots[slot] & 0xFFFFFFFFu].Url == url) {
+        for (; slots[slot] != 0; slot = slot + 1 == capacity ? 0 : slot + 1) {
+            const auto other = static_cast<int32_t>(slots[slot]);
+            if (hashOf(other) == hash && Channels[other].Url == url) {
                 duplicate = true;
                 break;
             }
         }
         if (duplicate) continue;
         ++kept;
-        if (kept != i) Channels[kept] = std::move(Channels[i]);
-        slots[slot] = (tag << 32) | static_cast<uint32_t>(kept);
+        if (kept != i) {
+            Channels[kept] = std::move(Channels[i]);
+            RowMap[kept] = static_cast<int32_t>(hash);  // that record's own hash is needed no more
+        }
+        slots[slot] = static_cast<uint32_t>(kept);
     }
     slots = {};
-    hashes = {};
     Resize(kept);
+    std::fill(RowMap.begin(), RowMap.end(), 0);
     if (progress) pacer.Flush(kept);
 }
 

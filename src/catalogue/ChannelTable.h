@@ -146,7 +146,8 @@ public:
     void StoreChannel(int32_t index, const TChannelRec& rec);
     void DeleteChannel(int32_t index);
     bool ChannelExists(std::string_view url) const;
-    // Drops every record whose URL an earlier record already has; earliest wins.
+    // Drops every record whose URL an earlier record already has; earliest wins. RowMap serves the pass
+    // as scratch and is all zero after it: rows are to be computed afresh.
     void RemoveDuplicates(ProgressSink* progress = nullptr);
 
     // Resizes both arrays together; new records are empty.
