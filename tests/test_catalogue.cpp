@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -109,6 +110,8 @@ TEST(ChannelTable, RemoveDuplicatesKeepsEarliestInOrder) {
     EXPECT_EQ(t.Channels[5].Url, "u6");
     EXPECT_EQ(t.Channels[6].Url, "U6");  // letter case makes a different URL
     ExpectShape(t);
+    // The row map served the pass as scratch; no stale row may name a record.
+    EXPECT_TRUE(std::all_of(t.RowMap.begin(), t.RowMap.end(), [](int32_t r) { return r == 0; }));
     ASSERT_EQ(progress.phases.size(), 1u);
     EXPECT_EQ(progress.phases[0], "Preparing channels ...");
     EXPECT_EQ(progress.maxima[0], 9);
