@@ -139,8 +139,8 @@ TEST(ChannelTable, RemoveDuplicatesOnEmptyAndShortUrls) {
 TEST(ChannelTable, LoadedTextsStayInTheListBytesAndCopiesOwnTheirs) {
     std::string list = "date\r\n";
     for (const char* name : {"One", "Two", "Three"})
-        list += std::string("1\r\n2\r\n3\r\n4\r\n") + name + "\r\n" + ScrambleUrl("http://u/" + std::string(name), UrlKey, false) +
-                "\r\n128\r\n\r\n";
+        list += std::string("1\r\n2\r\n3\r\n4\r\n") + name + "\r\n" +
+                ScrambleUrl("http://u/" + std::string(name), UrlKey, false) + "\r\n128\r\n\r\n";
     ChannelTable t;
     ParseChannelList(t, 0, list);
     ASSERT_EQ(t.ChannelCount, 3);

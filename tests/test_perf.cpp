@@ -86,8 +86,9 @@ TEST(ChunkedLoad, MatchesInMemoryParseAcrossChunkEdgesAndOddFiles) {
     ExpectSameEveryWay(many);
 
     // One line longer than a whole chunk.
-    ExpectSameEveryWay(test::ListFileBytes("d", {test::Channel("long", "http://x/", 1, 1, 1, "", std::string(9 << 20, 'L')),
-                                                 test::Channel("after", "http://y/")}));
+    ExpectSameEveryWay(
+        test::ListFileBytes("d", {test::Channel("long", "http://x/", 1, 1, 1, "", std::string(9 << 20, 'L')),
+                                  test::Channel("after", "http://y/")}));
     // No final CR LF, bare CRs, bare LFs, no CR at all, empty, a bad number line.
     ExpectSameEveryWay(many.substr(0, many.size() - 2));
     ExpectSameEveryWay("date\r1\r2\r3\r4\rname\rurl\rbit\rcom\r1\r2\r3\r4\rn\ru\rb\rc\r");

@@ -146,7 +146,7 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
 
     Pacer pacer(progress);
     const size_t capacity = static_cast<size_t>(count) + count / 2 + 1;  // at most two thirds full
-    std::vector<uint32_t> slots(capacity, 0);  // 0 is free: kept indices start at 1
+    std::vector<uint32_t> slots(capacity, 0);                            // 0 is free: kept indices start at 1
     auto home = [capacity](uint32_t hash) { return static_cast<size_t>((uint64_t{hash} * capacity) >> 32); };
     auto hashOf = [this](int32_t i) { return static_cast<uint32_t>(RowMap[i]); };
     constexpr int32_t Ahead = 16;

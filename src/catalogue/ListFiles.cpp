@@ -332,18 +332,17 @@ struct ListImage {
     std::shared_ptr<char[]> bytes;
     size_t size = 0;
     size_t crs = 0;
-    bool crPair = false;      // somewhere a CR follows a CR
-    size_t mid = 0;           // when not 0: the CRs in [0, mid) are crsBeforeMid
+    bool crPair = false;  // somewhere a CR follows a CR
+    size_t mid = 0;       // when not 0: the CRs in [0, mid) are crsBeforeMid
     size_t crsBeforeMid = 0;
-    int error = 0;            // errno of a read that failed; the bytes end where it failed
+    int error = 0;  // errno of a read that failed; the bytes end where it failed
 };
 
 constexpr size_t ReadChunk = 1u << 20;
 
 // Reads [from, to) of the file in place, counting the CRs of each piece while it is still in cache.
 // Returns where the bytes read end: short of `to` at the end of the file or at a failed read.
-size_t ReadRange(int fd, char* buf, size_t from, size_t to, size_t& crs, bool& crPair, int& error,
-                 Breather* breather) {
+size_t ReadRange(int fd, char* buf, size_t from, size_t to, size_t& crs, bool& crPair, int& error, Breather* breather) {
     size_t at = from;
     while (at < to) {
         const ssize_t n = ::pread(fd, buf + at, std::min(ReadChunk, to - at), static_cast<off_t>(at));
@@ -372,7 +371,8 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
         size_t tailCrs = 0, tailEnd = mid;
         bool tailPair = false;
         int tailError = 0;
-        std::thread helper([&] { tailEnd = ReadRange(fd, buf.get(), mid, expected, tailCrs, tailPair, tailError, nullptr); });
+        std::thread helper(
+            [&] { tailEnd = ReadRange(fd, buf.get(), mid, expected, tailCrs, tailPair, tailError, nullptr); });
         size = ReadRange(fd, buf.get(), 0, mid, image.crs, image.crPair, image.error, &breather);
         helper.join();
         more = false;
@@ -435,7 +435,8 @@ int32_t ReadRecordRange(BufferReader& reader, TChannelRec* out, int32_t n, bool 
             if (line.size() - 1 < 9 && static_cast<unsigned char>(line[0] - '0') < 10) {
                 int32_t v = 0;
                 size_t d = 0;
-                for (; d < line.size() && static_cast<unsigned char>(line[d] - '0') < 10; ++d) v = v * 10 + (line[d] - '0');
+                for (; d < line.size() && static_cast<unsigned char>(line[d] - '0') < 10; ++d)
+                    v = v * 10 + (line[d] - '0');
                 if (d == line.size()) {
                     *field = v;
                     continue;
