@@ -10,6 +10,8 @@
 
 namespace castora {
 
+static_assert(sizeof(TText) == 12, "a text is a pointer and a size");
+
 uint32_t TText::Checked(size_t size) {
     if (size > SizeMask) throw std::length_error("text longer than 2 GiB");
     return static_cast<uint32_t>(size);
@@ -146,7 +148,8 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
 
     Pacer pacer(progress);
     const size_t capacity = static_cast<size_t>(count) + count / 2 + 1;  // at most two thirds full
-    std::vector<uint32_t> slots(capacity, 0);                            // 0 is free: kept indices start at 1
+    // 0 is a free slot: kept indices start at 1.
+    std::vector<uint32_t> slots(capacity, 0);
     auto home = [capacity](uint32_t hash) { return static_cast<size_t>((uint64_t{hash} * capacity) >> 32); };
     auto hashOf = [this](int32_t i) { return static_cast<uint32_t>(RowMap[i]); };
     constexpr int32_t Ahead = 16;

@@ -37,7 +37,8 @@ struct LoadOptions {
 // A number line that is not an integer leaves that field 0; the load goes on and the first such
 // error is returned for the caller to show once. A missing file is an empty list; one that is there
 // but cannot be read keeps the records read before the failure and returns "Can't read <file>: <reason>"
-// as its error instead.
+// as its error instead. The records refer to the file's bytes, which the table keeps. A big list is
+// filled by two threads at once: nothing else may read the table until the call returns.
 LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::filesystem::path& dir = {},
                            ProgressSink* progress = nullptr, const LoadOptions& options = {});
 
