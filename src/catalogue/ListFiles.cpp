@@ -29,15 +29,11 @@ constexpr char LF = '\n';
 
 const char* FindCR(const char* p, const char* end);
 
-// Bytes a list buffer holds after the list and its NUL, so that the line reader may look at sixteen
-// bytes at a time near the end.
-constexpr size_t Slack = 16;
-
-// Line reader over a list held whole in a writable buffer with a NUL and Slack zero bytes after its end.
+// Line reader over a list held whole in a writable buffer with a NUL after its end.
 // Each line read is ended in place by a NUL where its CR was, so the records can refer to their texts
 // where they lie.
 struct BufferReader {
-    BufferReader(char* bytes, size_t length, size_t from = 0) : data(bytes), size(length), pos(from) {}
+    BufferReader(char* bytes, size_t length, size_t from = 0) : data(bytes), size(length), pos(from), origin_(from) {}
 
     char* data;
     size_t size;
@@ -64,21 +60,24 @@ struct BufferReader {
 
 private:
     // The CRs of one sixteen-byte block at a time, as bits: most lines are a few bytes long, and the
-    // next line's CR is then usually in the block already at hand.
+    // next line's CR is then usually in the block already at hand. Blocks count from where the reader
+    // started and never reach past its end, so two readers of one buffer never look at each other's
+    // bytes.
     uint32_t CrBits(size_t at) const {
 #ifdef __SSE2__
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-        return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(CR))));
-#else
-        uint32_t bits = 0;
-        for (size_t i = 0; i < 16; ++i) bits |= static_cast<uint32_t>(data[at + i] == CR) << i;
-        return bits;
+        if (at + 16 <= size) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+            return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(CR))));
+        }
 #endif
+        uint32_t bits = 0;
+        for (size_t i = 0; i < 16 && at + i < size; ++i) bits |= static_cast<uint32_t>(data[at + i] == CR) << i;
+        return bits;
     }
     // The first CR at or after pos, or size when none is left before the end.
     size_t NextCR() {
         if (pos >= size) return size;
-        const size_t at = pos & ~size_t(15);
+        const size_t at = origin_ + ((pos - origin_) & ~size_t(15));
         if (at != block_) {
             block_ = at;
             bits_ = CrBits(at);
@@ -93,6 +92,7 @@ private:
         return cr < size ? cr : size;
     }
 
+    size_t origin_;
     size_t block_ = SIZE_MAX;
     uint32_t bits_ = 0;
 };
@@ -381,7 +381,7 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
     ListImage image;
     Breather breather(progress);
     size_t capacity = expected + 1;
-    std::unique_ptr<char[]> buf(new char[capacity + Slack]);
+    std::unique_ptr<char[]> buf(new char[capacity]);
     PreferHugePages(buf.get(), capacity);
     size_t size = 0;
     bool more = true;
@@ -415,7 +415,7 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
             if (n < 0) image.error = errno;
             if (n <= 0) break;
             const size_t grown = std::max(capacity * 2, size + ReadChunk + 1);
-            std::unique_ptr<char[]> bigger(new char[grown + Slack]);
+            std::unique_ptr<char[]> bigger(new char[grown]);
             std::memcpy(bigger.get(), buf.get(), size);
             buf = std::move(bigger);
             capacity = grown;
@@ -425,7 +425,7 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
         image.crPair |= before > 0 && size > before && buf[before - 1] == CR && buf[before] == CR;
         more = size == capacity - 1 && !image.error;
     }
-    std::memset(buf.get() + size, 0, 1 + Slack);
+    buf[size] = '\0';
     image.size = size;
     image.bytes = std::shared_ptr<char[]>(buf.release());
     return image;
@@ -588,9 +588,9 @@ LoadResult ParseChannelList(ChannelTable& table, int listNumber, std::string_vie
                             const LoadOptions& options) {
     if (listNumber == 0) table.ResetChannels();
     ListImage image;
-    image.bytes = std::shared_ptr<char[]>(new char[data.size() + 1 + Slack]);
+    image.bytes = std::shared_ptr<char[]>(new char[data.size() + 1]);
     std::memcpy(image.bytes.get(), data.data(), data.size());
-    std::memset(image.bytes.get() + data.size(), 0, 1 + Slack);
+    image.bytes[data.size()] = '\0';
     image.size = data.size();
     image.mid = data.size() / 2;
     image.crsBeforeMid = CountCR(data.data(), data.data() + image.mid, image.crPair);
