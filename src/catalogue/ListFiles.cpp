@@ -65,11 +65,14 @@ private:
     // bytes.
     uint32_t CrBits(size_t at) const {
 #ifdef __SSE2__
-        if (at + 16 <= size) {
+        if (at + 16 <= size) [[likely]] {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
             return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(CR))));
         }
 #endif
+        return LastCrBits(at);
+    }
+    [[gnu::noinline]] uint32_t LastCrBits(size_t at) const {
         uint32_t bits = 0;
         for (size_t i = 0; i < 16 && at + i < size; ++i) bits |= static_cast<uint32_t>(data[at + i] == CR) << i;
         return bits;
