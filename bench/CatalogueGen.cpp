@@ -194,7 +194,10 @@ std::string CatalogueGenerator::UniqueUrl(int32_t index) const {
         url += '.';
         url += d.Pick(Tlds);
     }
-    if (d.Chance(0.6)) url += ":" + std::to_string(8000 + d.Below(100));
+    if (d.Chance(0.6)) {
+        url += ':';
+        url += std::to_string(8000 + d.Below(100));
+    }
     url += d.Pick(PathHeads);
     url += '/';
     // The index in base 36 keeps every URL unique; the rest only gives it a realistic length.

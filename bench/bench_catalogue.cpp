@@ -194,7 +194,7 @@ void BM_SearchIndexChange(benchmark::State& state) {
     SearchIndex index = l.index;
     TChannelRec rec = l.table->Channels[1];
     TChannelRec longer = rec;
-    longer.Name += " (edited)";
+    longer.Name = longer.Name.str() + " (edited)";
     bool flip = false;
     for (auto _ : state) {
         const int32_t middle = index.Count() / 2;

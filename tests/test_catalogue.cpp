@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -108,6 +110,8 @@ TEST(ChannelTable, RemoveDuplicatesKeepsEarliestInOrder) {
     EXPECT_EQ(t.Channels[5].Url, "u6");
     EXPECT_EQ(t.Channels[6].Url, "U6");  // letter case makes a different URL
     ExpectShape(t);
+    // The row map served the pass as scratch; no stale row may name a record.
+    EXPECT_TRUE(std::all_of(t.RowMap.begin(), t.RowMap.end(), [](int32_t r) { return r == 0; }));
     ASSERT_EQ(progress.phases.size(), 1u);
     EXPECT_EQ(progress.phases[0], "Preparing channels ...");
     EXPECT_EQ(progress.maxima[0], 9);
@@ -130,6 +134,43 @@ TEST(ChannelTable, RemoveDuplicatesOnEmptyAndShortUrls) {
         EXPECT_EQ(t.Channels[i + 1].Name, "r0");
     }
     EXPECT_EQ(t.Channels[51].Name, "long");
+}
+
+TEST(ChannelTable, LoadedTextsStayInTheListBytesAndCopiesOwnTheirs) {
+    std::string list = "date\r\n";
+    for (const char* name : {"One", "Two", "Three"})
+        list += std::string("1\r\n2\r\n3\r\n4\r\n") + name + "\r\n" +
+                ScrambleUrl("http://u/" + std::string(name), UrlKey, false) + "\r\n128\r\n\r\n";
+    ChannelTable t;
+    ParseChannelList(t, 0, list);
+    ASSERT_EQ(t.ChannelCount, 3);
+    for (int32_t i = 1; i <= 3; ++i) {
+        const TChannelRec& rec = t.Channels[i];
+        EXPECT_FALSE(rec.Name.Owned() || rec.Url.Owned() || rec.Bitrate.Owned()) << i;
+        EXPECT_EQ(std::strlen(rec.Url.c_str()), rec.Url.size()) << i;  // ends where its line ended
+    }
+    const TChannelRec copy = t.Channels[2];
+    EXPECT_TRUE(copy.Name.Owned() && copy.Url.Owned());
+    ChannelTable other = t;
+    t.DeleteChannel(1);  // the records behind move down, their texts with them
+    EXPECT_EQ(Names(t), (std::vector<std::string>{"Two", "Three"}));
+    EXPECT_EQ(t.Channels[1], copy);
+    t.Channels[2].Name = std::string("Renamed");
+    t.Channels[2].Comments = "new";
+    EXPECT_EQ(t.Channels[2].Name + " / " + t.Channels[2].Comments, "Renamed / new");
+    EXPECT_EQ(t.Channels[2].Url, "http://u/Three");
+    t.ResetChannels();
+    EXPECT_EQ(t.ArenaCount(), 0u);
+    EXPECT_EQ(copy.Url, "http://u/Two");
+    EXPECT_EQ(Names(other), (std::vector<std::string>{"One", "Two", "Three"}));
+
+    // Compared, ordered and concatenated as the strings they hold.
+    const TText a = "abc", b = std::string("abd"), none;
+    EXPECT_TRUE(a < b && a == std::string_view("abc") && std::string("abc") == a && none.empty());
+    EXPECT_EQ(std::string("x") + a + "y", "xabcy");
+    EXPECT_EQ(std::string(a), "abc");
+    EXPECT_EQ(a.find('c'), 2u);
+    EXPECT_STREQ(none.c_str(), "");
 }
 
 TEST(Lookup, SplitsOnEveryLineEndAndKeepsBlankLines) {

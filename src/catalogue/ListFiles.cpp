@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -25,86 +29,75 @@ constexpr char LF = '\n';
 
 const char* FindCR(const char* p, const char* end);
 
-// Bounded line reader over the file image: stops at the next CR or at the end of the data.
-struct LineReader {
-    std::string_view data;
-    size_t pos = 0;
+// Line reader over a list held whole in a writable buffer with a NUL after its end.
+// Each line read is ended in place by a NUL where its CR was, so the records can refer to their texts
+// where they lie.
+struct BufferReader {
+    BufferReader(char* bytes, size_t length, size_t from = 0) : data(bytes), size(length), pos(from), origin_(from) {}
+
+    char* data;
+    size_t size;
+    size_t pos;
+    bool hitEnd = false;  // a line ran into the end of the data, or a skip found nothing to skip
 
     std::string_view ReadLine() {
         const size_t start = pos;
-        const char* cr = FindCR(data.data() + start, data.data() + data.size());
-        const size_t end = cr ? static_cast<size_t>(cr - data.data()) : data.size();
-        pos = cr ? end + 1 : data.size();
-        return data.substr(start, end - start);
+        const size_t cr = NextCR();
+        if (cr >= size) {
+            hitEnd = true;
+            pos = size;
+            return {data + start, size - start};
+        }
+        data[cr] = '\0';
+        pos = cr + 1;
+        return {data + start, cr - start};
     }
     // The byte after a CR, normally the LF; a file with bare CRs loses a real character here.
     void SkipOne() {
-        if (pos < data.size()) ++pos;
+        if (pos < size) ++pos;
+        else hitEnd = true;
     }
-    int Error() const { return 0; }
-};
-
-// The same line reading over a file taken in chunks, so a big list is never held in memory whole.
-// Lines are views into the buffer, valid until the next call.
-class FileLineReader {
-public:
-    explicit FileLineReader(int fd) : fd_(fd), buf_(ChunkBytes) {}
-
-    std::string_view ReadLine() {
-        size_t scan = pos_;
-        for (;;) {
-            const char* cr = FindCR(buf_.data() + scan, buf_.data() + end_);
-            if (cr) {
-                const size_t at = static_cast<size_t>(cr - buf_.data());
-                const std::string_view line(buf_.data() + pos_, at - pos_);
-                pos_ = at + 1;
-                return line;
-            }
-            if (eof_) {
-                const std::string_view line(buf_.data() + pos_, end_ - pos_);
-                pos_ = end_;
-                return line;
-            }
-            const size_t scanned = end_ - pos_;
-            Fill();
-            scan = pos_ + scanned;
-        }
-    }
-    void SkipOne() {
-        if (pos_ == end_ && !eof_) Fill();
-        if (pos_ < end_) ++pos_;
-    }
-
-    // The errno of a read that failed; the data then ends where it failed.
-    int Error() const { return error_; }
-
-    static constexpr size_t ChunkBytes = 4u << 20;
 
 private:
-    // Keeps the unread tail, then reads behind it; a line longer than the buffer doubles it.
-    void Fill() {
-        if (pos_ > 0) {
-            std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
-            end_ -= pos_;
-            pos_ = 0;
+    // The CRs of one sixteen-byte block at a time, as bits: most lines are a few bytes long, and the
+    // next line's CR is then usually in the block already at hand. Blocks count from where the reader
+    // started and never reach past its end, so two readers of one buffer never look at each other's
+    // bytes.
+    uint32_t CrBits(size_t at) const {
+#ifdef __SSE2__
+        if (at + 16 <= size) [[likely]] {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+            return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(CR))));
         }
-        if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
-        for (;;) {
-            const ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) error_ = errno;
-            if (n <= 0) eof_ = true;
-            else end_ += static_cast<size_t>(n);
-            return;
+#endif
+        return LastCrBits(at);
+    }
+    [[gnu::noinline]] uint32_t LastCrBits(size_t at) const {
+        uint32_t bits = 0;
+        for (size_t i = 0; i < 16 && at + i < size; ++i) bits |= static_cast<uint32_t>(data[at + i] == CR) << i;
+        return bits;
+    }
+    // The first CR at or after pos, or size when none is left before the end.
+    size_t NextCR() {
+        if (pos >= size) return size;
+        const size_t at = origin_ + ((pos - origin_) & ~size_t(15));
+        if (at != block_) {
+            block_ = at;
+            bits_ = CrBits(at);
         }
+        uint32_t bits = bits_ & (~0u << (pos - at));
+        while (bits == 0) {
+            block_ += 16;
+            if (block_ >= size) return size;
+            bits = bits_ = CrBits(block_);
+        }
+        const size_t cr = block_ + static_cast<size_t>(__builtin_ctz(bits));
+        return cr < size ? cr : size;
     }
 
-    int fd_;
-    std::vector<char> buf_;
-    size_t pos_ = 0;
-    size_t end_ = 0;
-    bool eof_ = false;
-    int error_ = 0;
+    size_t origin_;
+    size_t block_ = SIZE_MAX;
+    uint32_t bits_ = 0;
 };
 
 // Most lines are a few bytes long: a plain scan finds their CR before a library call would start.
@@ -116,25 +109,36 @@ const char* FindCR(const char* p, const char* end) {
     return static_cast<const char*>(std::memchr(p, CR, static_cast<size_t>(end - p)));
 }
 
-size_t CountCR(std::string_view data) {
-    const char* p = data.data();
-    const char* end = p + data.size();
+// Counts the CRs in [p, end) and notes whether a CR there is followed by another one: only then can a
+// line's skipped byte be a CR, which is what keeps the list from splitting at a counted CR.
+size_t CountCR(const char* p, const char* end, bool& crPair) {
     size_t n = 0;
+    bool pair = false;
 #ifdef __SSE2__
     // Sixteen bytes per compare, counted in byte lanes that are summed before they can overflow:
-    // counting is the whole first pass over a list.
+    // counting is the whole first look at a list.
     const __m128i cr = _mm_set1_epi8(CR);
     __m128i sums = _mm_setzero_si128();
-    while (end - p >= 16) {
+    __m128i pairs = _mm_setzero_si128();
+    while (end - p >= 17) {
         __m128i lanes = _mm_setzero_si128();
-        const char* stop = p + std::min<ptrdiff_t>((end - p) / 16, 255) * 16;
-        for (; p < stop; p += 16)
-            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), cr));
+        const char* stop = p + std::min<ptrdiff_t>((end - p - 1) / 16, 255) * 16;
+        for (; p < stop; p += 16) {
+            const __m128i here = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), cr);
+            const __m128i next = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)), cr);
+            lanes = _mm_sub_epi8(lanes, here);
+            pairs = _mm_or_si128(pairs, _mm_and_si128(here, next));
+        }
         sums = _mm_add_epi64(sums, _mm_sad_epu8(lanes, _mm_setzero_si128()));
     }
     n += static_cast<size_t>(_mm_cvtsi128_si64(sums)) + static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    pair = _mm_movemask_epi8(pairs) != 0;
 #endif
-    for (; p < end; ++p) n += *p == CR;
+    for (; p < end; ++p) {
+        n += *p == CR;
+        pair |= *p == CR && p + 1 < end && p[1] == CR;
+    }
+    crPair |= pair;
     return n;
 }
 
@@ -303,6 +307,25 @@ void PreferHugePages(void* data, size_t bytes) {
 #endif
 }
 
+// The kernel zeroes every page of the record array when it is first written, a good part of a big
+// list's load; asking for the pages beforehand, one half on each thread, shares that out. The memory
+// is the array's unused capacity, which holds no object yet.
+void PrefaultOnTwoThreads(void* data, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    constexpr uintptr_t Page = 4096;
+    const auto begin = (reinterpret_cast<uintptr_t>(data) + Page - 1) & ~(Page - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(Page - 1);
+    if (end <= begin + 2 * Page) return;
+    const uintptr_t mid = begin + ((end - begin) / 2 & ~(Page - 1));
+    std::thread helper([mid, end] { ::madvise(reinterpret_cast<void*>(mid), end - mid, MADV_POPULATE_WRITE); });
+    ::madvise(reinterpret_cast<void*>(begin), mid - begin, MADV_POPULATE_WRITE);
+    helper.join();
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 // Drops the table's records a slice at a time: freeing a million of them at once stalls the window.
 // ChannelCount follows Channels down, so whatever paints meanwhile sees a consistent table.
 void ReleaseRecords(ChannelTable& table, ProgressSink* progress) {
@@ -322,33 +345,176 @@ void ReleaseRecords(ChannelTable& table, ProgressSink* progress) {
     table.ResetChannels();
 }
 
-size_t CountFileCR(int fd, ProgressSink* progress, int& error) {
-    std::vector<char> buf(FileLineReader::ChunkBytes);
-    Breather breather(progress);
-    size_t crs = 0;
-    for (;;) {
-        const ssize_t n = ::read(fd, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) error = errno;
-        if (n <= 0) break;
-        crs += CountCR(std::string_view(buf.data(), static_cast<size_t>(n)));
-        breather.Poll();
-    }
-    return crs;
-}
-
 std::string CantRead(int listNumber, const std::string& reason) {
     return std::string("Can't read ") + ListFiles[listNumber] + ": " + reason;
 }
 
-// Fills the table from a list's lines, given its CR count; list 0 must have been reset by the caller.
-// A read that fails ends the list after its last whole record.
-template <class Reader>
-LoadResult ReadRecords(ChannelTable& table, int listNumber, size_t crs, Reader& reader, ProgressSink* progress) {
+// A list held whole, with a NUL after its bytes, and what its first look found.
+struct ListImage {
+    std::shared_ptr<char[]> bytes;
+    size_t size = 0;
+    size_t crs = 0;
+    bool crPair = false;  // somewhere a CR follows a CR
+    size_t mid = 0;       // when not 0: the CRs in [0, mid) are crsBeforeMid
+    size_t crsBeforeMid = 0;
+    int error = 0;  // errno of a read that failed; the bytes end where it failed
+};
+
+constexpr size_t ReadChunk = 1u << 20;
+
+// Reads [from, to) of the file in place, counting the CRs of each piece while it is still in cache.
+// Returns where the bytes read end: short of `to` at the end of the file or at a failed read.
+size_t ReadRange(int fd, char* buf, size_t from, size_t to, size_t& crs, bool& crPair, int& error, Breather* breather) {
+    size_t at = from;
+    while (at < to) {
+        const ssize_t n = ::pread(fd, buf + at, std::min(ReadChunk, to - at), static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        crs += CountCR(buf + at, buf + at + n, crPair);
+        crPair |= at > from && buf[at - 1] == CR && buf[at] == CR;
+        at += static_cast<size_t>(n);
+        if (breather) breather->Poll();
+    }
+    return at;
+}
+
+// Reads the whole file into one buffer, its halves on two threads when it is big enough.
+ListImage ReadList(int fd, size_t expected, const LoadOptions& options, ProgressSink* progress) {
+    ListImage image;
+    Breather breather(progress);
+    size_t capacity = expected + 1;
+    std::unique_ptr<char[]> buf(new char[capacity]);
+    PreferHugePages(buf.get(), capacity);
+    size_t size = 0;
+    bool more = true;
+    if (options.threads > 1 && expected >= std::max<size_t>(options.splitBytes, 2)) {
+        const size_t mid = expected / 2;
+        size_t tailCrs = 0, tailEnd = mid;
+        bool tailPair = false;
+        int tailError = 0;
+        std::thread helper(
+            [&] { tailEnd = ReadRange(fd, buf.get(), mid, expected, tailCrs, tailPair, tailError, nullptr); });
+        size = ReadRange(fd, buf.get(), 0, mid, image.crs, image.crPair, image.error, &breather);
+        helper.join();
+        more = false;
+        if (size == mid && !image.error) {
+            image.mid = mid;
+            image.crsBeforeMid = image.crs;
+            size = tailEnd;
+            image.crs += tailCrs;
+            image.crPair |= tailPair || (size > mid && buf[mid - 1] == CR && buf[mid] == CR);
+            image.error = tailError;
+            more = size == expected && !image.error;
+        }
+    }
+    // The file may be longer than it said (or say nothing, as files under /proc do): a look past the
+    // end decides before the buffer is ever grown.
+    while (more) {
+        if (size + 1 == capacity) {
+            char probe[4096];
+            const ssize_t n = ::pread(fd, probe, sizeof probe, static_cast<off_t>(size));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) image.error = errno;
+            if (n <= 0) break;
+            const size_t grown = std::max(capacity * 2, size + ReadChunk + 1);
+            std::unique_ptr<char[]> bigger(new char[grown]);
+            std::memcpy(bigger.get(), buf.get(), size);
+            buf = std::move(bigger);
+            capacity = grown;
+        }
+        const size_t before = size;
+        size = ReadRange(fd, buf.get(), size, capacity - 1, image.crs, image.crPair, image.error, &breather);
+        image.crPair |= before > 0 && size > before && buf[before - 1] == CR && buf[before] == CR;
+        more = size == capacity - 1 && !image.error;
+    }
+    buf[size] = '\0';
+    image.size = size;
+    image.bytes = std::shared_ptr<char[]>(buf.release());
+    return image;
+}
+
+[[gnu::noinline, gnu::cold]] std::string BadNumber(std::string_view line) {
+    std::string text = "'";
+    text.append(line).append("' is not a valid integer value");
+    return text;
+}
+
+// Fills out[0, n) from the reader. After a failed read (`failed`), a record that runs into the end of
+// the data is dropped and reading stops there. Returns the records filled.
+template <class Tick>
+int32_t ReadRecordRange(BufferReader& reader, TChannelRec* out, int32_t n, bool local, bool failed,
+                        std::optional<std::string>& error, Tick&& tick) {
+    static const UrlKeyDeltas deltas;
+    for (int32_t i = 0; i < n; ++i) {
+        tick(i);
+        TChannelRec& rec = out[i];
+        int32_t* numbers[4] = {&rec.Format, &rec.Source, &rec.Country, &rec.Genre};
+        for (int32_t* field : numbers) {
+            reader.SkipOne();
+            const std::string_view line = reader.ReadLine();
+            // Codes are short plain numbers: digits are read here, anything else by the general parser.
+            if (line.size() - 1 < 9 && static_cast<unsigned char>(line[0] - '0') < 10) {
+                int32_t v = 0;
+                size_t d = 0;
+                for (; d < line.size() && static_cast<unsigned char>(line[d] - '0') < 10; ++d)
+                    v = v * 10 + (line[d] - '0');
+                if (d == line.size()) {
+                    *field = v;
+                    continue;
+                }
+            }
+            if (auto v = ParseInt32(line)) {
+                *field = *v;
+            } else {
+                *field = 0;
+                if (!error) error = BadNumber(line);
+            }
+        }
+        TText* texts[4] = {&rec.Name, &rec.Url, &rec.Bitrate, &rec.Comments};
+        for (TText* field : texts) {
+            reader.SkipOne();
+            const std::string_view line = reader.ReadLine();
+            char* bytes = const_cast<char*>(line.data());
+            // The URL is unscrambled where it lies: the file's bytes are the table's now.
+            if (field == &rec.Url)
+                AddRuns(reinterpret_cast<unsigned char*>(bytes), line.size(), deltas.decode, UrlKey.size());
+            *field = TText::Ref(bytes, line.size());
+        }
+        rec.IsLocal = local;
+        if (failed && reader.hitEnd) {
+            rec = TChannelRec{};
+            return i;
+        }
+    }
+    return n;
+}
+
+// The first record boundary at or after the image's middle: the record index and where it starts.
+// Each line ends at one CR as long as no CR follows a CR, so record k starts after CR number 8k + 1.
+std::optional<std::pair<int32_t, size_t>> SplitPoint(const ListImage& image, int32_t count) {
+    if (image.mid == 0 || image.crPair || image.error) return std::nullopt;
+    const int32_t k = std::max<int32_t>(1, static_cast<int32_t>((image.crsBeforeMid + 7) / 8));
+    if (k >= count) return std::nullopt;
+    const size_t want = 8 * static_cast<size_t>(k) + 1;
+    const char* data = image.bytes.get();
+    const char* p = data + image.mid;
+    for (size_t seen = image.crsBeforeMid;; ++p) {
+        p = FindCR(p, data + image.size);
+        if (!p) return std::nullopt;
+        if (++seen == want) break;
+    }
+    return std::make_pair(k, static_cast<size_t>(p - data) + 1);
+}
+
+// Fills the table from a list image; list 0 must have been reset by the caller. The records refer to
+// the image, which the table keeps.
+LoadResult ParseImage(ChannelTable& table, int listNumber, const ListImage& image, const LoadOptions& options,
+                      ProgressSink* progress) {
     LoadResult result;
     result.found = true;
     const int32_t base = listNumber == 0 ? 0 : table.ChannelCount;
-    const int32_t count = crs >= 1 ? static_cast<int32_t>((crs - 1) / 8) : 0;
+    const int32_t count = image.crs >= 1 ? static_cast<int32_t>((image.crs - 1) / 8) : 0;
     int32_t total = base + count;
     if (progress)
         progress->ShowProgressPhase(std::string("Loading ") + ListNames[listNumber] + " channels ...", Red, total);
@@ -360,47 +526,60 @@ LoadResult ReadRecords(ChannelTable& table, int listNumber, size_t crs, Reader& 
     } else {
         table.Channels.reserve(static_cast<size_t>(total) + 1);
     }
-    // Records are appended as they are read, each built while its memory is at hand, rather than all
-    // cleared first and filled in a second sweep. ChannelCount follows them, and RowMap is already
-    // long enough for the whole list, so a grid rebuild in a breathing pause stays within bounds.
-    table.Channels.resize(static_cast<size_t>(base) + 1);
-    table.ChannelCount = base;
+    if (options.threads > 1 && image.size >= options.splitBytes)
+        PrefaultOnTwoThreads(table.Channels.data() + table.Channels.size(),
+                             (static_cast<size_t>(total) + 1 - table.Channels.size()) * sizeof(TChannelRec));
+    // Both arrays have the whole list's length from the start, so whatever the window runs in a
+    // breathing pause sees a consistent table; records are filled in place.
+    table.Channels.resize(static_cast<size_t>(total) + 1);
+    table.ChannelCount = total;
     table.RowMap.resize(static_cast<size_t>(total) + 2);
+    table.KeepArena(image.bytes);
 
-    table.ListDate = std::string(reader.ReadLine());
+    char* data = image.bytes.get();
+    BufferReader head{data, image.size};
+    table.ListDate = std::string(head.ReadLine());
     result.listDate = table.ListDate;
 
-    Pacer pacer(progress);
     const bool local = listNumber == 1;
-    for (int32_t e = base + 1; e <= total; ++e) {
-        pacer.Tick(e);
-        TChannelRec& rec = table.Channels.emplace_back();
-        table.ChannelCount = e;
-        int32_t* numbers[4] = {&rec.Format, &rec.Source, &rec.Country, &rec.Genre};
-        for (int32_t* field : numbers) {
-            reader.SkipOne();
-            const std::string_view line = reader.ReadLine();
-            if (auto v = ParseInt32(line)) {
-                *field = *v;
-            } else {
-                *field = 0;
-                if (!result.error) result.error = "'" + std::string(line) + "' is not a valid integer value";
-            }
-        }
-        std::string* texts[4] = {&rec.Name, &rec.Url, &rec.Bitrate, &rec.Comments};
-        for (std::string* field : texts) {
-            reader.SkipOne();
-            const std::string_view line = reader.ReadLine();
-            if (field == &rec.Url) *field = ScrambleUrl(line, UrlKey, true);
-            else field->assign(line.data(), line.size());
-        }
-        rec.IsLocal = local;
-        if (reader.Error()) {
-            table.Channels.pop_back();
-            total = e - 1;
-            break;
+    const bool failed = image.error != 0;
+    TChannelRec* first = table.Channels.data() + base + 1;
+    int32_t split = count;
+    std::optional<std::string> tailError;
+    std::exception_ptr tailFailure;
+    std::thread helper;
+    if (options.threads > 1 && image.size >= options.splitBytes) {
+        if (const auto at = SplitPoint(image, count)) {
+            split = at->first;
+            head.size = at->second;  // never reached: a safeguard against reading what the helper writes
+            helper = std::thread([&, start = at->second] {
+                try {
+                    BufferReader tail{data, image.size, start};
+                    ReadRecordRange(tail, first + split, count - split, local, false, tailError, [](int32_t) {});
+                } catch (...) {
+                    tailFailure = std::current_exception();
+                }
+            });
         }
     }
+    Pacer pacer(progress);
+    const int64_t scale = split > 0 ? split : 1;
+    int32_t done = 0;
+    try {
+        done = ReadRecordRange(head, first, split, local, failed, result.error, [&](int32_t i) {
+            pacer.Tick(base + static_cast<int32_t>((static_cast<int64_t>(i) + 1) * count / scale));
+        });
+    } catch (...) {
+        if (helper.joinable()) helper.join();
+        throw;
+    }
+    if (helper.joinable()) {
+        helper.join();
+        if (tailFailure) std::rethrow_exception(tailFailure);
+        if (!result.error) result.error = std::move(tailError);
+        done = count;
+    }
+    total = base + done;
     table.Resize(total);
     if (progress) pacer.Flush(total);
     return result;
@@ -408,14 +587,24 @@ LoadResult ReadRecords(ChannelTable& table, int listNumber, size_t crs, Reader& 
 
 } // namespace
 
-LoadResult ParseChannelList(ChannelTable& table, int listNumber, std::string_view data, ProgressSink* progress) {
+LoadResult ParseChannelList(ChannelTable& table, int listNumber, std::string_view data, ProgressSink* progress,
+                            const LoadOptions& options) {
     if (listNumber == 0) table.ResetChannels();
-    LineReader reader{data};
-    return ReadRecords(table, listNumber, CountCR(data), reader, progress);
+    ListImage image;
+    image.bytes = std::shared_ptr<char[]>(new char[data.size() + 1]);
+    std::memcpy(image.bytes.get(), data.data(), data.size());
+    image.bytes[data.size()] = '\0';
+    image.size = data.size();
+    image.mid = data.size() / 2;
+    image.crsBeforeMid = CountCR(data.data(), data.data() + image.mid, image.crPair);
+    image.crs = image.crsBeforeMid + CountCR(data.data() + image.mid, data.data() + data.size(), image.crPair);
+    image.crPair |= image.mid > 0 && data[image.mid - 1] == CR && data[image.mid] == CR;
+    if (image.mid == 0) image.crsBeforeMid = 0;
+    return ParseImage(table, listNumber, image, options, progress);
 }
 
 LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::filesystem::path& dir,
-                           ProgressSink* progress) {
+                           ProgressSink* progress, const LoadOptions& options) {
     const std::filesystem::path path = dir / ListFiles[listNumber];
     if (listNumber == 0) ReleaseRecords(table, progress);
     // Non-blocking, so that a pipe of that name cannot hang the start-up; it is refused below.
@@ -438,23 +627,13 @@ LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::files
         ::close(fd);
         return result;
     }
-    // Two passes in chunks, one counting the lines and one reading the records, instead of a copy of
-    // the whole file: a big list then costs its table and a few megabytes, not its size twice over.
-    int countError = 0;
-    const size_t crs = CountFileCR(fd, progress, countError);
-    LoadResult result;
-    int readError = 0;
-    if (::lseek(fd, 0, SEEK_SET) == 0) {
-        FileLineReader reader(fd);
-        result = ReadRecords(table, listNumber, crs, reader, progress);
-        readError = reader.Error();
-    } else {
-        readError = errno;
-    }
-    // The records before a failed read are kept; the failure is what is shown, before any bad number.
-    if (!readError) readError = countError;
-    if (readError) result.error = CantRead(listNumber, std::strerror(readError));
+    // The file is read once, whole, into the buffer its records then refer to: the texts are not
+    // copied again, and a big list costs its size and its record array.
+    const ListImage image = ReadList(fd, static_cast<size_t>(std::max<off_t>(info.st_size, 0)), options, progress);
     ::close(fd);
+    LoadResult result = ParseImage(table, listNumber, image, options, progress);
+    // The records before a failed read are kept; the failure is what is shown, before any bad number.
+    if (image.error) result.error = CantRead(listNumber, std::strerror(image.error));
     return result;
 }
 

@@ -26,17 +26,26 @@ struct LoadResult {
     std::optional<std::string> error;        // a read failure, else the first conversion error
 };
 
+// How a list is read: the records of a list of at least splitBytes bytes are read on `threads` threads
+// (two at most), each from a record boundary of its own.
+struct LoadOptions {
+    int threads = 2;
+    size_t splitBytes = 1u << 20;
+};
+
 // Reads list 0 (replacing the table) or list 1 (appending to it) from dir / ListFiles[listNumber].
 // A number line that is not an integer leaves that field 0; the load goes on and the first such
 // error is returned for the caller to show once. A missing file is an empty list; one that is there
 // but cannot be read keeps the records read before the failure and returns "Can't read <file>: <reason>"
-// as its error instead.
+// as its error instead. The records refer to the file's bytes, which the table keeps. A big list is
+// filled by two threads at once: nothing else may read the table until the call returns.
 LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::filesystem::path& dir = {},
-                           ProgressSink* progress = nullptr);
+                           ProgressSink* progress = nullptr, const LoadOptions& options = {});
 
-// Parses list file bytes; what LoadChannelList does after reading the file.
+// Parses list file bytes; what LoadChannelList does after reading the file. The table keeps a copy of
+// the bytes. By default on one thread: the plain reading the split one is checked against.
 LoadResult ParseChannelList(ChannelTable& table, int listNumber, std::string_view data,
-                            ProgressSink* progress = nullptr);
+                            ProgressSink* progress = nullptr, const LoadOptions& options = {1, 0});
 
 // Serialises the local records (date line first).
 std::string FormatLocalList(const ChannelTable& table, std::string_view dateLine);

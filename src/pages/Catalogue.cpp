@@ -282,7 +282,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
     CancelRebuilds();
     ++request_;
     SetState(reload ? CatalogueState::Replacing : CatalogueState::Loading);
-    const std::string selectedUrl = reload && table_.HasSelection() ? table_.Selected().Url : std::string();
+    const std::string selectedUrl = reload && table_.HasSelection() ? table_.Selected().Url.str() : std::string();
     // A reload takes the table away from the grid, which shows no rows until the new one is in place: two
     // catalogues of a million channels would not fit in memory side by side.
     auto previous = std::make_shared<std::pair<ChannelTable, SearchIndex>>();
@@ -308,7 +308,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
         PostedProgress progress(post, progressTarget);
         // The user's local records as they were in memory, unsaved changes included; the rest goes now.
         for (int32_t i = 1; i <= previous->first.ChannelCount; ++i)
-            if (previous->first.Channels[i].IsLocal) result->locals.push_back(std::move(previous->first.Channels[i]));
+            if (previous->first.Channels[i].IsLocal) result->locals.push_back(previous->first.Channels[i]);  // own texts
         previous.reset();
         try {
             ChannelTable& table = result->table;

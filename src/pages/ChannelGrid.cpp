@@ -17,7 +17,7 @@ unsigned char Lower1251(unsigned char c) {
     return c;
 }
 
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (prefix.size() > text.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i)
         if (Lower1251(static_cast<unsigned char>(text[i])) != Lower1251(static_cast<unsigned char>(prefix[i])))

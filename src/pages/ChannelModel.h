@@ -19,7 +19,7 @@ public:
     void SetGenreNames(QStringList names);
     // Record index shown in grid row r (1-based), 0 for the empty row.
     int32_t RecordAt(int32_t gridRow) const;
-    const std::string& RecordName(int32_t record) const { return table_.Channels[record].Name; }
+    std::string_view RecordName(int32_t record) const { return table_.Channels[record].Name; }
     // Text of a cell as the grid shows it; grid rows count from 1.
     QString CellText(int column, int32_t gridRow) const;
 

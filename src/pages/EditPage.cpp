@@ -152,7 +152,7 @@ void EditPage::EditChannel() {
     if (!table_.HasSelection()) return;
     const TChannelRec& rec = table_.Selected();
     // Room to show a longer stored value whole (one byte is one character): cutting it would corrupt it.
-    const std::pair<QLineEdit*, const std::string*> texts[] = {
+    const std::pair<QLineEdit*, const TText*> texts[] = {
         {NameEdit, &rec.Name}, {UrlEdit, &rec.Url}, {BitrateEdit, &rec.Bitrate}, {CommentsEdit, &rec.Comments}};
     for (const auto& [edit, text] : texts)
         edit->setMaxLength(std::max(edit->maxLength(), static_cast<int>(text->size())));

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int32_t i = 1; i <= table.ChannelCount; ++i) {
         const TChannelRec& r = table.Channels[i];
         if (r.IsLocal != (i > blocks)) Fail("IsLocal does not follow the list", i);
-        for (const std::string* s : {&r.Name, &r.Bitrate, &r.Comments})
+        for (const TText* s : {&r.Name, &r.Bitrate, &r.Comments})
             if (s->find('\r') != std::string::npos) Fail("a text field holds a CR", i);
     }
     for (int32_t i = 1; i <= blocks; ++i) {
