@@ -103,14 +103,19 @@ TMediaPlayer::TMediaPlayer(PlayerOptions options, QObject* parent) : QObject(par
         if (!video_ || (video_->window()->isVisible() && video_->window()->windowHandle() &&
                         video_->window()->windowHandle()->isExposed()))
             startEngine();
-        else video_->window()->installEventFilter(this);
+        else {
+            // A window that the video area covers whole paints only the area.
+            video_->window()->installEventFilter(this);
+            video_->installEventFilter(this);
+        }
     });
 }
 
 bool TMediaPlayer::eventFilter(QObject* watched, QEvent* event) {
     // The window's first paint: it is mapped, so the engine's loading no longer stands in its way.
-    if (event->type() == QEvent::Paint && video_ && watched == video_->window()) {
-        watched->removeEventFilter(this);
+    if (event->type() == QEvent::Paint && video_ && (watched == video_->window() || watched == video_)) {
+        video_->window()->removeEventFilter(this);
+        video_->removeEventFilter(this);
         QTimer::singleShot(0, this, &TMediaPlayer::startEngine);
     }
     return QObject::eventFilter(watched, event);

@@ -2,6 +2,7 @@
 
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QVBoxLayout>
 #include <mpv/render_gl.h>
 
 namespace castora {
@@ -13,9 +14,22 @@ void* GetProcAddress(void*, const char* name) {
 }
 } // namespace
 
-MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QOpenGLWidget(parent) {}
+MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent), window_(new MpvVideoWindow) {
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(QWidget::createWindowContainer(window_, this));
+}
 
-void MpvVideoWidget::SetEngine(mpv_handle* mpv) {
+// The render context goes before the container takes the GL window (and its context) with it.
+MpvVideoWidget::~MpvVideoWidget() { window_->releaseRenderContext(); }
+
+MpvVideoWindow::MpvVideoWindow() : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate) {}
+
+void MpvVideoWindow::SetEngine(mpv_handle* mpv) {
     mpv_ = mpv;
     // Without a GL context yet, initializeGL will do it.
     if (!context() || !context()->isValid()) return;
@@ -25,16 +39,16 @@ void MpvVideoWidget::SetEngine(mpv_handle* mpv) {
     update();
 }
 
-MpvVideoWidget::~MpvVideoWidget() {
+MpvVideoWindow::~MpvVideoWindow() {
     releaseRenderContext();
     // The base class destroys the GL context after this body has run; its aboutToBeDestroyed must
     // not reach this object any more.
     if (QOpenGLContext* gl = context()) QObject::disconnect(gl, nullptr, this, nullptr);
 }
 
-void MpvVideoWidget::initializeGL() { createRenderContext(); }
+void MpvVideoWindow::initializeGL() { createRenderContext(); }
 
-void MpvVideoWidget::createRenderContext() {
+void MpvVideoWindow::createRenderContext() {
     if (render_ || !mpv_) return;
     mpv_opengl_init_params gl{GetProcAddress, nullptr};
     int advanced = 0;
@@ -48,21 +62,21 @@ void MpvVideoWidget::createRenderContext() {
         render_ = nullptr;  // video stays black; audio still plays
         return;
     }
-    mpv_render_context_set_update_callback(render_, &MpvVideoWidget::onUpdate, this);
+    mpv_render_context_set_update_callback(render_, &MpvVideoWindow::onUpdate, this);
     // The GL context goes away with the window it belongs to; the render context must go first.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvVideoWidget::releaseRenderContext,
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvVideoWindow::releaseRenderContext,
             Qt::DirectConnection);
 }
 
-void MpvVideoWidget::SetBlank(bool blank) {
+void MpvVideoWindow::SetBlank(bool blank) {
     if (blank == blank_) return;
     blank_ = blank;
     update();
 }
 
-void MpvVideoWidget::paintGL() {
+void MpvVideoWindow::paintGL() {
     if (render_) {
-        const qreal ratio = devicePixelRatioF();
+        const qreal ratio = devicePixelRatio();
         mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()), static_cast<int>(width() * ratio),
                            static_cast<int>(height() * ratio), 0};
         int flip = 1;
@@ -86,7 +100,7 @@ void MpvVideoWidget::paintGL() {
     }
 }
 
-void MpvVideoWidget::releaseRenderContext() {
+void MpvVideoWindow::releaseRenderContext() {
     if (!render_) return;
     const bool current = context() && context()->isValid();
     if (current) makeCurrent();
@@ -95,9 +109,9 @@ void MpvVideoWidget::releaseRenderContext() {
     if (current) doneCurrent();
 }
 
-void MpvVideoWidget::onUpdate(void* self) {
+void MpvVideoWindow::onUpdate(void* self) {
     // Called on an engine thread: only ask the GUI thread to repaint.
-    QMetaObject::invokeMethod(static_cast<MpvVideoWidget*>(self), "update", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(static_cast<MpvVideoWindow*>(self), "update", Qt::QueuedConnection);
 }
 
 } // namespace castora
