@@ -99,6 +99,16 @@ private:
     QTimer timer_;  // dies with the clicker: a later test must not reach this one
 };
 
+// A window that reads its lists from, and runs in, the given directory, with silent media outputs.
+AppConfig RunConfig(const TempDir& run, const QString& updateHost) {
+    AppConfig config;
+    config.listDir = QString::fromStdString(run.path().string());
+    config.programDir = config.listDir;
+    config.updateHost = updateHost;
+    config.nullMediaOutputs = true;
+    return config;
+}
+
 struct UpdateServer {
     TempDir dir;
     uint16_t port = ScriptedServer::UnusedPort();
@@ -130,11 +140,7 @@ TEST(EndToEnd, UpdateSubmitAndQuitWithRealMessageBoxes) {
     UpdateServer server(staging / "global.dat");
     ASSERT_TRUE(server.started);
 
-    AppConfig config;
-    config.listDir = QString::fromStdString(run.path().string());
-    config.programDir = config.listDir;
-    config.updateHost = QString("127.0.0.1:%1").arg(server.port);
-    config.nullMediaOutputs = true;
+    const AppConfig config = RunConfig(run, QString("127.0.0.1:%1").arg(server.port));
     MessageBoxes boxes;
     BoxClicker clicker;
     clicker.Arm();
@@ -191,11 +197,7 @@ TEST(EndToEnd, TitlesOnTheXServerFollowThePlayingChannel) {
     WriteLookups(run.path(), {"TV", "Radio"}, {"Russia"}, {"News"});
     WriteFile(run / "global.dat", ListFileBytes("01.12.2026", {Channel("Nginx 404", media.Url("/one.wav")),
                                                                Channel("Closed port", media.Url("/two.wav"))}));
-    AppConfig config;
-    config.listDir = QString::fromStdString(run.path().string());
-    config.programDir = config.listDir;
-    config.updateHost = "127.0.0.1:9";
-    config.nullMediaOutputs = true;
+    const AppConfig config = RunConfig(run, "127.0.0.1:9");
     MessageBoxes boxes;
     BoxClicker clicker;
     clicker.Arm();
@@ -244,11 +246,7 @@ TEST(EndToEnd, DroppedPlaylistIsImportedAndPlaysWithItsHeader) {
     WriteFile(run / "global.dat", ListFileBytes("01.12.2026", {Channel("Known", "http://known.example/a")}));
     WriteFile(run / "mine.m3u", "#EXTM3U\n#EXTINF:-1 tvg-country=\"US\" group-title=\"music\",Tone FM\n" + media.Url("/tone.wav") +
                                     "|User-Agent=CastoraTest/1.0\n#EXTINF:-1,Known again\nhttp://known.example/a\n");
-    AppConfig config;
-    config.listDir = QString::fromStdString(run.path().string());
-    config.programDir = config.listDir;
-    config.updateHost = "127.0.0.1:9";
-    config.nullMediaOutputs = true;
+    const AppConfig config = RunConfig(run, "127.0.0.1:9");
     MessageBoxes boxes;
     BoxClicker clicker;
     clicker.Arm();

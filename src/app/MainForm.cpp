@@ -322,8 +322,7 @@ void TMainForm::ReloadCatalogue(std::function<void()> whenDone) {
 
 void TMainForm::ImportPlaylist(const QString& location) {
     if (location.isEmpty()) return;
-    const ImportLookups lookups{lookups_[SourceLookup], lookups_[CountryLookup], lookups_[GenreLookup]};
-    import_->Start(location, lookups, [this](std::vector<TChannelRec> records) { AddImported(std::move(records)); });
+    import_->Start(location, Lookups(), [this](std::vector<TChannelRec> records) { AddImported(std::move(records)); });
 }
 
 void TMainForm::AddImported(std::vector<TChannelRec> records) {
@@ -344,12 +343,15 @@ void TMainForm::ImportPlaylistUrlClick() { ImportPlaylist(messages_.Choose(Messa
 void TMainForm::ExportPlaylistClick() {
     const QString file = messages_.Choose(Messages::Choice::ExportFile);
     if (file.isEmpty()) return;
-    const ImportLookups lookups{lookups_[SourceLookup], lookups_[CountryLookup], lookups_[GenreLookup]};
     // What the grid shows, filters and find included.
     PlaylistExport(Table(), messages_, [this] {
         const ChannelTable& t = Table();
         return std::vector<int32_t>(t.RowMap.begin() + 1, t.RowMap.begin() + 1 + catalogue_->Rows());
-    }).Export(file, lookups);
+    }).Export(file, Lookups());
+}
+
+ImportLookups TMainForm::Lookups() const {
+    return {lookups_[SourceLookup], lookups_[CountryLookup], lookups_[GenreLookup]};
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {

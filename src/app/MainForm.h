@@ -17,6 +17,7 @@ namespace castora {
 
 class AboutPage;
 class PlaylistImport;
+struct ImportLookups;
 class Catalogue;
 class ChannelsPage;
 class EditPage;
@@ -122,6 +123,7 @@ private:
     void StartUpdate(const std::string& key);
     void CatalogueLoaded(const LoadOutcome& outcome);
     void AddImported(std::vector<TChannelRec> records);
+    ImportLookups Lookups() const;
     void CatalogueStateChanged(CatalogueState state);
 
     AppConfig config_;

@@ -94,20 +94,20 @@ void Catalogue::SetState(CatalogueState state) {
     emit stateChanged(state);
 }
 
-void Catalogue::StartJob(bool rebuild, std::function<void(const std::atomic<bool>& cancel)> work) {
+void Catalogue::StartJob(JobKind kind, std::function<void(const std::atomic<bool>& cancel)> work) {
     ReapFinished();
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     std::promise<void> finished;
     std::future<void> done = finished.get_future();
-    std::thread thread([work = std::move(work), cancel, rebuild, finished = std::move(finished)]() mutable {
+    std::thread thread([work = std::move(work), cancel, kind, finished = std::move(finished)]() mutable {
         // Rows are computed while the user types and clicks: below the window's thread, so a rebuild on
         // every core never delays a repaint or a key press. The threads it starts inherit this.
-        if (rebuild) ::setpriority(PRIO_PROCESS, 0, 10);
+        if (kind != JobKind::Load) ::setpriority(PRIO_PROCESS, 0, 10);
         work(*cancel);
         work = nullptr;  // what the job holds is released here, on its own thread
         finished.set_value();
     });
-    jobs_.push_back(Job{std::move(thread), std::move(cancel), std::move(done), rebuild});
+    jobs_.push_back(Job{std::move(thread), std::move(cancel), std::move(done), kind});
 }
 
 void Catalogue::ReapFinished() {
@@ -120,7 +120,7 @@ void Catalogue::ReapFinished() {
 
 void Catalogue::CancelRebuilds() {
     for (Job& job : jobs_)
-        if (job.rebuild) job.cancel->store(true);
+        if (job.kind == JobKind::Rows) job.cancel->store(true);
 }
 
 void Catalogue::RequestRows(const RowFilter& filter) {
@@ -137,9 +137,8 @@ void Catalogue::PrepareSearch() {
     if (indexed_ || indexing_ || state_ == CatalogueState::Loading || state_ == CatalogueState::Replacing) return;
     indexing_ = true;
     const uint64_t version = version_;
-    // Not a rebuild: a newer row request does not cut it short, and a change waits for it.
-    StartJob(false, [this, shared = shared_, version](const std::atomic<bool>& cancel) {
-        ::setpriority(PRIO_PROCESS, 0, 10);
+    // A newer row request does not cut it short, and a change waits for it.
+    StartJob(JobKind::Background, [this, shared = shared_, version](const std::atomic<bool>& cancel) {
         auto built = std::make_shared<SearchIndex>();
         {
             std::shared_lock<std::shared_mutex> reading(shared->lock);
@@ -148,10 +147,7 @@ void Catalogue::PrepareSearch() {
         }
         shared->Post([this, version, built] {
             indexing_ = false;
-            if (version != version_ || indexed_) return;
-            std::unique_lock<std::shared_mutex> writing(shared_->lock);
-            index_ = std::move(*built);
-            indexed_ = true;
+            InstallIndex(version, built);
         });
     });
 }
@@ -164,7 +160,7 @@ void Catalogue::StartRebuild() {
     auto previous = std::make_shared<std::pair<RowFilter, std::vector<int32_t>>>();
     const bool narrow = !shownMatches_.empty();
     if (narrow) *previous = {shownFilter_, shownMatches_};
-    StartJob(true, [this, shared = shared_, request, version, filter = filter_, buildIndex, previous,
+    StartJob(JobKind::Rows, [this, shared = shared_, request, version, filter = filter_, buildIndex, previous,
                     narrow](const std::atomic<bool>& cancel) {
         std::shared_ptr<SearchIndex> built;
         std::optional<RowSet> rows;
@@ -193,12 +189,8 @@ void Catalogue::StartRebuild() {
 void Catalogue::ApplyRows(uint64_t request, uint64_t version, RowSet rows, std::shared_ptr<SearchIndex> built) {
     ReapFinished();
     if (version != version_) return;
-    if (built && !indexed_) {
-        // Rows of an older request may still bring an index that fits the table.
-        std::unique_lock<std::shared_mutex> writing(shared_->lock);
-        index_ = std::move(*built);
-        indexed_ = true;
-    }
+    // Rows of an older request may still bring an index that fits the table.
+    InstallIndex(version, built);
     if (request != request_ || state_ != CatalogueState::Rebuilding) return;
     table_.RowMap = std::move(rows.rowMap);
     rows_ = rows.rows;
@@ -206,6 +198,13 @@ void Catalogue::ApplyRows(uint64_t request, uint64_t version, RowSet rows, std::
     shownMatches_ = std::move(rows.matches);
     SetState(CatalogueState::Idle);
     emit rowsReplaced();
+}
+
+void Catalogue::InstallIndex(uint64_t version, std::shared_ptr<SearchIndex> built) {
+    if (!built || version != version_ || indexed_) return;
+    std::unique_lock<std::shared_mutex> writing(shared_->lock);
+    index_ = std::move(*built);
+    indexed_ = true;
 }
 
 void Catalogue::Change(const std::function<void(ChannelTable&, SearchIndex*)>& change) {
@@ -300,7 +299,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
         emit rowsReplaced();
     }
     auto post = [shared = shared_](std::function<void()> fn) { shared->Post(std::move(fn)); };
-    StartJob(false, [this, shared = shared_, post, progressTarget = progress_, dir = listDir_, filter = filter_,
+    StartJob(JobKind::Load, [this, shared = shared_, post, progressTarget = progress_, dir = listDir_, filter = filter_,
                      reload, selectedUrl, whenDone, previous](const std::atomic<bool>& cancel) mutable {
         auto result = std::make_shared<TableResult>();
         result->filter = filter;
@@ -362,7 +361,7 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
         shownFilter_ = result->filter;
         shownMatches_ = std::move(result->rows.matches);
         // A million records take tens of milliseconds to free: not on the window's thread.
-        StartJob(false, [old = std::move(old)](const std::atomic<bool>&) mutable { old.reset(); });
+        StartJob(JobKind::Background, [old = std::move(old)](const std::atomic<bool>&) mutable { old.reset(); });
     } else if (!result->locals.empty()) {
         // A reload that failed still gives back the user's own channels it had taken.
         std::unique_lock<std::shared_mutex> writing(shared_->lock);

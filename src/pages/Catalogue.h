@@ -83,15 +83,20 @@ signals:
 
 private:
     struct Shared;
+    // Rows: cut short by a newer request or a change. Background: work nobody waits for (an index ahead
+    // of need, freeing a replaced table). Both run below the window's thread in priority.
+    enum class JobKind { Load, Rows, Background };
     struct Job {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> cancel;
         std::future<void> done;
-        bool rebuild = false;
+        JobKind kind = JobKind::Load;
     };
     struct TableResult;
 
-    void StartJob(bool rebuild, std::function<void(const std::atomic<bool>& cancel)> work);
+    void StartJob(JobKind kind, std::function<void(const std::atomic<bool>& cancel)> work);
+    // Takes an index built on a worker, if it still describes the table.
+    void InstallIndex(uint64_t version, std::shared_ptr<SearchIndex> built);
     void CancelRebuilds();
     void ReapFinished();
     void StartRebuild();
