@@ -20,7 +20,7 @@ const RuntimeLibrary& Curl() {
         const auto text = reinterpret_cast<decltype(&::curl_easy_strerror)>(RuntimeSymbol(lib, "curl_easy_strerror"));
         if (lib.handle && (!init || !text)) {
             lib.handle = nullptr;
-            lib.error = "libcurl could not be loaded: it lacks curl_global_init";
+            lib.error = "libcurl could not be loaded: it lacks curl_global_init or curl_easy_strerror";
         } else if (lib.handle) {
             const CURLcode rc = init(CURL_GLOBAL_DEFAULT);
             if (rc != CURLE_OK) {
