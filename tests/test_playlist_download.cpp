@@ -2,9 +2,13 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include "server/PlaylistDownload.h"
 #include "support/ScriptedServer.h"
+#include "support/TempDir.h"
 
 using namespace castora;
 using castora::test::ScriptedServer;
@@ -31,6 +35,16 @@ std::string Ok(const std::string& body, const std::string& extra = "") {
 }
 
 const std::string kList = "#EXTM3U\n#EXTINF:-1,One\nhttp://one/\n" + std::string(4000, '#') + "\n";
+
+// Started again by the test without libcurl below, this program only downloads once and prints the error.
+const bool kDownloadOnly = [] {
+    const char* url = std::getenv("CASTORA_TEST_DOWNLOAD_ONLY");
+    if (!url) return false;
+    const PlaylistDownload d = DownloadPlaylist(url);
+    std::fputs(d.error.c_str(), stdout);
+    std::fflush(stdout);
+    std::_Exit(d.ok ? 1 : 0);
+}();
 
 }  // namespace
 
@@ -120,4 +134,50 @@ TEST(DownloadPlaylist, CancelAndStallEndTheTransferWithinTheirTime) {
     EXPECT_EQ(d.error, "The playlist could not be downloaded: the server did not answer in time.");
     // libcurl averages the speed over several seconds, so a stall is noticed a few seconds late.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST(DownloadPlaylist, AnnouncedLengthAboveTheLimitEndsTheTransferBeforeTheBody) {
+    // Only libcurl's own limit (a curl_off_t option) sees the announced length: no body byte ever comes.
+    ScriptedServer above;
+    above.Send("HTTP/1.1 200 OK\r\nContent-Length: 1048577\r\n\r\n").Pause(20s).Start();
+    PlaylistDownloadOptions options;
+    options.maxBytes = 1024 * 1024;
+    const auto start = std::chrono::steady_clock::now();
+    PlaylistDownload d = DownloadPlaylist(above.Url("/p.m3u"), options);
+    EXPECT_EQ(d.error, "The playlist is larger than 1 MiB.");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+
+    // The limit itself is allowed.
+    const std::string exact = "#EXTM3U\n" + std::string(1024 * 1024 - 8, '#');
+    ScriptedServer at;
+    at.Send(Ok(exact)).Start();
+    d = DownloadPlaylist(at.Url("/p.m3u"), options);
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_EQ(d.body.size(), exact.size());
+}
+
+TEST(DownloadPlaylist, WithoutLibcurlSaysItCouldNotBeLoaded) {
+    // Empty files under every name the loader tries stand in front of the installed library.
+    castora::test::TempDir libs;
+    for (const char* name : {"libcurl.so.4", "libcurl-gnutls.so.4", "libcurl.so"})
+        castora::test::WriteFile(libs / name, "");
+    ScriptedServer server;
+    server.Send(Ok(kList)).Start();
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    const std::string command = "LD_LIBRARY_PATH='" + libs.path().string() + "' CASTORA_TEST_DOWNLOAD_ONLY='" +
+                                server.Url("/p.m3u") + "' '" + self + "'";
+    FILE* child = ::popen(command.c_str(), "r");
+    ASSERT_NE(child, nullptr);
+    std::string output;
+    char buffer[512];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, child)) output.append(buffer, n);
+    const int status = ::pclose(child);
+
+    EXPECT_EQ(status, 0) << output;
+    // The loader's own words follow the name of the library it could not load.
+    const std::string expected =
+        "The playlist could not be downloaded: libcurl could not be loaded: " + (libs / "libcurl.so.4").string() + ": ";
+    EXPECT_TRUE(output.starts_with(expected)) << output;
+    EXPECT_GT(output.size(), expected.size() + 1) << output;
+    EXPECT_EQ(server.Connections(), 0u);
 }

@@ -52,6 +52,11 @@ TEST(Program, RunsOnTheSampleCatalogueAndEndsCleanlyOnSigterm) {
     // Still running after two seconds: start-up neither crashed nor stopped at a question.
     ASSERT_FALSE(WaitFor(pid, status, std::chrono::seconds(2)))
         << "ended early with status " << status << ": " << ReadFile(dir / "output.log");
+    // Downloads and the update archive open their libraries when first needed, not at start-up.
+    const std::string maps = ReadFile("/proc/" + std::to_string(pid) + "/maps");
+    ASSERT_NE(maps.find("/libQt6Core.so"), std::string::npos);
+    EXPECT_EQ(maps.find("/libcurl"), std::string::npos);
+    EXPECT_EQ(maps.find("/libzip"), std::string::npos);
     ::kill(pid, SIGTERM);
     ASSERT_TRUE(WaitFor(pid, status, std::chrono::seconds(10))) << "did not end after SIGTERM";
     ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << ": "

@@ -14,14 +14,6 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-void GlobalInit()
-{
-    // curl_global_init is not thread-safe in this libcurl; a function-local static is.
-    static const CURLcode rc = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (rc != CURLE_OK)
-        throw EHttpError(EHttpError::TKind::Transfer, std::string("libcurl init failed: ") + curl_easy_strerror(rc));
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view Trim(std::string_view s)
@@ -459,7 +451,7 @@ THttpTarget SplitHttpUrl(std::string_view url)
     return out;
 }
 
-THttpClient::THttpClient() { GlobalInit(); }
+THttpClient::THttpClient() = default;
 THttpClient::~THttpClient() = default;
 
 void THttpClient::Get(const std::string& url, std::ostream& stream)
@@ -489,7 +481,8 @@ void THttpClient::Perform(const std::string& url, const THttpSink& sink, uint64_
     const THttpTarget where = SplitHttpUrl(url);
 
     std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
-    if (!curl) throw EHttpError(EHttpError::TKind::Transfer, "cannot create a libcurl handle");
+    // Without libcurl the text says why it could not be loaded.
+    if (!curl) throw EHttpError(EHttpError::TKind::Transfer, curl_easy_strerror(CURLE_FAILED_INIT));
     CURL* h = curl.get();
 
     // The leading empty "Host:" switches curl's own Host line off, so the later one keeps its

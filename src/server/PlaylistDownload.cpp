@@ -45,14 +45,10 @@ std::string MiB(uint64_t bytes) {
 
 PlaylistDownload DownloadPlaylist(const std::string& url, const PlaylistDownloadOptions& options) {
     PlaylistDownload out;
-    static const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (init != CURLE_OK) {
-        out.error = std::string("The playlist could not be downloaded: ") + curl_easy_strerror(init) + ".";
-        return out;
-    }
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
-        out.error = "The playlist could not be downloaded: libcurl is not available.";
+        // Without libcurl the text says why it could not be loaded.
+        out.error = std::string("The playlist could not be downloaded: ") + curl_easy_strerror(CURLE_FAILED_INIT) + ".";
         return out;
     }
     Transfer t{&options, {}};
