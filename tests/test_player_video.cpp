@@ -167,3 +167,23 @@ TEST(PlayerVideo, AreaTurnsBlackWhenPlaybackStopsEndsFailsOrAnotherOpens) {
 }
 
 } // namespace
+
+// The engine starts by itself once the window is on screen, with no play asked for, also when pages
+// cover the whole window and the video area is on a page not shown: such a window never gets a paint
+// event of its own.
+TEST(PlayerVideo, EngineStartsOnceTheCoveredWindowIsOnScreen) {
+    castora::test::EnsureApp();
+    TMediaPlayer player(PlayerOptions{false, 3});
+    QWidget window;
+    window.resize(512, 384);
+    auto* page = new QWidget(&window);
+    page->setAutoFillBackground(true);
+    page->setGeometry(0, 0, 512, 384);
+    QWidget* video = player.createVideoWidget(&window);
+    video->hide();
+    QTest::qWait(300);
+    EXPECT_EQ(player.handle(), nullptr);  // not before the window is shown
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.handle() != nullptr; }, 10000));
+}

@@ -98,24 +98,27 @@ TMediaPlayer::TMediaPlayer(PlayerOptions options, QObject* parent) : QObject(par
         adopt(mpv);
         return;
     }
-    // Once the window is on screen (or the first time the engine is needed, whichever comes first).
+    // The engine starts once the window is on screen (or the first time it is needed, if sooner).
     QTimer::singleShot(0, this, [this] {
-        if (!video_ || (video_->window()->isVisible() && video_->window()->windowHandle() &&
-                        video_->window()->windowHandle()->isExposed()))
-            startEngine();
-        else {
-            // A window that the video area covers whole paints only the area.
-            video_->window()->installEventFilter(this);
-            video_->installEventFilter(this);
-        }
+        QWidget* top = video_ ? video_->window() : nullptr;
+        QWindow* window = top ? top->windowHandle() : nullptr;
+        if (!top || (window && window->isExposed())) startEngine();
+        else if (window) window->installEventFilter(this);
+        else top->installEventFilter(this);  // its window is made when it is first shown
     });
 }
 
 bool TMediaPlayer::eventFilter(QObject* watched, QEvent* event) {
-    // The window's first paint: it is mapped, so the engine's loading no longer stands in its way.
-    if (event->type() == QEvent::Paint && video_ && (watched == video_->window() || watched == video_)) {
-        video_->window()->removeEventFilter(this);
-        video_->removeEventFilter(this);
+    // A window's first paint happens while its first expose is handled; starting right after that keeps
+    // the engine's start out of the window's way. Paint events are no signal: a window that its children
+    // cover whole never gets one.
+    QWidget* top = video_ ? video_->window() : nullptr;
+    if (top && watched == top && event->type() == QEvent::Show && top->windowHandle()) {
+        top->removeEventFilter(this);
+        top->windowHandle()->installEventFilter(this);
+    } else if (event->type() == QEvent::Expose && watched->isWindowType() &&
+               static_cast<QWindow*>(watched)->isExposed()) {
+        watched->removeEventFilter(this);
         QTimer::singleShot(0, this, &TMediaPlayer::startEngine);
     }
     return QObject::eventFilter(watched, event);
