@@ -982,7 +982,7 @@ int Usage() {
                          "  load <dir> [reps]          list load against reading the files\n"
                          "  grid <dir> [reps]          duplicate removal and grid rebuild per filter combination\n"
                          "  startup <dir> [reps]       process start to a usable window (offscreen)\n"
-                         "  window <exe> <dir> [reps]  the real program's window under X (xvfb-run)\n"
+                         "  window <exe> <dir> [reps] [figure]  the real program's window under X (xvfb-run)\n"
                          "  barewindow <exe> [reps]    castora-barewindow's window under X, the reference\n"
                          "  firstplay <exe> [reps]     castora-firstplay: spawn to playing, Play at the first show\n"
                          "  pause <dir> [reps]         longest event-loop pause while loading and rebuilding\n"
@@ -1009,7 +1009,8 @@ int main(int argc, char** argv) {
         if (cmd == "grid" && argc >= 3) return CmdGrid(arg(2), reps(3, 3));
         if (cmd == "startup-child" && argc >= 3) return CmdStartupChild(arg(2), mainEntry);
         if (cmd == "startup" && argc >= 3) return CmdStartup(arg(2), reps(3, 5));
-        if (cmd == "window" && argc >= 4) return CmdWindow(arg(2), arg(3), reps(4, 5));
+        if (cmd == "window" && argc >= 4)
+            return argc >= 6 ? CmdWindow(arg(2), arg(3), reps(4, 5), arg(5)) : CmdWindow(arg(2), arg(3), reps(4, 5));
         if (cmd == "barewindow" && argc >= 3) return CmdWindow(arg(2), ".", reps(3, 5), "startup.bare_window_ms");
         if (cmd == "firstplay" && argc >= 3) return CmdFirstPlay(arg(2), reps(3, 5));
         if (cmd == "pause" && argc >= 3) return CmdPause(arg(2), reps(3, 2));
