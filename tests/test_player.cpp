@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mpv/client.h>
 
@@ -82,6 +84,22 @@ TEST_F(PlayerTest, SettingsReachTheEngine) {
     ASSERT_TRUE(WaitState(8));
     EXPECT_EQ(player->volume(), 37);
     EXPECT_TRUE(player->mute());
+}
+
+// The engine's own scripts each start an interpreter thread; the player starts none of them.
+TEST_F(PlayerTest, EngineStartsNoScriptThreads) {
+    player->setURL(Url("/long.wav"));
+    player->setEnabled(true);
+    ASSERT_TRUE(WaitState(3));
+    int engineThreads = 0, scriptThreads = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        engineThreads += name.rfind("mpv/", 0) == 0;
+        scriptThreads += name.rfind("mpv/lua", 0) == 0;
+    }
+    EXPECT_GT(engineThreads, 0);  // the names are as expected, so the count below means something
+    EXPECT_EQ(scriptThreads, 0);
 }
 
 TEST_F(PlayerTest, FilePlaysToTheEnd) {

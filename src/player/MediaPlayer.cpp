@@ -76,6 +76,11 @@ mpv_handle* CreateEngine(const PlayerOptions& options, std::string& error) {
             return nullptr;
         }
     }
+    // The engine's own scripts (statistics page, console, profiles) serve its keyboard, which is off here;
+    // each would start a Lua interpreter on a thread of its own at every start. Older engines may lack an
+    // option: that costs nothing.
+    for (const char* name : {"load-scripts", "load-stats-overlay", "load-osd-console", "load-auto-profiles"})
+        mpv_set_option_string(mpv, name, "no");
     const int rc = mpv_initialize(mpv);
     if (rc < 0) {
         error = EngineError("Can't start the media player", rc).toStdString();
