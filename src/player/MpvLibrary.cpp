@@ -3,56 +3,33 @@
 // functions below stand in for the library's own, forwarding to them.
 #include "player/MpvLibrary.h"
 
-#include <dlfcn.h>
+#include "catalogue/RuntimeLibrary.h"
+
 #include <mpv/client.h>
 #include <mpv/render_gl.h>
 
-#include <mutex>
 #include <string>
 
 namespace castora {
 
 namespace {
-struct Library {
-    void* handle = nullptr;
-    std::string error;
-};
-
-const Library& Open() {
-    static const Library library = [] {
-        Library lib;
-        for (const char* name : {"libmpv.so.2", "libmpv.so.1", "libmpv.so"}) {
-            lib.handle = ::dlopen(name, RTLD_LAZY | RTLD_LOCAL);
-            if (lib.handle) return lib;
-        }
-        const char* why = ::dlerror();
-        lib.error = why ? why : "libmpv not found";
-        return lib;
-    }();
+const RuntimeLibrary& Open() {
+    static const RuntimeLibrary library = OpenRuntimeLibrary({"libmpv.so.2", "libmpv.so.1", "libmpv.so"}, "libmpv");
     return library;
 }
 
-void* Symbol(const char* name) {
-    const Library& lib = Open();
-    return lib.handle ? ::dlsym(lib.handle, name) : nullptr;
-}
+void* Symbol(const char* name) { return RuntimeSymbol(Open(), name); }
 }  // namespace
 
 bool LoadMpvLibrary(std::string* error) {
-    const Library& lib = Open();
+    const RuntimeLibrary& lib = Open();
     if (!lib.handle && error) *error = lib.error;
     return lib.handle != nullptr;
 }
 
 }  // namespace castora
 
-// Each resolves its target once; without the library they fail as the library itself reports failure.
-#define CASTORA_MPV(ret, name, params, args, failed)                                                                   \
-    extern "C" ret name params {                                                                                       \
-        static const auto target = reinterpret_cast<decltype(&::name)>(castora::Symbol(#name));                        \
-        if (!target) return failed;                                                                                    \
-        return target args;                                                                                            \
-    }
+#define CASTORA_MPV(...) CASTORA_FORWARD(castora::Symbol, __VA_ARGS__)
 
 CASTORA_MPV(mpv_handle*, mpv_create, (), (), nullptr)
 CASTORA_MPV(int, mpv_initialize, (mpv_handle * ctx), (ctx), MPV_ERROR_UNINITIALIZED)

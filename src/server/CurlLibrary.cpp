@@ -6,7 +6,7 @@
 
 #include <cstdarg>
 
-#include "server/RuntimeLibrary.h"
+#include "catalogue/RuntimeLibrary.h"
 
 namespace castora {
 namespace {
@@ -38,13 +38,7 @@ void* Symbol(const char* name) { return RuntimeSymbol(Curl(), name); }
 }  // namespace
 }  // namespace castora
 
-// Each resolves its target once.
-#define CASTORA_CURL(ret, name, params, args, failed)                                                                  \
-    extern "C" ret name params {                                                                                       \
-        static const auto target = reinterpret_cast<decltype(&::name)>(castora::Symbol(#name));                        \
-        if (!target) return failed;                                                                                    \
-        return target args;                                                                                            \
-    }
+#define CASTORA_CURL(...) CASTORA_FORWARD(castora::Symbol, __VA_ARGS__)
 
 CASTORA_CURL(CURL*, curl_easy_init, (), (), nullptr)
 CASTORA_CURL(void, curl_easy_cleanup, (CURL * curl), (curl), void())

@@ -3,7 +3,7 @@
 // as it reports failure, and zip_error_strerror says why it could not be loaded.
 #include <zip.h>
 
-#include "server/RuntimeLibrary.h"
+#include "catalogue/RuntimeLibrary.h"
 
 namespace castora {
 namespace {
@@ -18,13 +18,7 @@ void* Symbol(const char* name) { return RuntimeSymbol(Zip(), name); }
 }  // namespace
 }  // namespace castora
 
-// Each resolves its target once.
-#define CASTORA_ZIP(ret, name, params, args, failed)                                                                   \
-    extern "C" ret name params {                                                                                       \
-        static const auto target = reinterpret_cast<decltype(&::name)>(castora::Symbol(#name));                        \
-        if (!target) return failed;                                                                                    \
-        return target args;                                                                                            \
-    }
+#define CASTORA_ZIP(...) CASTORA_FORWARD(castora::Symbol, __VA_ARGS__)
 
 extern "C" zip_t* zip_fdopen(int fd, int flags, int* error) {
     static const auto target = reinterpret_cast<decltype(&::zip_fdopen)>(castora::Symbol("zip_fdopen"));

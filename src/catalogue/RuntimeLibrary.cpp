@@ -1,4 +1,4 @@
-#include "server/RuntimeLibrary.h"
+#include "catalogue/RuntimeLibrary.h"
 
 #include <dlfcn.h>
 
