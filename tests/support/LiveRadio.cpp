@@ -1,5 +1,7 @@
 #include "support/LiveRadio.h"
 
+#include "support/Sockets.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -18,30 +20,6 @@ constexpr size_t kTenth = kRate * 2 / 10;  // 0.1 s of 16-bit mono
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-int Listen(uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    port = ntohs(addr.sin_port);
-    return fd;
-}
-
-bool SendAll(int fd, const std::string& bytes) {
-    for (size_t sent = 0; sent < bytes.size();) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // A tone, 0.1 s of it; played over and over it makes a continuous stream.
@@ -77,8 +55,7 @@ std::string Head(const std::string& name) {
 }  // namespace
 
 LiveRadio::LiveRadio(std::string stationName) : name_(std::move(stationName)) {
-    listen_ = Listen(port_);
-    if (listen_ < 0) throw std::runtime_error("LiveRadio: can't listen");
+    listen_ = ListenLoopback(port_);
     thread_ = std::thread([this] { Run(); });
 }
 

@@ -1,5 +1,7 @@
 #include "support/ScriptedServer.h"
 
+#include "support/Sockets.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -13,42 +15,7 @@
 
 namespace castora::test {
 
-namespace {
-
-int Listen(uint16_t& port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(fd);
-        throw std::runtime_error(std::string("bind/listen failed: ") + std::strerror(errno));
-    }
-    port = ntohs(addr.sin_port);
-    return fd;
-}
-
-void SendAll(int fd, const std::string& bytes)
-{
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            return;  // the client went away; the test judges what it got
-        }
-        sent += static_cast<size_t>(n);
-    }
-}
-
-}  // namespace
-
-ScriptedServer::ScriptedServer() { listenFd_ = Listen(port_); }
+ScriptedServer::ScriptedServer() { listenFd_ = ListenLoopback(port_); }
 
 ScriptedServer::~ScriptedServer()
 {
@@ -115,7 +82,7 @@ bool ScriptedServer::WaitIdle(std::chrono::milliseconds wait)
 uint16_t ScriptedServer::UnusedPort()
 {
     uint16_t port = 0;
-    ::close(Listen(port));
+    ::close(ListenLoopback(port));
     return port;
 }
 

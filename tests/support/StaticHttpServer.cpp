@@ -1,5 +1,7 @@
 #include "support/StaticHttpServer.h"
 
+#include "support/Sockets.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,19 +17,7 @@
 namespace castora::test {
 
 StaticHttpServer::StaticHttpServer(bool supportRanges) : ranges_(supportRanges) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_ < 0) throw std::runtime_error("socket");
-    int one = 1;
-    ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || ::listen(listen_, 16) < 0)
-        throw std::runtime_error("bind/listen");
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    listen_ = ListenLoopback(port_);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -64,21 +54,11 @@ void StaticHttpServer::Run() {
 }
 
 namespace {
-bool SendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
-} // namespace
+}  // namespace
 
 void StaticHttpServer::Serve(int fd) {
     ServeRequests(fd);
@@ -106,7 +86,7 @@ void StaticHttpServer::ServeRequests(int fd) {
         buffer.erase(0, end + 4);
         const std::string answer = Answer(head);
         ++requests_;
-        if (!SendAll(fd, answer.data(), answer.size())) return;
+        if (!SendAll(fd, answer)) return;
     }
 }
 
