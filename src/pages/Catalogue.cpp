@@ -148,29 +148,30 @@ void Catalogue::PrepareSearch() {
         shared->Post([this, version, built] {
             indexing_ = false;
             InstallIndex(version, built);
+            // A search that waited for the index goes on (and asks again if the table changed meanwhile).
+            if (state_ == CatalogueState::Rebuilding && !filter_.query.Empty()) StartRebuild();
         });
     });
 }
 
 void Catalogue::StartRebuild() {
+    // A search needs the index; the one job that builds it starts the rows once it is in place.
+    if (!filter_.query.Empty() && !indexed_) {
+        PrepareSearch();
+        return;
+    }
     const uint64_t request = request_;
     const uint64_t version = version_;
-    const bool buildIndex = !filter_.query.Empty() && !indexed_;
     // A narrower search tests only the rows shown now, when they are few and still describe the table.
     auto previous = std::make_shared<std::pair<RowFilter, std::vector<int32_t>>>();
     const bool narrow = !shownMatches_.empty();
     if (narrow) *previous = {shownFilter_, shownMatches_};
-    StartJob(JobKind::Rows, [this, shared = shared_, request, version, filter = filter_, buildIndex, previous,
-                    narrow](const std::atomic<bool>& cancel) {
-        std::shared_ptr<SearchIndex> built;
+    StartJob(JobKind::Rows, [this, shared = shared_, request, version, filter = filter_, previous,
+                             narrow](const std::atomic<bool>& cancel) {
         std::optional<RowSet> rows;
         {
             std::shared_lock<std::shared_mutex> reading(shared->lock);
             if (shared->closed || cancel) return;
-            if (buildIndex) {
-                built = std::make_shared<SearchIndex>();
-                built->Build(*shared->table);
-            }
             RowRequest req;
             req.filter = filter;
             req.cancel = &cancel;
@@ -178,20 +179,17 @@ void Catalogue::StartRebuild() {
                 req.previousFilter = &previous->first;
                 req.previousRows = &previous->second;
             }
-            rows = ComputeRowSet(*shared->table, built ? *built : *shared->index, req);
+            rows = ComputeRowSet(*shared->table, *shared->index, req);
         }
         if (!rows) return;
         auto set = std::make_shared<RowSet>(std::move(*rows));
-        shared->Post([this, request, version, set, built] { ApplyRows(request, version, std::move(*set), built); });
+        shared->Post([this, request, version, set] { ApplyRows(request, version, std::move(*set)); });
     });
 }
 
-void Catalogue::ApplyRows(uint64_t request, uint64_t version, RowSet rows, std::shared_ptr<SearchIndex> built) {
+void Catalogue::ApplyRows(uint64_t request, uint64_t version, RowSet rows) {
     ReapFinished();
-    if (version != version_) return;
-    // Rows of an older request may still bring an index that fits the table.
-    InstallIndex(version, built);
-    if (request != request_ || state_ != CatalogueState::Rebuilding) return;
+    if (version != version_ || request != request_ || state_ != CatalogueState::Rebuilding) return;
     table_.RowMap = std::move(rows.rowMap);
     rows_ = rows.rows;
     shownFilter_ = filter_;
@@ -200,8 +198,8 @@ void Catalogue::ApplyRows(uint64_t request, uint64_t version, RowSet rows, std::
     emit rowsReplaced();
 }
 
-void Catalogue::InstallIndex(uint64_t version, std::shared_ptr<SearchIndex> built) {
-    if (!built || version != version_ || indexed_) return;
+void Catalogue::InstallIndex(uint64_t version, const std::shared_ptr<SearchIndex>& built) {
+    if (version != version_ || indexed_) return;
     std::unique_lock<std::shared_mutex> writing(shared_->lock);
     index_ = std::move(*built);
     indexed_ = true;

@@ -96,13 +96,13 @@ private:
 
     void StartJob(JobKind kind, std::function<void(const std::atomic<bool>& cancel)> work);
     // Takes an index built on a worker, if it still describes the table.
-    void InstallIndex(uint64_t version, std::shared_ptr<SearchIndex> built);
+    void InstallIndex(uint64_t version, const std::shared_ptr<SearchIndex>& built);
     void CancelRebuilds();
     void ReapFinished();
     void StartRebuild();
     void Change(const std::function<void(ChannelTable&, SearchIndex*)>& change);
     void StartLoad(bool reload, std::function<void()> whenDone);
-    void ApplyRows(uint64_t request, uint64_t version, RowSet rows, std::shared_ptr<SearchIndex> built);
+    void ApplyRows(uint64_t request, uint64_t version, RowSet rows);
     void ApplyTable(std::shared_ptr<TableResult> result, std::function<void()> whenDone);
     void SetState(CatalogueState state);
 
