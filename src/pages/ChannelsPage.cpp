@@ -275,7 +275,6 @@ void ChannelsPage::DeleteButtonClick() {
     if (!messages_.Ask("Do you want to delete the channel?")) return;
     if (!table_.HasSelection()) return;
     catalogue_.Delete(table_.SelectedChannel);
-    ShowChannels();
 }
 
 void ChannelsPage::RefreshButtonClick() { ShowChannels(); }

@@ -79,7 +79,6 @@ private slots:
 
 private:
     static void wakeup(void* self);
-    void setOption(const char* name, const char* value);
     void setFlag(const char* name, bool on);
     void startEngine();
     void adopt(mpv_handle* mpv);
