@@ -100,7 +100,7 @@ const char* FindWith(SearchKernel kernel, const char* hay, size_t length, const 
     // The kernels below look for two bytes at least; one byte is memchr's job.
     if (word.size() == 1) return static_cast<const char*>(std::memchr(hay, word[0], length));
 #if defined(__x86_64__)
-    if (kernel == SearchKernel::Avx2 && HasAvx2) return FindAvx2(hay, length, word);
+    if ((kernel == SearchKernel::Avx2 || kernel == SearchKernel::Best) && HasAvx2) return FindAvx2(hay, length, word);
     if (kernel != SearchKernel::Plain) return FindSse2(hay, length, word);
 #endif
     return static_cast<const char*>(::memmem(hay, length, word.data(), word.size()));
