@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 
+#include "catalogue/Search.h"
 #include "pages/ChannelModel.h"
 #include "pages/Text.h"
 
@@ -9,18 +10,10 @@ namespace castora {
 
 namespace {
 
-// Lower case of a Windows-1251 byte: ASCII, the Cyrillic alphabet and Yo.
-unsigned char Lower1251(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
-    if (c >= 0xC0 && c <= 0xDF) return static_cast<unsigned char>(c + 32);
-    if (c == 0xA8) return 0xB8;
-    return c;
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (prefix.size() > text.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i)
-        if (Lower1251(static_cast<unsigned char>(text[i])) != Lower1251(static_cast<unsigned char>(prefix[i])))
+        if (FoldByte(static_cast<unsigned char>(text[i])) != FoldByte(static_cast<unsigned char>(prefix[i])))
             return false;
     return true;
 }
