@@ -115,10 +115,10 @@ void ChannelTable::DeleteChannel(int32_t index) {
     RowMap.resize(static_cast<size_t>(ChannelCount) + 2);
 }
 
-bool ChannelTable::ChannelExists(std::string_view url) const {
+int32_t ChannelTable::IndexOfUrl(std::string_view url) const {
     for (int32_t i = 1; i <= ChannelCount; ++i)
-        if (Channels[i].Url == url) return true;
-    return false;
+        if (Channels[i].Url == url) return i;
+    return 0;
 }
 
 void ChannelTable::RemoveDuplicates(ProgressSink* progress) {

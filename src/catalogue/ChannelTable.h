@@ -145,7 +145,9 @@ public:
     void AppendChannel(const TChannelRec& rec);
     void StoreChannel(int32_t index, const TChannelRec& rec);
     void DeleteChannel(int32_t index);
-    bool ChannelExists(std::string_view url) const;
+    // The first record with this URL, or 0.
+    int32_t IndexOfUrl(std::string_view url) const;
+    bool ChannelExists(std::string_view url) const { return IndexOfUrl(url) > 0; }
     // Drops every record whose URL an earlier record already has; earliest wins. RowMap serves the pass
     // as scratch and is all zero after it: rows are to be computed afresh.
     void RemoveDuplicates(ProgressSink* progress = nullptr);

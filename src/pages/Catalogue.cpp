@@ -70,13 +70,6 @@ private:
     std::shared_ptr<std::atomic<bool>> pending_ = std::make_shared<std::atomic<bool>>(false);
 };
 
-int32_t IndexOfUrl(const ChannelTable& table, const std::string& url) {
-    if (url.empty()) return 0;
-    for (int32_t i = 1; i <= table.ChannelCount; ++i)
-        if (table.Channels[i].Url == url) return i;
-    return 0;
-}
-
 } // namespace
 
 Catalogue::Catalogue(std::filesystem::path listDir, QObject* parent)
@@ -330,7 +323,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
             std::optional<RowSet> rows = ComputeRowSet(table, *result->index, req);
             if (!rows) return;
             result->rows = std::move(*rows);
-            result->selected = IndexOfUrl(table, selectedUrl);
+            result->selected = selectedUrl.empty() ? 0 : table.IndexOfUrl(selectedUrl);
         } catch (const std::exception& e) {
             result->failed = true;
             if (!result->outcome.firstError) result->outcome.firstError = e.what();
