@@ -252,7 +252,9 @@ TEST(CatalogueGenerator, IsReproducibleAndSeedDependent) {
     for (int32_t i = 1; i <= 1000; ++i) {
         EXPECT_EQ(a.Record(i), b.Record(i));
         differ += a.Record(i).Url != c.Record(i).Url;
-        if (!a.DuplicateOf(i)) EXPECT_TRUE(urls.insert(a.Record(i).Url).second) << i;
+        if (!a.DuplicateOf(i)) {
+            EXPECT_TRUE(urls.insert(a.Record(i).Url).second) << i;
+        }
     }
     EXPECT_GT(differ, 900);
     EXPECT_EQ(bench::ToCp1251("Радио Ёж ё"), "\xD0\xE0\xE4\xE8\xEE \xA8\xE6 \xB8");
