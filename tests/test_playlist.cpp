@@ -10,6 +10,7 @@
 using namespace castora;
 using castora::test::ReadFile;
 using castora::test::TempDir;
+using castora::test::WriteFile;
 
 namespace {
 
@@ -323,4 +324,10 @@ TEST(ExportM3U, WritesUtf8ExtendedM3UThatImportsBackUnchanged) {
     }
     // A directory that cannot be written is an error text, and no file appears.
     EXPECT_NE(ExportM3U(table, shown, kCountries, kGenres, dir / "missing" / "x.m3u"), "");
+    // A link planted under the buffer's name is replaced, not written through.
+    WriteFile(dir / "victim", "keep");
+    std::filesystem::create_symlink(dir / "victim", dir / "out.m3u.part");
+    ASSERT_EQ(ExportM3U(table, shown, kCountries, kGenres, file), "");
+    EXPECT_EQ(ReadFile(dir / "victim"), "keep");
+    EXPECT_EQ(ReadFile(file), bytes);
 }

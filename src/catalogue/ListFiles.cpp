@@ -677,27 +677,28 @@ void SyncDirectory(const std::filesystem::path& dir) {
 }
 } // namespace
 
+int ReplaceFile(const std::filesystem::path& tmp, const std::filesystem::path& target, std::string_view bytes) {
+    // unlink takes the name only, never what a link there points to.
+    if (::unlink(tmp.c_str()) != 0 && errno != ENOENT) return errno;
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    int error = WriteAll(fd, bytes) && ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && !error) error = errno;
+    if (!error && ::rename(tmp.c_str(), target.c_str()) != 0) error = errno;
+    if (error) {
+        ::unlink(tmp.c_str());
+        return error;
+    }
+    SyncDirectory(target.parent_path());
+    return 0;
+}
+
 SaveResult SaveLocalList(const ChannelTable& table, const std::filesystem::path& dir, std::string_view dateLine) {
     SaveResult result;
     for (int32_t i = 1; i <= table.ChannelCount; ++i) result.written += table.Channels[i].IsLocal ? 1 : 0;
     const std::string date = dateLine.empty() ? ShortDateToday() : std::string(dateLine);
-    const std::string bytes = FormatLocalList(table, date);
-
-    const std::filesystem::path tmp = dir / "local_tmp.dat";
-    const std::filesystem::path target = dir / "local.dat";
-    // A stale buffer from a crashed save is removed, never opened: whatever sits under that name, a link
-    // above all, could send the list elsewhere. unlink takes the name only, never what a link points to.
-    if (::unlink(tmp.c_str()) != 0 && errno != ENOENT) return result;
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return result;
-    const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(tmp.c_str(), target.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return result;
-    }
-    SyncDirectory(dir);
-    result.ok = true;
+    // A stale buffer from a crashed save is removed, never opened.
+    result.ok = ReplaceFile(dir / "local_tmp.dat", dir / "local.dat", FormatLocalList(table, date)) == 0;
     return result;
 }
 

@@ -50,6 +50,11 @@ LoadResult ParseChannelList(ChannelTable& table, int listNumber, std::string_vie
 // Serialises the local records (date line first).
 std::string FormatLocalList(const ChannelTable& table, std::string_view dateLine);
 
+// Writes bytes to target through tmp: tmp is made afresh (whatever stood under its name, a link above all,
+// is removed, never followed), flushed to disk and renamed over target, so target holds either its old or
+// its new bytes. 0, or the errno of the step that failed; tmp is gone either way.
+int ReplaceFile(const std::filesystem::path& tmp, const std::filesystem::path& target, std::string_view bytes);
+
 struct SaveResult {
     bool ok = false;
     int32_t written = 0;  // local records in the file

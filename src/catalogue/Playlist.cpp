@@ -1,13 +1,12 @@
 #include "catalogue/Playlist.h"
 
+#include "catalogue/ListFiles.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <unistd.h>
 #include <unicode/locid.h>
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
@@ -874,16 +873,6 @@ std::string AttributeValue(std::string text) {
     return text;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string FormatM3U(const ChannelTable& table, const std::vector<int32_t>& records, const LookupList& countries,
@@ -914,25 +903,8 @@ std::string FormatM3U(const ChannelTable& table, const std::vector<int32_t>& rec
 
 std::string ExportM3U(const ChannelTable& table, const std::vector<int32_t>& records, const LookupList& countries,
                       const LookupList& genres, const std::filesystem::path& file) {
-    const std::string bytes = FormatM3U(table, records, countries, genres);
-    const std::filesystem::path tmp = file.string() + ".part";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return std::string("Can't write ") + file.string() + ": " + std::strerror(errno);
-    const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(tmp.c_str(), file.c_str()) != 0) {
-        const int err = written && closed ? errno : savedErrno;
-        ::unlink(tmp.c_str());
-        return std::string("Can't write ") + file.string() + ": " + std::strerror(err);
-    }
-    std::filesystem::path dir = file.parent_path();
-    if (dir.empty()) dir = ".";
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    const int error = ReplaceFile(file.string() + ".part", file, FormatM3U(table, records, countries, genres));
+    if (error) return std::string("Can't write ") + file.string() + ": " + std::strerror(error);
     return {};
 }
 
