@@ -126,6 +126,23 @@ TEST_F(CatalogueJobs, AFilterChangeDuringAReloadRunsOnTheNewTable) {
     ExpectRowsMatchFilters();
 }
 
+// Channels added while a table is on its way (an import finishing during an update) join the new table.
+TEST_F(CatalogueJobs, ChannelsAddedDuringAReloadJoinTheNewTable) {
+    Start();
+    WriteFile(dir / "global.dat", Generated("new", 1000, 0));
+    form->ReloadCatalogue(nullptr);
+    ASSERT_EQ(Owner().State(), CatalogueState::Replacing);
+    TChannelRec imported = Channel("Imported", "http://imported/", 1, 1, 1);
+    imported.IsLocal = true;
+    EXPECT_FALSE(Owner().AppendMany({imported}));
+    Settle();
+    ASSERT_EQ(form->Table().ChannelCount, 1000 + 10 + 1);
+    EXPECT_EQ(form->Table().Channels[1000 + 10 + 1].Name, "Imported");
+    ExpectRowsMatchFilters();
+    EXPECT_TRUE(Owner().AppendMany({Channel("Later", "http://later/", 1, 1, 1)}));  // at once when idle
+    EXPECT_EQ(form->Table().ChannelCount, 1000 + 10 + 2);
+}
+
 TEST_F(CatalogueJobs, AnUpdateDuringTheStartUpLoadWaitsForItAndKeepsItsLocalChannels) {
     form = std::make_unique<TMainForm>(Config(), messages);
     ASSERT_EQ(Owner().State(), CatalogueState::Loading);

@@ -217,11 +217,6 @@ void TMainForm::FormCreate() {
 void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
     for (int list : {0, 1})
         if (outcome.listDates[list]) Channels->SetListDate(list, *outcome.listDates[list]);
-    if (!heldImport_.empty() && catalogue_->State() != CatalogueState::Replacing) {
-        catalogue_->AppendMany(heldImport_);
-        heldImport_.clear();
-        Channels->ShowChannels();
-    }
     if (outcome.reload || ready_) return;  // an update shows no read error
     SplashForm->hide();
     ready_ = true;
@@ -326,14 +321,7 @@ void TMainForm::ImportPlaylist(const QString& location) {
 }
 
 void TMainForm::AddImported(std::vector<TChannelRec> records) {
-    const CatalogueState state = catalogue_->State();
-    if (state == CatalogueState::Loading || state == CatalogueState::Replacing) {
-        // Added to the new table once it is in place, not to the one on its way out.
-        heldImport_.insert(heldImport_.end(), records.begin(), records.end());
-        return;
-    }
-    catalogue_->AppendMany(records);
-    Channels->ShowChannels();
+    if (catalogue_->AppendMany(records)) Channels->ShowChannels();
 }
 
 void TMainForm::ImportPlaylistClick() { ImportPlaylist(messages_.Choose(Messages::Choice::ImportFile)); }

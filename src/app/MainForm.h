@@ -136,7 +136,6 @@ private:
     // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
     LookupList lookups_[3];
     // Imported channels that arrived while the table was being replaced.
-    std::vector<TChannelRec> heldImport_;
     bool showWhenReady_ = false;
 };
 

@@ -217,7 +217,11 @@ void Catalogue::Append(const TChannelRec& rec) {
     });
 }
 
-void Catalogue::AppendMany(const std::vector<TChannelRec>& records) {
+bool Catalogue::AppendMany(const std::vector<TChannelRec>& records) {
+    if (state_ == CatalogueState::Loading || state_ == CatalogueState::Replacing) {
+        held_.insert(held_.end(), records.begin(), records.end());  // copies: their texts become their own
+        return false;
+    }
     Change([&records](ChannelTable& table, SearchIndex* index) {
         table.Channels.reserve(table.Channels.size() + records.size());
         for (const TChannelRec& rec : records) {
@@ -225,6 +229,7 @@ void Catalogue::AppendMany(const std::vector<TChannelRec>& records) {
             if (index) index->Append(rec);
         }
     });
+    return true;
 }
 
 void Catalogue::Store(int32_t index, const TChannelRec& rec) {
@@ -365,6 +370,14 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
         // The filter changed while the table was on its way.
         StartRebuild();
         SetState(CatalogueState::Rebuilding);
+    }
+    if (!held_.empty()) {
+        // Channels that came while the table was on its way join the one now in place.
+        AppendMany(std::exchange(held_, {}));
+        if (state_ == CatalogueState::Idle) {
+            StartRebuild();
+            SetState(CatalogueState::Rebuilding);
+        }
     }
     emit rowsReplaced();
     emit loaded(result->outcome);

@@ -66,7 +66,8 @@ public:
     void PrepareSearch();
     // The table's own changes, made by the rules above.
     void Append(const TChannelRec& rec);
-    void AppendMany(const std::vector<TChannelRec>& records);
+    // While a table is on its way the records wait and join it once it is in place: false then.
+    bool AppendMany(const std::vector<TChannelRec>& records);
     void Store(int32_t index, const TChannelRec& rec);
     // Deletes a record and keeps the shown rows in step with the table.
     void Delete(int32_t index);
@@ -113,6 +114,7 @@ private:
     SearchIndex index_;
     bool indexed_ = false;  // index_ describes the table
     bool indexing_ = false;  // a job builds it ahead of need
+    std::vector<TChannelRec> held_;  // appended while a table was on its way
     // The last rows shown, when few, and what they were made for: a narrower search starts from them.
     RowFilter shownFilter_;
     std::vector<int32_t> shownMatches_;
