@@ -222,12 +222,11 @@ const char* ComboName(int combo) {
     return names[combo & 7];
 }
 
-// Counts how often the loader would hand control back to the window.
+// Counts how often the loader reports its progress.
 struct CountingSink : ProgressSink {
     void ShowProgressPhase(const std::string&, Rgb, int32_t) override {}
-    void ShowProgress(int32_t) override {}
-    void Breathe() override { ++breaths; }
-    long breaths = 0;
+    void ShowProgress(int32_t) override { ++reports; }
+    long reports = 0;
 };
 
 // ---- loopback HTTP file server -----------------------------------------------------------------------
@@ -342,7 +341,7 @@ int CmdLoad(const fs::path& dir, int reps) {
     ReadWhole(dir / "global.dat");  // warm the page cache for both sides
     ReadWhole(dir / "local.dat");
     int32_t channels = 0;
-    long breaths = 0;
+    long reports = 0;
     for (int r = 0; r < reps; ++r) {
         auto t0 = Clock::now();
         {
@@ -357,7 +356,7 @@ int CmdLoad(const fs::path& dir, int reps) {
         LoadChannelList(*table, 1, dir, &sink);
         loadMs.push_back(MsSince(t0));
         channels = table->ChannelCount;
-        breaths = sink.breaths;
+        reports = sink.reports;
     }
     std::vector<double> readRate, loadRate;
     for (double ms : readMs) readRate.push_back(Mb(bytes) / (ms / 1000));
@@ -368,7 +367,7 @@ int CmdLoad(const fs::path& dir, int reps) {
     Fig("load.read_rate", readRate, "MB/s");
     Fig("load.ms", loadMs, "ms");
     Fig("load.read_ms", readMs, "ms");
-    Fig("load.breaths", static_cast<double>(breaths), "calls");
+    Fig("load.progress_reports", static_cast<double>(reports), "calls");
     return 0;
 }
 

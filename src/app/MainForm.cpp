@@ -261,7 +261,6 @@ void TMainForm::ShowProgress(int32_t position) {
 }
 
 // Nothing long runs on the window's thread any more: there is nothing to let through.
-void TMainForm::Breathe() {}
 
 std::filesystem::path TMainForm::ProgramDir() const {
     const QString dir = config_.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : config_.programDir;

@@ -71,7 +71,6 @@ public:
     // ProgressSink: the splash window and the Update page follow every loading step.
     void ShowProgressPhase(const std::string& text, Rgb colour, int32_t maximum) override;
     void ShowProgress(int32_t position) override;
-    void Breathe() override;
 
     // UpdateWindow: what a list update does on the window's thread.
     bool AskUpdate(const std::string& question) override;

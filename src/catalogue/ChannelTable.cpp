@@ -122,10 +122,7 @@ int32_t ChannelTable::IndexOfUrl(std::string_view url) const {
 }
 
 void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
-    if (progress) {
-        progress->ShowProgressPhase("Preparing channels ...", Green, ChannelCount);
-        progress->Breathe();
-    }
+    if (progress) progress->ShowProgressPhase("Preparing channels ...", Green, ChannelCount);
     // One pass that remembers every URL kept so far keeps the earliest record of each URL, in order:
     // the same result as comparing every pair, in linear time. The remembered URLs live in one flat
     // open-addressing array of record indices rather than a node per URL. Each record's URL hash is

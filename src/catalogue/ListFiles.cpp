@@ -274,24 +274,6 @@ std::optional<int32_t> ParseInt32(std::string_view text) {
 
 namespace {
 
-// Hands control to the window every ~15 ms of a step that has no record position to report.
-class Breather {
-public:
-    explicit Breather(ProgressSink* progress) : progress_(progress), last_(Clock::now()) {}
-    void Poll() {
-        if (!progress_) return;
-        const auto now = Clock::now();
-        if (now - last_ < std::chrono::milliseconds(15)) return;
-        progress_->Breathe();
-        last_ = Clock::now();
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    ProgressSink* progress_;
-    Clock::time_point last_;
-};
-
 // A million records are ~150 MB touched for the first time during the load; in 4 KB pages that is
 // tens of thousands of page faults, a good part of the load's time. Huge pages where the system
 // grants them on request. Only a hint: nothing changes where it is refused.
@@ -326,25 +308,6 @@ void PrefaultOnTwoThreads(void* data, size_t bytes) {
 #endif
 }
 
-// Drops the table's records a slice at a time: freeing a million of them at once stalls the window.
-// ChannelCount follows Channels down, so whatever paints meanwhile sees a consistent table.
-void ReleaseRecords(ChannelTable& table, ProgressSink* progress) {
-    Breather breather(progress);
-    constexpr size_t Slice = 4096;
-    while (progress && table.Channels.size() > Slice) {
-        const size_t keep = table.Channels.size() - Slice;
-        table.Channels.resize(keep);
-        table.ChannelCount = static_cast<int32_t>(keep - 1);
-        // The freed strings wait in the allocator's fast lists, which it merges all in one go at the
-        // next large request: after a million records, a stall of its own. A large request after
-        // every slice has them merged a slice at a time.
-        void* volatile nudge = std::malloc(64 * 1024);
-        std::free(nudge);
-        breather.Poll();
-    }
-    table.ResetChannels();
-}
-
 std::string CantRead(int listNumber, const std::string& reason) {
     return std::string("Can't read ") + ListFiles[listNumber] + ": " + reason;
 }
@@ -364,7 +327,7 @@ constexpr size_t ReadChunk = 1u << 20;
 
 // Reads [from, to) of the file in place, counting the CRs of each piece while it is still in cache.
 // Returns where the bytes read end: short of `to` at the end of the file or at a failed read.
-size_t ReadRange(int fd, char* buf, size_t from, size_t to, size_t& crs, bool& crPair, int& error, Breather* breather) {
+size_t ReadRange(int fd, char* buf, size_t from, size_t to, size_t& crs, bool& crPair, int& error) {
     size_t at = from;
     while (at < to) {
         const ssize_t n = ::pread(fd, buf + at, std::min(ReadChunk, to - at), static_cast<off_t>(at));
@@ -374,15 +337,13 @@ size_t ReadRange(int fd, char* buf, size_t from, size_t to, size_t& crs, bool& c
         crs += CountCR(buf + at, buf + at + n, crPair);
         crPair |= at > from && buf[at - 1] == CR && buf[at] == CR;
         at += static_cast<size_t>(n);
-        if (breather) breather->Poll();
     }
     return at;
 }
 
 // Reads the whole file into one buffer, its halves on two threads when it is big enough.
-ListImage ReadList(int fd, size_t expected, const LoadOptions& options, ProgressSink* progress) {
+ListImage ReadList(int fd, size_t expected, const LoadOptions& options) {
     ListImage image;
-    Breather breather(progress);
     size_t capacity = expected + 1;
     std::unique_ptr<char[]> buf(new char[capacity]);
     PreferHugePages(buf.get(), capacity);
@@ -393,9 +354,8 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
         size_t tailCrs = 0, tailEnd = mid;
         bool tailPair = false;
         int tailError = 0;
-        std::thread helper(
-            [&] { tailEnd = ReadRange(fd, buf.get(), mid, expected, tailCrs, tailPair, tailError, nullptr); });
-        size = ReadRange(fd, buf.get(), 0, mid, image.crs, image.crPair, image.error, &breather);
+        std::thread helper([&] { tailEnd = ReadRange(fd, buf.get(), mid, expected, tailCrs, tailPair, tailError); });
+        size = ReadRange(fd, buf.get(), 0, mid, image.crs, image.crPair, image.error);
         helper.join();
         more = false;
         if (size == mid && !image.error) {
@@ -424,7 +384,7 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options, Progress
             capacity = grown;
         }
         const size_t before = size;
-        size = ReadRange(fd, buf.get(), size, capacity - 1, image.crs, image.crPair, image.error, &breather);
+        size = ReadRange(fd, buf.get(), size, capacity - 1, image.crs, image.crPair, image.error);
         image.crPair |= before > 0 && size > before && buf[before - 1] == CR && buf[before] == CR;
         more = size == capacity - 1 && !image.error;
     }
@@ -529,8 +489,8 @@ LoadResult ParseImage(ChannelTable& table, int listNumber, const ListImage& imag
     if (options.threads > 1 && image.size >= options.splitBytes)
         PrefaultOnTwoThreads(table.Channels.data() + table.Channels.size(),
                              (static_cast<size_t>(total) + 1 - table.Channels.size()) * sizeof(TChannelRec));
-    // Both arrays have the whole list's length from the start, so whatever the window runs in a
-    // breathing pause sees a consistent table; records are filled in place.
+    // Both arrays have the whole list's length from the start, so the table is consistent at every
+    // progress report; records are filled in place.
     table.Channels.resize(static_cast<size_t>(total) + 1);
     table.ChannelCount = total;
     table.RowMap.resize(static_cast<size_t>(total) + 2);
@@ -606,7 +566,7 @@ LoadResult ParseChannelList(ChannelTable& table, int listNumber, std::string_vie
 LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::filesystem::path& dir,
                            ProgressSink* progress, const LoadOptions& options) {
     const std::filesystem::path path = dir / ListFiles[listNumber];
-    if (listNumber == 0) ReleaseRecords(table, progress);
+    if (listNumber == 0) table.ResetChannels();
     // Non-blocking, so that a pipe of that name cannot hang the start-up; it is refused below.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     // Only a missing list is an empty one; a list that is there but cannot be read is reported.
@@ -629,7 +589,7 @@ LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::files
     }
     // The file is read once, whole, into the buffer its records then refer to: the texts are not
     // copied again, and a big list costs its size and its record array.
-    const ListImage image = ReadList(fd, static_cast<size_t>(std::max<off_t>(info.st_size, 0)), options, progress);
+    const ListImage image = ReadList(fd, static_cast<size_t>(std::max<off_t>(info.st_size, 0)), options);
     ::close(fd);
     LoadResult result = ParseImage(table, listNumber, image, options, progress);
     // The records before a failed read are kept; the failure is what is shown, before any bad number.

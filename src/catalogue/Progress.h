@@ -20,12 +20,10 @@ public:
     virtual ~ProgressSink() = default;
     virtual void ShowProgressPhase(const std::string& text, Rgb colour, int32_t maximum) = 0;
     virtual void ShowProgress(int32_t position) = 0;
-    // Lets the window process pending events.
-    virtual void Breathe() = 0;
 };
 
-// Calls back into the window every few milliseconds of work rather than per item, so long passes
-// stay responsive without spending their time in the event loop.
+// Reports every few milliseconds of work rather than per item: the progress moves on long passes
+// without their paying for a report per item.
 class Pacer {
 public:
     explicit Pacer(ProgressSink* sink, std::chrono::milliseconds interval = std::chrono::milliseconds(15))
@@ -41,7 +39,6 @@ public:
     void Flush(int32_t position) {
         if (!sink_) return;
         sink_->ShowProgress(position);
-        sink_->Breathe();
         last_ = Clock::now();
     }
 

@@ -61,7 +61,6 @@ public:
             t->ShowProgress(latest->load());
         });
     }
-    void Breathe() override {}
 
 private:
     std::function<void(std::function<void()>)> post_;
