@@ -297,9 +297,7 @@ void TMediaPlayer::drainEvents() {
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* prop = static_cast<mpv_event_property*>(event->data);
             if (event->reply_userdata == kMediaTitle || event->reply_userdata == kMetadata) {
-                titleChanged = true;
-                const QString name = engineMediaName();
-                if (!name.isEmpty()) lastMediaName_ = name;
+                titleChanged = true;  // read once the batch is drained: a new song brings both events
             } else if (event->reply_userdata == kVideo) {
                 // Only wakes the drain; the state is read below.
             } else if (prop->format == MPV_FORMAT_FLAG) {
@@ -313,6 +311,10 @@ void TMediaPlayer::drainEvents() {
         }
         default: break;
         }
+    }
+    if (titleChanged) {
+        const QString name = engineMediaName();
+        if (!name.isEmpty()) lastMediaName_ = name;
     }
     const std::vector<int> codes = tracker_.FinishDrain();
     if (tracker_.WaitingToReopen()) scheduleReopen();
