@@ -81,4 +81,4 @@ inline void Settle(TMainForm& form) {
     QCoreApplication::processEvents();
 }
 
-} // namespace castora::bench
+}  // namespace castora::bench

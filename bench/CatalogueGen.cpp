@@ -27,36 +27,52 @@ public:
     uint32_t Below(uint32_t n) { return static_cast<uint32_t>(Next() % n); }
     bool Chance(double p) { return (Next() >> 11) * 0x1.0p-53 < p; }
     template <size_t N>
-    const char* Pick(const std::array<const char*, N>& items) { return items[Below(N)]; }
+    const char* Pick(const std::array<const char*, N>& items) {
+        return items[Below(N)];
+    }
 
 private:
     uint64_t state_;
 };
 
 // Word stock; the Russian ones are converted to Windows-1251 once.
-const std::array<const char*, 24> RuWordsUtf8 = {
-    "Радио", "Европа", "Плюс", "Русское", "Ретро", "Шансон", "Маяк", "Дорожное", "Наше", "Эхо", "Москвы",
-    "Юмор", "Хит", "Любимое", "Звезда", "Первый", "канал", "Новости", "Спорт", "Детское", "Классика",
-    "Джаз", "Рок", "Вести"};
+const std::array<const char*, 24> RuWordsUtf8 = {"Радио", "Европа",   "Плюс",     "Русское", "Ретро",  "Шансон",
+                                                 "Маяк",  "Дорожное", "Наше",     "Эхо",     "Москвы", "Юмор",
+                                                 "Хит",   "Любимое",  "Звезда",   "Первый",  "канал",  "Новости",
+                                                 "Спорт", "Детское",  "Классика", "Джаз",    "Рок",    "Вести"};
 const std::array<const char*, 24> EnWords = {
-    "Radio", "Groove", "Salad", "Drone", "Zone", "Jazz", "Lounge", "Classic", "Rock", "Deep", "House",
-    "Chill", "Beat", "Blues", "Metal", "Soul", "Country", "Talk", "News", "Live", "Dance", "Ambient",
-    "Indie", "FM"};
-const std::array<const char*, 12> RuPhrasesUtf8 = {
-    "Лучшая музыка круглосуточно", "Новости каждый час", "Музыка без рекламы", "Прямой эфир",
-    "Хиты прошлых лет", "Только хорошая музыка", "Городское радио", "Трансляция из Санкт-Петербурга",
-    "Передачи для всей семьи", "Спортивные трансляции", "Классическая музыка и джаз", "Эфир 24 часа"};
-const std::array<const char*, 12> EnPhrases = {
-    "Ambient beats and grooves", "Atmospheric textures with minimal beats", "Non-stop hits",
-    "News, talk and weather", "Live from the city", "Commercial free", "Chill out and lounge",
-    "The best of the eighties", "Classic rock all day", "Jazz standards and new releases",
-    "Independent music", "Dance floor favourites"};
-const std::array<const char*, 11> Bitrates = {"128", "64", "192", "320", "32", "56 kbps", "128k", "", "256",
-                                              "96", "1500"};
+    "Radio", "Groove", "Salad", "Drone", "Zone",    "Jazz", "Lounge", "Classic", "Rock",  "Deep",    "House", "Chill",
+    "Beat",  "Blues",  "Metal", "Soul",  "Country", "Talk", "News",   "Live",    "Dance", "Ambient", "Indie", "FM"};
+const std::array<const char*, 12> RuPhrasesUtf8 = {"Лучшая музыка круглосуточно",
+                                                   "Новости каждый час",
+                                                   "Музыка без рекламы",
+                                                   "Прямой эфир",
+                                                   "Хиты прошлых лет",
+                                                   "Только хорошая музыка",
+                                                   "Городское радио",
+                                                   "Трансляция из Санкт-Петербурга",
+                                                   "Передачи для всей семьи",
+                                                   "Спортивные трансляции",
+                                                   "Классическая музыка и джаз",
+                                                   "Эфир 24 часа"};
+const std::array<const char*, 12> EnPhrases = {"Ambient beats and grooves",
+                                               "Atmospheric textures with minimal beats",
+                                               "Non-stop hits",
+                                               "News, talk and weather",
+                                               "Live from the city",
+                                               "Commercial free",
+                                               "Chill out and lounge",
+                                               "The best of the eighties",
+                                               "Classic rock all day",
+                                               "Jazz standards and new releases",
+                                               "Independent music",
+                                               "Dance floor favourites"};
+const std::array<const char*, 11> Bitrates = {"128",  "64", "192", "320", "32",  "56 kbps",
+                                              "128k", "",   "256", "96",  "1500"};
 const std::array<const char*, 10> Tlds = {"ru", "com", "net", "org", "fm", "ua", "de", "info", "su", "by"};
 const std::array<const char*, 8> HostHeads = {"stream", "icecast", "radio", "live", "media", "cast", "s", "air"};
-const std::array<const char*, 8> PathHeads = {"/live", "/stream", "/radio", "/;stream.nsv", "/listen",
-                                              "/hls", "/mount", "/audio"};
+const std::array<const char*, 8> PathHeads = {"/live",   "/stream", "/radio", "/;stream.nsv",
+                                              "/listen", "/hls",    "/mount", "/audio"};
 const std::array<const char*, 6> PathTails = {".mp3", ".aac", ".ogg", "", ".m3u8", "_hi"};
 
 struct RuStock {
@@ -150,7 +166,7 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
     sink.Close();
 }
 
-} // namespace
+}  // namespace
 
 std::string ToCp1251(std::string_view utf8) {
     std::string out;
@@ -273,16 +289,15 @@ void WriteLookupFiles(const std::filesystem::path& dir) {
     std::filesystem::create_directories(dir);
     WriteText(dir / "source.dat", "*\r\nOnline TV\r\nRadio\r\nWebcam\r\n");
     std::string countries = "*\r\n";
-    const std::array<const char*, 12> named = {"Россия", "USA", "Украина", "Germany", "France",
-                                               "Беларусь", "United Kingdom", "Italy", "Казахстан",
-                                               "Poland", "Spain", "Canada"};
+    const std::array<const char*, 12> named = {"Россия",         "USA",   "Украина",   "Germany", "France", "Беларусь",
+                                               "United Kingdom", "Italy", "Казахстан", "Poland",  "Spain",  "Canada"};
     for (int c = 1; c <= CountryCount; ++c)
-        countries += (c <= static_cast<int>(named.size()) ? ToCp1251(named[c - 1]) : "Country " + std::to_string(c)) +
-                     "\r\n";
+        countries +=
+            (c <= static_cast<int>(named.size()) ? ToCp1251(named[c - 1]) : "Country " + std::to_string(c)) + "\r\n";
     WriteText(dir / "country.dat", countries);
     std::string genres = "*\r\n";
     for (int g = 1; g <= GenreCount; ++g) genres += std::string(EnWords[(g - 1) % EnWords.size()]) + "\r\n";
     WriteText(dir / "genre.dat", genres);
 }
 
-} // namespace castora::bench
+}  // namespace castora::bench

@@ -21,9 +21,9 @@ inline constexpr int GenreCount = 24;    // codes 1..24 in genre.dat
 inline constexpr std::string_view ListDateLine = "01.06.2025";
 
 struct CatalogueSpec {
-    int32_t channels = 100000;    // records in both lists together
-    double localShare = 0.10;     // share of the records that live in local.dat
-    double duplicateShare = 0.05; // share of the records whose URL repeats a global one
+    int32_t channels = 100000;     // records in both lists together
+    double localShare = 0.10;      // share of the records that live in local.dat
+    double duplicateShare = 0.05;  // share of the records whose URL repeats a global one
     uint64_t seed = 0x5eed2025;
 };
 
@@ -68,4 +68,4 @@ void AppendRecordLines(std::string& out, const TChannelRec& rec);
 // UTF-8 Russian text to Windows-1251 bytes (Cyrillic letters only; ASCII passes through).
 std::string ToCp1251(std::string_view utf8);
 
-} // namespace castora::bench
+}  // namespace castora::bench

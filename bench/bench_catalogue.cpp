@@ -263,7 +263,7 @@ void FindSizes(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-} // namespace
+}  // namespace
 
 BENCHMARK(BM_ReadFiles)->Apply(Sizes);
 BENCHMARK(BM_LoadLists)->Apply(Sizes);

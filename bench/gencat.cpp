@@ -10,15 +10,14 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: castora-gencat <dir> <channels> [--local-share F] [--duplicate-share F] [--seed N]\n"
-                 "  Writes global.dat, local.dat, source.dat, country.dat and genre.dat into <dir>.\n"
-                 "  <channels> counts the records of both lists; by default 10%% of them are local and\n"
-                 "  5%% of all records are local copies of a global URL.\n");
+    std::fprintf(stderr, "usage: castora-gencat <dir> <channels> [--local-share F] [--duplicate-share F] [--seed N]\n"
+                         "  Writes global.dat, local.dat, source.dat, country.dat and genre.dat into <dir>.\n"
+                         "  <channels> counts the records of both lists; by default 10%% of them are local and\n"
+                         "  5%% of all records are local copies of a global URL.\n");
     return 2;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) return Usage();

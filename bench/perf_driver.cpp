@@ -217,8 +217,8 @@ void Reload(TMainForm& form) {
 }
 
 const char* ComboName(int combo) {
-    static const char* names[8] = {"none", "source", "country", "source+country", "genre", "source+genre",
-                                   "country+genre", "all three"};
+    static const char* names[8] = {"none",  "source",       "country",       "source+country",
+                                   "genre", "source+genre", "country+genre", "all three"};
     return names[combo & 7];
 }
 
@@ -306,8 +306,7 @@ private:
         ::close(file);
         ::shutdown(fd, SHUT_WR);
         // Let the client read to the end before the socket goes away.
-        while (::recv(fd, buf, sizeof buf, 0) > 0) {
-        }
+        while (::recv(fd, buf, sizeof buf, 0) > 0) {}
         ::close(fd);
     }
 
@@ -804,8 +803,8 @@ int CmdDownload(double mb, int reps) {
                 if (!failed && fs::file_size(program / "updates.zip") == bytes) ours.push_back(ms);
                 else std::fprintf(stderr, "download failed\n");
             } else {
-                const double ms = RunTimed({"curl", "-s", "-o", (program / "curl.zip").string(),
-                                            "http://" + server.Host() + "/?key=big"});
+                const double ms = RunTimed(
+                    {"curl", "-s", "-o", (program / "curl.zip").string(), "http://" + server.Host() + "/?key=big"});
                 if (ms > 0 && fs::file_size(program / "curl.zip") == bytes) curl.push_back(ms);
             }
         }
@@ -900,9 +899,7 @@ int CmdPlay(int reps) {
     MakeQtHeadless();
     QtApp qt;
     ScratchDir scratch("castora-play");
-    {
-        std::ofstream(scratch.Path() / "tone.wav", std::ios::binary) << WavBytes(60);
-    }
+    { std::ofstream(scratch.Path() / "tone.wav", std::ios::binary) << WavBytes(60); }
     FileServer server(scratch.Path());
     const std::string url = server.Url("tone.wav");
     auto waitFor = [](TMediaPlayer& player, int state, int timeoutMs) {
@@ -943,9 +940,9 @@ int CmdPlay(int reps) {
         player.close();
         waitFor(player, 1, 3000);
 
-        const double ms = SpawnUntil({"mpv", "--no-config", "--no-video", "--ao=null", "--ytdl=no",
-                                      "--msg-level=all=warn,cplayer=v", url},
-                                     "playback restart complete", 10000);
+        const double ms = SpawnUntil(
+            {"mpv", "--no-config", "--no-video", "--ao=null", "--ytdl=no", "--msg-level=all=warn,cplayer=v", url},
+            "playback restart complete", 10000);
         if (ms > 0) cli.push_back(ms);
         const double ipc = MpvIpcStart(url, scratch.Path() / "mpv.sock");
         if (ipc > 0) cliWarm.push_back(ipc);
@@ -994,7 +991,7 @@ int Usage() {
     return 2;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     const auto mainEntry = Clock::now();

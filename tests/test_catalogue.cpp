@@ -46,7 +46,7 @@ struct RecordingProgress : ProgressSink {
     void ShowProgress(int32_t position) override { last = position; }
 };
 
-} // namespace
+}  // namespace
 
 TEST(ChannelTable, ResetAppendStoreDeleteKeepArraysInStep) {
     ChannelTable t;

@@ -46,8 +46,8 @@ protected:
         ASSERT_TRUE(expected);
         ASSERT_EQ(Owner().Rows(), expected->rows);
         EXPECT_EQ(Page().Model().FilledRows(), expected->rows);
-        EXPECT_TRUE(std::equal(expected->rowMap.begin(), expected->rowMap.begin() + expected->rows + 2,
-                               t.RowMap.begin()));
+        EXPECT_TRUE(
+            std::equal(expected->rowMap.begin(), expected->rowMap.begin() + expected->rows + 2, t.RowMap.begin()));
         // The highlighted row is the selected channel, or nothing is either.
         const int32_t row = Page().CurrentGridRow();
         EXPECT_EQ(row > 0 ? t.RowMap[row] : 0, t.SelectedIndex());
@@ -75,7 +75,8 @@ TEST_F(CatalogueJobs, ANewerFilterReplacesAnOlderOneStillRunning) {
     Settle();
     EXPECT_LE(shown, 2);
     ExpectRowsMatchFilters();
-    EXPECT_EQ(Page().Model().CellText(0, 1).trimmed().toStdString(), form->Table().Channels[form->Table().RowMap[1]].Name);
+    EXPECT_EQ(Page().Model().CellText(0, 1).trimmed().toStdString(),
+              form->Table().Channels[form->Table().RowMap[1]].Name);
 }
 
 TEST_F(CatalogueJobs, AChangeOfTheTableDuringARebuildGivesRowsOfTheChangedTable) {
@@ -172,4 +173,4 @@ TEST_F(CatalogueJobs, ClosingDuringALoadOrAReloadTakesLessThanASecond) {
     EXPECT_LT(timer.elapsed(), 1000);
 }
 
-} // namespace
+}  // namespace

@@ -18,8 +18,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-ChannelTable MakeList(int count, const std::string& tag)
-{
+ChannelTable MakeList(int count, const std::string& tag) {
     ChannelTable t;
     for (int i = 1; i <= count; ++i) {
         TChannelRec r;
@@ -39,8 +38,7 @@ ChannelTable MakeList(int count, const std::string& tag)
 
 }  // namespace
 
-TEST(CrashSafeSave, KilledSaveLeavesOldOrNewListWhole)
-{
+TEST(CrashSafeSave, KilledSaveLeavesOldOrNewListWhole) {
     constexpr int Channels = 20000;
     const ChannelTable oldList = MakeList(Channels, "old");
     const ChannelTable newList = MakeList(Channels, "new");
@@ -97,8 +95,7 @@ TEST(CrashSafeSave, KilledSaveLeavesOldOrNewListWhole)
 
 // A save that cannot write its buffer (a directory is in the way, which stops root as well) reports
 // failure and leaves the old list as it was.
-TEST(CrashSafeSave, FailedSaveKeepsTheOldList)
-{
+TEST(CrashSafeSave, FailedSaveKeepsTheOldList) {
     castora::test::TempDir dir;
     const ChannelTable oldList = MakeList(10, "old");
     ASSERT_TRUE(SaveLocalList(oldList, dir.path(), "01.01.2026").ok);

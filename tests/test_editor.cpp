@@ -226,4 +226,4 @@ TEST_F(Editor, LongerStoredValuesAreShownWholeAndKeptBySave) {
     EXPECT_EQ(Page().NameEdit->text().size(), 64);
 }
 
-} // namespace
+}  // namespace

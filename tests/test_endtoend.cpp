@@ -119,7 +119,8 @@ struct UpdateServer {
         started = std::system(cmd.c_str()) == 0;
     }
     ~UpdateServer() {
-        const std::string cmd = std::string(CASTORA_SOURCE_DIR) + "/tools/update-server/stop.sh " + (dir / "server").string();
+        const std::string cmd =
+            std::string(CASTORA_SOURCE_DIR) + "/tools/update-server/stop.sh " + (dir / "server").string();
         [[maybe_unused]] int rc = std::system(cmd.c_str());
     }
     std::string Submissions() const {
@@ -135,8 +136,8 @@ TEST(EndToEnd, UpdateSubmitAndQuitWithRealMessageBoxes) {
     WriteLookups(run.path(), {"TV", "Radio"}, {"Russia", "USA"}, {"News", "Music"});
     WriteFile(run / "global.dat", ListFileBytes("old", {Channel("Old", "http://old")}));
     TempDir staging;
-    WriteFile(staging / "global.dat",
-              ListFileBytes("06.12.2026", {Channel("Fresh", "http://fresh", 1, 1, 1), Channel("Second", "http://second")}));
+    WriteFile(staging / "global.dat", ListFileBytes("06.12.2026", {Channel("Fresh", "http://fresh", 1, 1, 1),
+                                                                   Channel("Second", "http://second")}));
     UpdateServer server(staging / "global.dat");
     ASSERT_TRUE(server.started);
 
@@ -151,8 +152,9 @@ TEST(EndToEnd, UpdateSubmitAndQuitWithRealMessageBoxes) {
     form->UpdatingButton->click();
     clicker.Expect("Yes");
     form->Update->FreeUpdateButton->click();
-    ASSERT_TRUE(clicker.RunUntil([&] { return form->Update->UpdateStatusPanel->text() == "Free channel list is updated"; }))
-        << form->Update->UpdateStatusPanel->text().toStdString();
+    ASSERT_TRUE(clicker.RunUntil([&] {
+        return form->Update->UpdateStatusPanel->text() == "Free channel list is updated";
+    })) << form->Update->UpdateStatusPanel->text().toStdString();
     EXPECT_EQ(clicker.seen.value(0), "Do you want to update the free channel list?");
     EXPECT_EQ(form->Table().ChannelCount, 2);
     EXPECT_EQ(form->Channels->Model().CellText(0, 1), " Fresh");
@@ -238,13 +240,15 @@ TEST(EndToEnd, DroppedPlaylistIsImportedAndPlaysWithItsHeader) {
     EnsureApp();
     const std::string wav = MakeWav(30);
     ScriptedServer media;
-    media.Send("HTTP/1.1 200 OK\r\nContent-Type: audio/wav\r\nContent-Length: " + std::to_string(wav.size()) +
-               "\r\n\r\n" + wav)
+    media
+        .Send("HTTP/1.1 200 OK\r\nContent-Type: audio/wav\r\nContent-Length: " + std::to_string(wav.size()) +
+              "\r\n\r\n" + wav)
         .Start();
     TempDir run;
     WriteLookups(run.path(), {"TV", "Radio"}, {"Russia", "USA"}, {"News", "Music"});
     WriteFile(run / "global.dat", ListFileBytes("01.12.2026", {Channel("Known", "http://known.example/a")}));
-    WriteFile(run / "mine.m3u", "#EXTM3U\n#EXTINF:-1 tvg-country=\"US\" group-title=\"music\",Tone FM\n" + media.Url("/tone.wav") +
+    WriteFile(run / "mine.m3u", "#EXTM3U\n#EXTINF:-1 tvg-country=\"US\" group-title=\"music\",Tone FM\n" +
+                                    media.Url("/tone.wav") +
                                     "|User-Agent=CastoraTest/1.0\n#EXTINF:-1,Known again\nhttp://known.example/a\n");
     const AppConfig config = RunConfig(run, "127.0.0.1:9");
     MessageBoxes boxes;
@@ -266,7 +270,8 @@ TEST(EndToEnd, DroppedPlaylistIsImportedAndPlaysWithItsHeader) {
     QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     clicker.Expect("OK");
     QApplication::sendEvent(form.get(), &drop);
-    ASSERT_TRUE(clicker.RunUntil([&] { return form->Table().ChannelCount == 2 && form->Channels->Model().FilledRows() == 2; }));
+    ASSERT_TRUE(
+        clicker.RunUntil([&] { return form->Table().ChannelCount == 2 && form->Channels->Model().FilledRows() == 2; }));
     EXPECT_TRUE(clicker.seen.join('\n').contains("Channels to add: 1")) << clicker.seen.join('\n').toStdString();
     EXPECT_EQ(clicker.xTitles.join('|').toStdString(), "Castora Player");
     const TChannelRec& added = form->Table().Channels[2];
@@ -285,4 +290,4 @@ TEST(EndToEnd, DroppedPlaylistIsImportedAndPlaysWithItsHeader) {
     form.reset();
 }
 
-} // namespace
+}  // namespace

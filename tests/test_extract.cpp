@@ -22,8 +22,7 @@ struct FileStamp {
     struct timespec mtime;
 };
 
-FileStamp Stamp(const fs::path& path)
-{
+FileStamp Stamp(const fs::path& path) {
     struct stat st {};
     EXPECT_EQ(::stat(path.c_str(), &st), 0);
     return {ReadFileBytes(path), st.st_mtim};
@@ -31,8 +30,7 @@ FileStamp Stamp(const fs::path& path)
 
 class ExtractTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         char tmpl[] = "/tmp/castora-extract-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
@@ -44,14 +42,12 @@ protected:
     void Put(const std::string& name, const std::string& bytes) const { WriteFileBytes(Path(name), bytes); }
 
     // The archive gets an old mtime so that any rewrite would show.
-    void PutArchive(const std::string& bytes) const
-    {
+    void PutArchive(const std::string& bytes) const {
         Put("updates.zip", bytes);
         const struct timeval times[2] = {{1000000000, 0}, {1000000000, 0}};
         ASSERT_EQ(::utimes(Path("updates.zip").c_str(), times), 0);
     }
-    void PutRaw(const std::vector<RawEntry>& entries, const RawOptions& options = {}) const
-    {
+    void PutRaw(const std::vector<RawEntry>& entries, const RawOptions& options = {}) const {
         PutArchive(BuildRawZip(entries, options));
     }
 
@@ -80,12 +76,10 @@ protected:
     }
 
     // Everything in the program directory besides the archive.
-    std::set<std::string> Files() const
-    {
+    std::set<std::string> Files() const {
         std::set<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_))
-            if (e.path().filename() != "updates.zip")
-                names.insert(e.path().filename().string());
+            if (e.path().filename() != "updates.zip") names.insert(e.path().filename().string());
         return names;
     }
 
@@ -94,26 +88,26 @@ protected:
 
 using Names = std::set<std::string>;
 
-TEST_F(ExtractTest, WithoutArchiveNothingHappens)
-{
+TEST_F(ExtractTest, WithoutArchiveNothingHappens) {
     Put("global.dat", "old");
     int gaugeCalls = 0;
     ExtractOptions opts;
     opts.setGaugeMaximum = [&](int) { ++gaugeCalls; };
 
     Run(opts);
-    fs::create_directory(Path("updates.zip")); // a directory of that name is no archive
+    fs::create_directory(Path("updates.zip"));  // a directory of that name is no archive
     Run(opts);
 
     EXPECT_EQ(gaugeCalls, 0);
     EXPECT_EQ(Content("global.dat"), "old");
-    EXPECT_EQ(Files(), (Names{"global.dat", }));
+    EXPECT_EQ(Files(), (Names{
+                           "global.dat",
+                       }));
 }
 
-TEST_F(ExtractTest, ArchiveFailuresThrowBeforeAnyEntryIsWritten)
-{
-    const std::string good = BuildRawZip({{.name = "global.dat", .data = "new global"},
-                                          {.name = "genre.dat", .data = "new genre"}});
+TEST_F(ExtractTest, ArchiveFailuresThrowBeforeAnyEntryIsWritten) {
+    const std::string good =
+        BuildRawZip({{.name = "global.dat", .data = "new global"}, {.name = "genre.dat", .data = "new genre"}});
     const size_t central = good.find("PK\x01\x02");
     const size_t end = good.find("PK\x05\x06");
     ASSERT_NE(central, std::string::npos);
@@ -164,8 +158,7 @@ TEST_F(ExtractTest, ArchiveFailuresThrowBeforeAnyEntryIsWritten)
     EXPECT_EQ(Content("genre.dat"), "new genre");
 }
 
-TEST_F(ExtractTest, EmptyArchiveCommentsAndTrailingBytesAreFine)
-{
+TEST_F(ExtractTest, EmptyArchiveCommentsAndTrailingBytesAreFine) {
     PutRaw({});
     EXPECT_NO_THROW(Run());
     EXPECT_TRUE(Files().empty());
@@ -177,8 +170,7 @@ TEST_F(ExtractTest, EmptyArchiveCommentsAndTrailingBytesAreFine)
     EXPECT_EQ(Content("global.dat"), "g");
 }
 
-TEST_F(ExtractTest, EntriesLandUnderTheirLastNameComponent)
-{
+TEST_F(ExtractTest, EntriesLandUnderTheirLastNameComponent) {
     for (const std::string name : {"lists/global.dat", "../global.dat", "C:\\temp\\global.dat", "x:global.dat",
                                    "/abs/global.dat", "a/b\\c:global.dat"}) {
         SCOPED_TRACE(name);
@@ -267,8 +259,7 @@ TEST_F(ExtractTest, CancelEndsTheRunAndLeavesNoPartialEntry) {
     EXPECT_EQ(Content("global.dat"), "old global");
 }
 
-TEST_F(ExtractTest, DirectoriesAndEmptyOrDotNamesCreateNothing)
-{
+TEST_F(ExtractTest, DirectoriesAndEmptyOrDotNamesCreateNothing) {
     PutRaw({{.name = "data/", .data = ""},
             {.name = "win\\", .data = ""},
             {.name = "flagged", .data = "", .externalAttributes = 0x10},
@@ -283,8 +274,7 @@ TEST_F(ExtractTest, DirectoriesAndEmptyOrDotNamesCreateNothing)
     EXPECT_EQ(Files(), (Names{"ok.dat"}));
 }
 
-TEST_F(ExtractTest, BadEntriesAreSkippedAndTheRunGoesOn)
-{
+TEST_F(ExtractTest, BadEntriesAreSkippedAndTheRunGoesOn) {
     PutRaw({{.name = "v45.dat", .data = "x", .versionNeeded = 45},
             {.name = "unix20.dat", .data = "low byte counts", .versionNeeded = 0x0314},
             {.name = "badsig.dat", .data = "x", .localSignature = 0x04034B51},
@@ -311,8 +301,7 @@ TEST_F(ExtractTest, BadEntriesAreSkippedAndTheRunGoesOn)
     EXPECT_EQ(Content("deflated.dat"), text);
 }
 
-TEST_F(ExtractTest, CrcMismatchKeepsTheOldFileAndTheRunGoesOn)
-{
+TEST_F(ExtractTest, CrcMismatchKeepsTheOldFileAndTheRunGoesOn) {
     Put("global.dat", "old global");
     Put("genre.dat", "old genre");
     PutRaw({{.name = "global.dat", .data = "corrupt deflated", .crc = 0x12345678},
@@ -324,11 +313,9 @@ TEST_F(ExtractTest, CrcMismatchKeepsTheOldFileAndTheRunGoesOn)
     EXPECT_EQ(Content("country.dat"), "fine");
 }
 
-TEST_F(ExtractTest, DamagedDataLeavesNothingAtTheTarget)
-{
+TEST_F(ExtractTest, DamagedDataLeavesNothingAtTheTarget) {
     std::string text;
-    for (int i = 0; text.size() < 200000; ++i)
-        text += "channel " + std::to_string(i * 7919 % 100003) + "\r\n";
+    for (int i = 0; text.size() < 200000; ++i) text += "channel " + std::to_string(i * 7919 % 100003) + "\r\n";
     Put("source.dat", "untouched");
     PutRaw({{.name = "global.dat", .data = text, .keepCompressedBytes = 20000},
             {.name = "genre.dat", .data = text, .keepCompressedBytes = 1},
@@ -340,16 +327,15 @@ TEST_F(ExtractTest, DamagedDataLeavesNothingAtTheTarget)
     EXPECT_EQ(Content("source.dat"), "untouched");
 }
 
-TEST_F(ExtractTest, LinksAreNeverCreatedNorFollowed)
-{
+TEST_F(ExtractTest, LinksAreNeverCreatedNorFollowed) {
     const fs::path outside = dir_.string() + "-outside";
     WriteFileBytes(outside, "outside");
     fs::create_symlink(outside, Path("global.dat"));
 
-    WriteLibzipArchive(Path("updates.zip"),
-                       {{.name = "link.dat", .data = outside.string(), .host = ZIP_OPSYS_UNIX,
-                         .attributes = 0120777u << 16},
-                        {.name = "global.dat", .data = "new global"}});
+    WriteLibzipArchive(
+        Path("updates.zip"),
+        {{.name = "link.dat", .data = outside.string(), .host = ZIP_OPSYS_UNIX, .attributes = 0120777u << 16},
+         {.name = "global.dat", .data = "new global"}});
     Run();
     EXPECT_EQ(ReadFileBytes(outside), "outside");
     fs::remove(outside);
@@ -359,8 +345,7 @@ TEST_F(ExtractTest, LinksAreNeverCreatedNorFollowed)
     EXPECT_EQ(Files(), (Names{"global.dat"}));
 }
 
-TEST_F(ExtractTest, ProgramFileUserListAndArchiveAreNeverReplaced)
-{
+TEST_F(ExtractTest, ProgramFileUserListAndArchiveAreNeverReplaced) {
     Put("castora-player", "program");
     Put("local.dat", "mine");
     Put("local_tmp.dat", "buffer");
@@ -380,8 +365,7 @@ TEST_F(ExtractTest, ProgramFileUserListAndArchiveAreNeverReplaced)
     EXPECT_EQ(Content("global.dat"), "new global");
 }
 
-TEST_F(ExtractTest, OversizedEntriesAreDroppedWithoutTrace)
-{
+TEST_F(ExtractTest, OversizedEntriesAreDroppedWithoutTrace) {
     const std::string zeros(100000, '\0');
     PutRaw({{.name = "bomb.dat", .data = zeros},
             {.name = "liar.dat", .data = zeros, .uncompressedSize = 1000},
@@ -392,8 +376,7 @@ TEST_F(ExtractTest, OversizedEntriesAreDroppedWithoutTrace)
     EXPECT_EQ(Files(), (Names{"small.dat"}));
 }
 
-TEST_F(ExtractTest, ReplacesExistingFileWithTheStoredTime)
-{
+TEST_F(ExtractTest, ReplacesExistingFileWithTheStoredTime) {
     Put("global.dat", "old");
     const uint16_t date = DosDate(2021, 3, 14), time = DosTime(15, 9, 26);
     PutRaw({{.name = "global.dat", .data = "new", .dosDate = date, .dosTime = time},
@@ -407,8 +390,7 @@ TEST_F(ExtractTest, ReplacesExistingFileWithTheStoredTime)
     EXPECT_EQ(st.st_mtim.tv_sec, DosToLocal(DosDate(1999, 12, 31), DosTime(23, 59, 58)));
 }
 
-TEST_F(ExtractTest, StoredAttributesOnlyTakePermissionsAway)
-{
+TEST_F(ExtractTest, StoredAttributesOnlyTakePermissionsAway) {
     const mode_t umask = ::umask(022);
     PutRaw({{.name = "dos.dat", .data = "x", .externalAttributes = 0x20},
             {.name = "dosro.dat", .data = "x", .externalAttributes = 0x21},
@@ -434,8 +416,7 @@ TEST_F(ExtractTest, StoredAttributesOnlyTakePermissionsAway)
     EXPECT_EQ(mode("unixro.dat"), 0444u);
 }
 
-TEST_F(ExtractTest, TargetsThatCannotBeReplacedStayAndTheRunGoesOn)
-{
+TEST_F(ExtractTest, TargetsThatCannotBeReplacedStayAndTheRunGoesOn) {
     Put("global.dat", "old global");
     fs::permissions(Path("global.dat"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     fs::create_directory(Path("country.dat"));
@@ -448,8 +429,7 @@ TEST_F(ExtractTest, TargetsThatCannotBeReplacedStayAndTheRunGoesOn)
     EXPECT_EQ(Content("genre.dat"), "g");
 }
 
-TEST_F(ExtractTest, Zip64ArchiveIsRead)
-{
+TEST_F(ExtractTest, Zip64ArchiveIsRead) {
     RawOptions zip64;
     zip64.zip64 = true;
     PutRaw({{.name = "global.dat", .data = "sixty-four"}, {.name = "genre.dat", .data = "g", .method = 0}}, zip64);
@@ -458,4 +438,4 @@ TEST_F(ExtractTest, Zip64ArchiveIsRead)
     EXPECT_EQ(Content("genre.dat"), "g");
 }
 
-} // namespace
+}  // namespace

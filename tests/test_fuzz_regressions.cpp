@@ -33,8 +33,7 @@ const Target Targets[] = {
 };
 
 // Runs one input; a broken property comes back as an exception naming it.
-void Replay(const Target& t, const std::string& bytes, const std::string& label)
-{
+void Replay(const Target& t, const std::string& bytes, const std::string& label) {
     try {
         t.run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     } catch (const std::exception& e) {
@@ -42,8 +41,7 @@ void Replay(const Target& t, const std::string& bytes, const std::string& label)
     }
 }
 
-std::vector<fs::path> Inputs(const fs::path& dir)
-{
+std::vector<fs::path> Inputs(const fs::path& dir) {
     std::vector<fs::path> files;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(dir, ec))
@@ -52,8 +50,7 @@ std::vector<fs::path> Inputs(const fs::path& dir)
     return files;
 }
 
-std::string Read(const fs::path& p)
-{
+std::string Read(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -62,22 +59,23 @@ class FuzzReplay : public ::testing::TestWithParam<Target> {};
 
 }  // namespace
 
-TEST_P(FuzzReplay, SeedsAndFormerFindingsKeepTheirProperties)
-{
+TEST_P(FuzzReplay, SeedsAndFormerFindingsKeepTheirProperties) {
     const Target& t = GetParam();
     const fs::path seeds = fs::path(CASTORA_FUZZ_DIR) / "corpus" / t.name;
     const auto seedFiles = Inputs(seeds);
     EXPECT_FALSE(seedFiles.empty()) << "no seeds in " << seeds;
     for (const fs::path& f : seedFiles) Replay(t, Read(f), f.string());
-    for (const fs::path& f : Inputs(fs::path(CASTORA_FUZZ_DIR) / "regressions" / t.name)) Replay(t, Read(f), f.string());
+    for (const fs::path& f : Inputs(fs::path(CASTORA_FUZZ_DIR) / "regressions" / t.name))
+        Replay(t, Read(f), f.string());
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay, ::testing::ValuesIn(Targets),
-                         [](const ::testing::TestParamInfo<Target>& info) { return std::string(info.param.name).substr(5); });
+                         [](const ::testing::TestParamInfo<Target>& info) {
+                             return std::string(info.param.name).substr(5);
+                         });
 
 // Awkward list files at sizes a fuzzer with small inputs does not reach.
-TEST(FuzzReplayLarge, ListFilesOfExtremeShape)
-{
+TEST(FuzzReplayLarge, ListFilesOfExtremeShape) {
     const Target& t = Targets[0];
     Replay(t, "", "empty file");
     Replay(t, std::string(2u << 20, 'a'), "2 MB without any CR");
@@ -90,8 +88,7 @@ TEST(FuzzReplayLarge, ListFilesOfExtremeShape)
     Replay(t, crlf.substr(0, crlf.size() - 1), "30,000 records, last LF missing");
 }
 
-TEST(FuzzReplayLarge, LookupAndEncodingOfLargeInputs)
-{
+TEST(FuzzReplayLarge, LookupAndEncodingOfLargeInputs) {
     Replay(Targets[1], std::string(1u << 20, '\r'), "1 MB of CRs");
     std::string mixed;
     for (int i = 0; i < 100000; ++i) mixed += (i % 3 == 0) ? "\r\n" : (i % 3 == 1) ? "\n\r" : "x";

@@ -40,8 +40,7 @@ public:
     public:
         Conn(int fd, HostileServer& server) : fd_(fd), server_(server) {}
         // False once the client is gone, the cap is reached or the server stops.
-        bool Send(std::string_view bytes)
-        {
+        bool Send(std::string_view bytes) {
             while (!bytes.empty()) {
                 if (!Alive()) return false;
                 pollfd p{fd_, POLLOUT, 0};
@@ -55,8 +54,7 @@ public:
             }
             return true;
         }
-        bool Sleep(std::chrono::milliseconds t)
-        {
+        bool Sleep(std::chrono::milliseconds t) {
             const auto until = Clock::now() + t;
             while (Clock::now() < until) {
                 if (!Alive()) return false;
@@ -65,8 +63,7 @@ public:
             return true;
         }
         // Keeps the connection open, silent, until the client leaves.
-        void Hold()
-        {
+        void Hold() {
             while (Alive()) {
                 pollfd p{fd_, POLLIN, 0};
                 if (::poll(&p, 1, 50) > 0) {
@@ -83,22 +80,20 @@ public:
     };
     using Play = std::function<void(Conn&)>;
 
-    explicit HostileServer(Play play, std::chrono::seconds cap = 12s) : play_(std::move(play)), cap_(cap)
-    {
+    explicit HostileServer(Play play, std::chrono::seconds cap = 12s) : play_(std::move(play)), cap_(cap) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 4) != 0
-            || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 4) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
             throw std::runtime_error("cannot listen on 127.0.0.1");
         port_ = ntohs(addr.sin_port);
         deadline_ = Clock::now() + cap_;
         thread_ = std::thread([this] { Accept(); });
     }
-    ~HostileServer()
-    {
+    ~HostileServer() {
         stop_ = true;
         ::shutdown(fd_, SHUT_RDWR);
         thread_.join();
@@ -110,8 +105,7 @@ public:
     uint64_t Sent() const { return sent_; }
 
 private:
-    void Accept()
-    {
+    void Accept() {
         for (;;) {
             const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) {
@@ -148,8 +142,7 @@ private:
     std::vector<std::thread> workers_;  // only touched by the accept thread until the destructor
 };
 
-long PeakRssKb()
-{
+long PeakRssKb() {
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
@@ -171,8 +164,7 @@ struct Outcome {
 };
 
 Outcome Fetch(const HostileServer& server, bool text, std::chrono::milliseconds readTimeout = 800ms,
-              uint64_t maxBody = 8u << 20)
-{
+              uint64_t maxBody = 8u << 20) {
     Outcome o;
     THttpClient client;
     client.ConnectTimeout = 2s;
@@ -200,8 +192,7 @@ std::string Repeat(char c, size_t n) { return std::string(n, c); }
 }  // namespace
 
 // One byte a second, slower than the read limit, in the head and in the body.
-TEST(HostileServer, TrickleEndsByTheReadLimit)
-{
+TEST(HostileServer, TrickleEndsByTheReadLimit) {
     for (const std::string& prefix : {std::string(), std::string("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n")}) {
         HostileServer server([&](HostileServer::Conn& c) {
             if (!c.Send(prefix)) return;
@@ -217,8 +208,7 @@ TEST(HostileServer, TrickleEndsByTheReadLimit)
 }
 
 // A silent server after the head, or after a body that runs to the connection's end.
-TEST(HostileServer, NeverClosingEndsByTheReadLimitUnlessTheBodyIsComplete)
-{
+TEST(HostileServer, NeverClosingEndsByTheReadLimitUnlessTheBodyIsComplete) {
     for (const std::string& answer :
          {std::string("HTTP/1.1 200 OK\r\n"), std::string("HTTP/1.1 200 OK\r\n\r\npart of a body"),
           std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nabc")}) {
@@ -241,8 +231,7 @@ TEST(HostileServer, NeverClosingEndsByTheReadLimitUnlessTheBodyIsComplete)
 }
 
 // Header lines as fast as the socket takes them, one long line and many short ones.
-TEST(HostileServer, EndlessHeadersFailWithBoundedMemory)
-{
+TEST(HostileServer, EndlessHeadersFailWithBoundedMemory) {
     const std::string line = "X-Filler: " + Repeat('h', 100) + "\r\n";
     for (const bool oneLine : {false, true}) {
         HostileServer server([&](HostileServer::Conn& c) {
@@ -252,8 +241,7 @@ TEST(HostileServer, EndlessHeadersFailWithBoundedMemory)
                 for (int i = 0; i < 500; ++i) b += line;
                 return b;
             }();
-            while (c.Send(block)) {
-            }
+            while (c.Send(block)) {}
         });
         const Outcome o = Fetch(server, false);
         EXPECT_FALSE(o.ok) << (oneLine ? "one endless line" : "endless lines");
@@ -264,8 +252,7 @@ TEST(HostileServer, EndlessHeadersFailWithBoundedMemory)
 }
 
 // A chunk announced as huge, an endless body without length, and a 10 GB Content-Length.
-TEST(HostileServer, EndlessBodiesStopAtTheBodyLimit)
-{
+TEST(HostileServer, EndlessBodiesStopAtTheBodyLimit) {
     const std::string data = Repeat('z', 64 * 1024);
     const std::string heads[] = {
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\n",
@@ -276,8 +263,7 @@ TEST(HostileServer, EndlessBodiesStopAtTheBodyLimit)
         for (const bool text : {false, true}) {
             HostileServer server([&](HostileServer::Conn& c) {
                 if (!c.Send(head)) return;
-                while (c.Send(data)) {
-                }
+                while (c.Send(data)) {}
             });
             const Outcome o = Fetch(server, text, 800ms, 4u << 20);
             EXPECT_FALSE(o.ok) << head;
@@ -290,13 +276,11 @@ TEST(HostileServer, EndlessBodiesStopAtTheBodyLimit)
 }
 
 // What a failing answer carries is read and dropped, but not without end either.
-TEST(HostileServer, EndlessBodyOfAFailingAnswerEnds)
-{
+TEST(HostileServer, EndlessBodyOfAFailingAnswerEnds) {
     HostileServer server([](HostileServer::Conn& c) {
         if (!c.Send("HTTP/1.1 404 Not Found\r\n\r\n")) return;
         const std::string junk = Repeat('<', 64 * 1024);
-        while (c.Send(junk)) {
-        }
+        while (c.Send(junk)) {}
     });
     const Outcome o = Fetch(server, false, 800ms, 4u << 20);
     EXPECT_FALSE(o.ok);
@@ -305,8 +289,7 @@ TEST(HostileServer, EndlessBodyOfAFailingAnswerEnds)
     EXPECT_LT(o.took, 8s);
 }
 
-TEST(HostileServer, DownloadReportsFailureAndKeepsTheFileBounded)
-{
+TEST(HostileServer, DownloadReportsFailureAndKeepsTheFileBounded) {
     castora::test::TempDir dir;
     const std::string data = Repeat('z', 64 * 1024);
     struct Case {
@@ -317,15 +300,15 @@ TEST(HostileServer, DownloadReportsFailureAndKeepsTheFileBounded)
     };
     const Case cases[] = {
         {"10 GB Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 10737418240\r\n\r\n", 512ull << 20, 0},
-        {"endless chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7FFFFFFFFFFFFFFF\r\n", 2u << 20, 2u << 20},
+        {"endless chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7FFFFFFFFFFFFFFF\r\n", 2u << 20,
+         2u << 20},
         {"endless body", "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n\r\n", 2u << 20, 2u << 20},
         {"endless headers", "HTTP/1.1 200 OK\r\n" + Repeat('h', 1024), 512ull << 20, 0},
     };
     for (const Case& c : cases) {
         HostileServer server([&](HostileServer::Conn& conn) {
             if (!conn.Send(c.head)) return;
-            while (conn.Send(data)) {
-            }
+            while (conn.Send(data)) {}
         });
         const auto start = Clock::now();
         EXPECT_TRUE(DownloadChannelList(server.HostPort(), "free", dir.path(), {}, c.maxBytes)) << c.what;
@@ -336,8 +319,7 @@ TEST(HostileServer, DownloadReportsFailureAndKeepsTheFileBounded)
 
 // Interim answers without end, a chunk size of endless digits, an endless trailer: none of it is
 // body, so only a bound on the framing ends these.
-TEST(HostileServer, EndlessFramingEnds)
-{
+TEST(HostileServer, EndlessFramingEnds) {
     std::string interim;
     for (int i = 0; i < 200; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
     const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
@@ -348,7 +330,8 @@ TEST(HostileServer, EndlessFramingEnds)
         {"interim answers", "", interim},
         {"chunk size digits", chunked + "1", Repeat('0', 64 * 1024)},
         {"trailer line", chunked + "0\r\n", Repeat('t', 64 * 1024)},
-        {"trailer headers", chunked + "0\r\n", [] {
+        {"trailer headers", chunked + "0\r\n",
+         [] {
              std::string t;
              for (int i = 0; i < 4096; ++i) t += "X-Trailer: 1\r\n";
              return t;
@@ -357,8 +340,7 @@ TEST(HostileServer, EndlessFramingEnds)
     for (const auto& c : cases) {
         HostileServer server([&](HostileServer::Conn& conn) {
             if (!conn.Send(c.head)) return;
-            while (conn.Send(c.repeat)) {
-            }
+            while (conn.Send(c.repeat)) {}
         });
         const Outcome o = Fetch(server, true);
         EXPECT_EQ(o.bodyBytes, 0u) << c.what;
@@ -369,13 +351,11 @@ TEST(HostileServer, EndlessFramingEnds)
 
 // A chunk extension (";" after the size) that never ends: no byte of it is body, so only a bound on
 // the length of a framing line ends the request.
-TEST(HostileServer, EndlessChunkExtensionEnds)
-{
+TEST(HostileServer, EndlessChunkExtensionEnds) {
     HostileServer server([](HostileServer::Conn& c) {
         if (!c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1;")) return;
         const std::string ext = Repeat('e', 64 * 1024);
-        while (c.Send(ext)) {
-        }
+        while (c.Send(ext)) {}
     });
     const Outcome o = Fetch(server, false);
     EXPECT_FALSE(o.ok) << o.what;
@@ -384,13 +364,13 @@ TEST(HostileServer, EndlessChunkExtensionEnds)
 
 // A server that sends one byte just inside the read limit: single bytes do not count as progress,
 // so the read limit still ends the request.
-TEST(HostileServer, SlowDripWithinTheReadLimitEnds)
-{
-    HostileServer server([](HostileServer::Conn& c) {
-        if (!c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")) return;
-        while (c.Send("x") && c.Sleep(200ms)) {
-        }
-    }, 20s);
+TEST(HostileServer, SlowDripWithinTheReadLimitEnds) {
+    HostileServer server(
+        [](HostileServer::Conn& c) {
+            if (!c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")) return;
+            while (c.Send("x") && c.Sleep(200ms)) {}
+        },
+        20s);
     const Outcome o = Fetch(server, false, 1000ms);
     EXPECT_FALSE(o.ok);
     EXPECT_LT(o.took, 15s) << "sent " << server.Sent() << " bytes";

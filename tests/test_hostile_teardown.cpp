@@ -19,8 +19,7 @@ using castora::TMediaPlayer;
 // called on an object that is no longer an MpvVideoWidget (UBSan: "downcast of address ... which
 // does not point to an object of type 'MpvVideoWidget'"). The widget now disconnects from its context
 // in its destructor; the sanitizer build catches a relapse.
-TEST(VideoTeardown, DestroyingTheWidgetCallsNothingOnIt)
-{
+TEST(VideoTeardown, DestroyingTheWidgetCallsNothingOnIt) {
     static int argc = 1;
     static char name[] = "test_hostile_teardown";
     static char* argv[] = {name, nullptr};

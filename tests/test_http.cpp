@@ -24,11 +24,16 @@ struct Events {
     std::vector<int32_t> begins;
     std::vector<int32_t> works;
 
-    void Attach(THttpClient& c)
-    {
+    void Attach(THttpClient& c) {
         c.OnConnected = [this] { log.push_back("connected"); };
-        c.OnWorkBegin = [this](int32_t n) { log.push_back("begin " + std::to_string(n)); begins.push_back(n); };
-        c.OnWork = [this](int32_t n) { log.push_back("work " + std::to_string(n)); works.push_back(n); };
+        c.OnWorkBegin = [this](int32_t n) {
+            log.push_back("begin " + std::to_string(n));
+            begins.push_back(n);
+        };
+        c.OnWork = [this](int32_t n) {
+            log.push_back("work " + std::to_string(n));
+            works.push_back(n);
+        };
     }
 };
 
@@ -42,8 +47,7 @@ struct Result {
 };
 
 // One Get against a server playing `answer`, with short limits.
-Result Fetch(ScriptedServer& server, const std::string& target = "/")
-{
+Result Fetch(ScriptedServer& server, const std::string& target = "/") {
     Result r;
     THttpClient client;
     client.ReadTimeout = 700ms;
@@ -62,8 +66,7 @@ Result Fetch(ScriptedServer& server, const std::string& target = "/")
     return r;
 }
 
-Result Answer(const std::string& bytes)
-{
+Result Answer(const std::string& bytes) {
     ScriptedServer server;
     server.Send(bytes).Start();
     return Fetch(server);
@@ -71,8 +74,7 @@ Result Answer(const std::string& bytes)
 
 }  // namespace
 
-TEST(HttpRequest, HeadIsExactForTheListDownload)
-{
+TEST(HttpRequest, HeadIsExactForTheListDownload) {
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").Start();
     THttpClient client;
@@ -80,8 +82,7 @@ TEST(HttpRequest, HeadIsExactForTheListDownload)
     EXPECT_EQ(server.Request(), "GET /?key=free HTTP/1.1" + Head + server.HostPort() + Tail);
 }
 
-TEST(HttpRequest, TargetGoesOutVerbatimExceptBackslashAndFragment)
-{
+TEST(HttpRequest, TargetGoesOutVerbatimExceptBackslashAndFragment) {
     ScriptedServer server;
     server.Send("HTTP/1.1 204 No Content\r\n\r\n").Start();
     THttpClient client;
@@ -89,15 +90,14 @@ TEST(HttpRequest, TargetGoesOutVerbatimExceptBackslashAndFragment)
     EXPECT_EQ(server.Request(), "GET /a/b/../c%41+d?x=%2B+1&y=/z HTTP/1.1" + Head + server.HostPort() + Tail);
 }
 
-TEST(HttpRequest, ControlBytesInTheUrlAreRefusedBeforeConnecting)
-{
+TEST(HttpRequest, ControlBytesInTheUrlAreRefusedBeforeConnecting) {
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n").Start();
     THttpClient client;
     bool connected = false;
     client.OnConnected = [&] { connected = true; };
-    for (const std::string& target : {std::string("/?a=1\r\nX-Evil: 1"), std::string("/\n"), std::string("/a\tb"),
-                                      std::string("/a\0b", 4)}) {
+    for (const std::string& target :
+         {std::string("/?a=1\r\nX-Evil: 1"), std::string("/\n"), std::string("/a\tb"), std::string("/a\0b", 4)}) {
         try {
             client.GetText(server.Url(target));
             ADD_FAILURE() << "accepted " << target;
@@ -109,8 +109,7 @@ TEST(HttpRequest, ControlBytesInTheUrlAreRefusedBeforeConnecting)
     EXPECT_EQ(server.Connections(), 0u);
 }
 
-TEST(HttpRequest, UrlSplitting)
-{
+TEST(HttpRequest, UrlSplitting) {
     auto t = SplitHttpUrl("http://update.example.org/?key=free");
     EXPECT_EQ(t.Host, "update.example.org");
     EXPECT_EQ(t.Port, 80);
@@ -126,13 +125,12 @@ TEST(HttpRequest, UrlSplitting)
     EXPECT_EQ(t.HostHeader, "h:8080");
     EXPECT_EQ(t.Target, "/x");
 
-    for (const char* bad : {"https://h/", "ftp://h/", "h/x", "http:///x", "http://h:/", "http://h:0/", "http://h:65536/",
-                            "http://h:8x/", "http://u@h/"})
+    for (const char* bad : {"https://h/", "ftp://h/", "h/x", "http:///x", "http://h:/", "http://h:0/",
+                            "http://h:65536/", "http://h:8x/", "http://u@h/"})
         EXPECT_THROW(SplitHttpUrl(bad), EHttpError) << bad;
 }
 
-TEST(HttpRequest, EnvironmentProxyIsIgnored)
-{
+TEST(HttpRequest, EnvironmentProxyIsIgnored) {
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").Start();
     const std::string proxy = "http://127.0.0.1:" + std::to_string(ScriptedServer::UnusedPort());
@@ -146,8 +144,7 @@ TEST(HttpRequest, EnvironmentProxyIsIgnored)
     EXPECT_EQ(text, "ok");
 }
 
-TEST(HttpStatus, OnlyTwoHundredsWithoutLocationSucceed)
-{
+TEST(HttpStatus, OnlyTwoHundredsWithoutLocationSucceed) {
     auto r = Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.body, "hello");
@@ -163,7 +160,7 @@ TEST(HttpStatus, OnlyTwoHundredsWithoutLocationSucceed)
     EXPECT_EQ(r.kind, EHttpError::TKind::Status);
     EXPECT_EQ(r.code, 404);
     EXPECT_EQ(r.statusLine, "HTTP/1.1 404 Not Found");
-    EXPECT_EQ(r.body, "");  // the caller's stream is not written...
+    EXPECT_EQ(r.body, "");                                // the caller's stream is not written...
     EXPECT_EQ(r.events.begins, std::vector<int32_t>{9});  // ...but the body is read with notifications
     EXPECT_EQ(r.events.works.back(), 9);
 
@@ -181,8 +178,7 @@ TEST(HttpStatus, OnlyTwoHundredsWithoutLocationSucceed)
     EXPECT_EQ(r.code, 500);
 }
 
-TEST(HttpStatus, LocationRulesFollowTheHeaderGrammar)
-{
+TEST(HttpStatus, LocationRulesFollowTheHeaderGrammar) {
     // An empty Location has no value.
     auto r = Answer("HTTP/1.1 200 OK\r\nLocation:   \r\nContent-Length: 2\r\n\r\nok");
     EXPECT_TRUE(r.ok);
@@ -198,8 +194,7 @@ TEST(HttpStatus, LocationRulesFollowTheHeaderGrammar)
     EXPECT_EQ(r.body, "abc");
 }
 
-TEST(HttpStatus, InterimContinueIsSkipped)
-{
+TEST(HttpStatus, InterimContinueIsSkipped) {
     auto r = Answer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.body, "body");
@@ -210,8 +205,7 @@ TEST(HttpStatus, InterimContinueIsSkipped)
     EXPECT_EQ(r.statusLine, "HTTP/1.1 403 Forbidden");
 }
 
-TEST(HttpStatus, BrokenAnswersFail)
-{
+TEST(HttpStatus, BrokenAnswersFail) {
     // Closed in the middle of the header block.
     auto r = Answer("HTTP/1.1 200 OK\r\nContent-Len");
     EXPECT_FALSE(r.ok);
@@ -248,8 +242,7 @@ TEST(HttpBody, ContentLengthIsExactAndCutBodiesFail) {
     }
 }
 
-TEST(HttpBody, ResetDuringTheBodyFailsAndKeepsWhatArrived)
-{
+TEST(HttpBody, ResetDuringTheBodyFailsAndKeepsWhatArrived) {
     for (const std::string head : {"Content-Length: 100\r\n", "", "Transfer-Encoding: chunked\r\n"}) {
         const std::string first = head.find("chunked") != std::string::npos ? "64\r\npartial" : "partial";
         ScriptedServer server;
@@ -261,8 +254,7 @@ TEST(HttpBody, ResetDuringTheBodyFailsAndKeepsWhatArrived)
     }
 }
 
-TEST(HttpBody, InvalidContentLengthReadsToTheEnd)
-{
+TEST(HttpBody, InvalidContentLengthReadsToTheEnd) {
     for (const char* value : {"abc", "-5", "", "12abc", "+7"}) {
         auto r = Answer(std::string("HTTP/1.1 200 OK\r\nContent-Length: ") + value + "\r\n\r\nall of this body");
         EXPECT_TRUE(r.ok) << value;
@@ -277,8 +269,7 @@ TEST(HttpBody, InvalidContentLengthReadsToTheEnd)
     EXPECT_EQ(r.events.log.at(1), "begin 0");
 }
 
-TEST(HttpBody, ZeroLengthIsEmptyEvenWithMoreBytesOnAnOpenLine)
-{
+TEST(HttpBody, ZeroLengthIsEmptyEvenWithMoreBytesOnAnOpenLine) {
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\nextra bytes").Pause(5s).Start();
     const auto start = std::chrono::steady_clock::now();
@@ -289,8 +280,7 @@ TEST(HttpBody, ZeroLengthIsEmptyEvenWithMoreBytesOnAnOpenLine)
     EXPECT_TRUE(r.events.works.empty());
 }
 
-TEST(HttpBody, ChunkedGivesNotificationsPerChunk)
-{
+TEST(HttpBody, ChunkedGivesNotificationsPerChunk) {
     auto r = Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                     "10\r\n0123456789abcdef\r\n5\r\nVWXYZ\r\n0\r\n\r\n");
     EXPECT_TRUE(r.ok);
@@ -314,14 +304,17 @@ TEST(HttpBody, ChunkSizeEndsAtAnExtensionOrBlank) {
     EXPECT_EQ(r.events.begins, (std::vector<int32_t>{16, 5, 3}));
 }
 
-TEST(HttpBody, ChunkedSplitAcrossReadsAndTrailingBytes)
-{
+TEST(HttpBody, ChunkedSplitAcrossReadsAndTrailingBytes) {
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1")
-        .Pause(60ms).Send("0\r\n01234567")
-        .Pause(60ms).Send("89abcdef\r")
-        .Pause(60ms).Send("\n3\r\nxyz\r\n0\r")
-        .Pause(60ms).Send("\n\r\nHTTP/1.1 200 OK garbage after the last chunk")
+        .Pause(60ms)
+        .Send("0\r\n01234567")
+        .Pause(60ms)
+        .Send("89abcdef\r")
+        .Pause(60ms)
+        .Send("\n3\r\nxyz\r\n0\r")
+        .Pause(60ms)
+        .Send("\n\r\nHTTP/1.1 200 OK garbage after the last chunk")
         .Pause(5s)  // an open line must not delay the end
         .Start();
     const auto start = std::chrono::steady_clock::now();
@@ -333,20 +326,20 @@ TEST(HttpBody, ChunkedSplitAcrossReadsAndTrailingBytes)
     EXPECT_GE(r.events.works.size(), 3u);  // the first chunk arrived in two pieces
 }
 
-TEST(HttpBody, ContentLengthWinsOverChunked)
-{
+TEST(HttpBody, ContentLengthWinsOverChunked) {
     auto r = Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 8\r\n\r\n3\r\nabc\r\n0\r\n\r\n");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.body, "3\r\nabc\r\n");
 }
 
-TEST(HttpBody, LargeBodyCountsRiseToTheEnd)
-{
+TEST(HttpBody, LargeBodyCountsRiseToTheEnd) {
     std::string body(100000, '\0');
     for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + i / 256);
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body.substr(0, 30000))
-        .Pause(30ms).Send(body.substr(30000)).Start();
+        .Pause(30ms)
+        .Send(body.substr(30000))
+        .Start();
     auto r = Fetch(server);
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.body == body);
@@ -356,8 +349,7 @@ TEST(HttpBody, LargeBodyCountsRiseToTheEnd)
     EXPECT_EQ(r.events.works.back(), 100000);
 }
 
-TEST(HttpLimits, SilentServerFailsByTheReadLimit)
-{
+TEST(HttpLimits, SilentServerFailsByTheReadLimit) {
     for (const std::string answer : {"", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"}) {
         ScriptedServer server;
         server.Send(answer).Pause(10s).Start();
@@ -371,8 +363,7 @@ TEST(HttpLimits, SilentServerFailsByTheReadLimit)
     }
 }
 
-TEST(HttpLimits, NoServerFails)
-{
+TEST(HttpLimits, NoServerFails) {
     THttpClient client;
     client.ConnectTimeout = 3s;
     bool connected = false;
@@ -393,8 +384,7 @@ TEST(HttpLimits, NoServerFails)
     EXPECT_FALSE(connected);
 }
 
-TEST(HttpLimits, BodyLimits)
-{
+TEST(HttpLimits, BodyLimits) {
     const std::string mib(1024 * 1024, 'm');
     ScriptedServer exact;
     exact.Send("HTTP/1.1 200 OK\r\n\r\n" + mib).Start();
@@ -415,7 +405,8 @@ TEST(HttpLimits, BodyLimits)
 
     // The stream limit counts chunk data across chunks.
     ScriptedServer chunked;
-    chunked.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n6\r\n123456\r\n6\r\n789012\r\n0\r\n\r\n").Start();
+    chunked.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n6\r\n123456\r\n6\r\n789012\r\n0\r\n\r\n")
+        .Start();
     client.MaxBody = 10;
     std::ostringstream out;
     try {
@@ -427,8 +418,7 @@ TEST(HttpLimits, BodyLimits)
     EXPECT_EQ(out.str(), "123456");
 }
 
-TEST(HttpLimits, StreamThatCannotTakeTheBodyFails)
-{
+TEST(HttpLimits, StreamThatCannotTakeTheBodyFails) {
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody").Start();
     std::ostringstream out;

@@ -17,16 +17,14 @@ namespace {
 
 class DownloadTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::random_device rd;
         dir_ = fs::temp_directory_path() / ("castora-http-" + std::to_string(rd()) + std::to_string(rd()));
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    std::string Archive() const
-    {
+    std::string Archive() const {
         std::ifstream in(dir_ / "updates.zip", std::ios::binary);
         std::ostringstream s;
         s << in.rdbuf();
@@ -34,8 +32,7 @@ protected:
     }
     void Prefill() const { std::ofstream(dir_ / "updates.zip", std::ios::binary) << "stale archive from an older run"; }
 
-    bool Download(ScriptedServer& server, DownloadCallbacks cb = {}, uint64_t maxBytes = 512ull * 1024 * 1024)
-    {
+    bool Download(ScriptedServer& server, DownloadCallbacks cb = {}, uint64_t maxBytes = 512ull * 1024 * 1024) {
         return DownloadChannelList(server.HostPort(), "free", dir_, cb, maxBytes);
     }
 
@@ -44,8 +41,7 @@ protected:
 
 }  // namespace
 
-TEST_F(DownloadTest, SuccessStoresExactlyTheBody)
-{
+TEST_F(DownloadTest, SuccessStoresExactlyTheBody) {
     const std::string body = std::string("PK\x03\x04", 4) + std::string(300, '\xA7') + std::string("\0\r\n\0", 4);
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body).Start();
@@ -65,8 +61,7 @@ TEST_F(DownloadTest, SuccessStoresExactlyTheBody)
     EXPECT_EQ(log.back(), "work " + std::to_string(body.size()));
 }
 
-TEST_F(DownloadTest, FailingAnswersLeaveAnEmptyArchive)
-{
+TEST_F(DownloadTest, FailingAnswersLeaveAnEmptyArchive) {
     for (const std::string answer : {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found",
                                      "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\n\r\nmoved",
                                      "HTTP/1.1 200 OK\r\nLocation: /elsewhere\r\nContent-Length: 3\r\n\r\nabc"}) {
@@ -83,8 +78,7 @@ TEST_F(DownloadTest, FailingAnswersLeaveAnEmptyArchive)
     }
 }
 
-TEST_F(DownloadTest, BrokenTransferKeepsThePart)
-{
+TEST_F(DownloadTest, BrokenTransferKeepsThePart) {
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nfirst part").Pause(200ms).Reset().Start();
     EXPECT_TRUE(Download(server));
@@ -104,8 +98,7 @@ TEST_F(DownloadTest, EmptyAnswerSucceedsAndACutBodyFails) {
     EXPECT_EQ(Archive(), "abcdef");
 }
 
-TEST_F(DownloadTest, BodyAboveTheLimitFails)
-{
+TEST_F(DownloadTest, BodyAboveTheLimitFails) {
     ScriptedServer announced;
     announced.Send("HTTP/1.1 200 OK\r\nContent-Length: 2000\r\n\r\n" + std::string(2000, 'a')).Start();
     EXPECT_TRUE(Download(announced, {}, 1000));
@@ -121,8 +114,7 @@ TEST_F(DownloadTest, BodyAboveTheLimitFails)
     EXPECT_EQ(Archive().size(), 1000u);
 }
 
-TEST_F(DownloadTest, NoServerOrNoFileFails)
-{
+TEST_F(DownloadTest, NoServerOrNoFileFails) {
     DownloadCallbacks cb;
     bool connected = false;
     cb.connected = [&] { connected = true; };
@@ -136,8 +128,7 @@ TEST_F(DownloadTest, NoServerOrNoFileFails)
     EXPECT_EQ(server.Connections(), 0u);
 }
 
-TEST_F(DownloadTest, WorkNotificationsAreThinnedOut)
-{
+TEST_F(DownloadTest, WorkNotificationsAreThinnedOut) {
     // 40 pieces over ~400 ms, read to the connection's end, so the last count is known only at the end.
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\n\r\n");

@@ -30,7 +30,7 @@ struct Outcome {
 
 // Runs a command with HOME pointing at home and, unless given, no XDG_DATA_HOME.
 Outcome RunIn(const fs::path& home, const QString& program, const QStringList& args, const QString& xdgDataHome = {},
-          const fs::path& workDir = {}) {
+              const fs::path& workDir = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", QString::fromStdString(home.string()));
     env.remove("XDG_DATA_HOME");
@@ -42,7 +42,8 @@ Outcome RunIn(const fs::path& home, const QString& program, const QStringList& a
     if (!workDir.empty()) process.setWorkingDirectory(QString::fromStdString(workDir.string()));
     process.start(program, args);
     if (!process.waitForFinished(180000)) return {-1, "timed out: " + QString::fromUtf8(process.readAll())};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAll())};
 }
 
 Outcome Install(const fs::path& home, const fs::path& prefix, const QString& xdgDataHome = {},
@@ -242,4 +243,4 @@ TEST(InstallScript, InstallsAgainWithoutLosingListsAndUninstallsOnlyTheProgram) 
     EXPECT_TRUE(fs::exists(prefix / "global.dat"));
 }
 
-} // namespace
+}  // namespace

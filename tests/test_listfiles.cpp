@@ -27,7 +27,7 @@ std::string TwoChannels() {
            Block(2, 1, 1, 0, "Two", "mms://two", "", "");
 }
 
-} // namespace
+}  // namespace
 
 TEST(ScrambleUrl, RoundTripsAndUsesKeyFromSecondCharacter) {
     std::string all;
@@ -99,8 +99,8 @@ TEST(ParseChannelList, LineEndsAndTruncation) {
     EXPECT_EQ(t.ChannelCount, 0);
 
     // Bare CRs: the byte after each CR is skipped, so every line after the first loses its first character.
-    std::string cr = "date\r" + std::string("11\r22\r33\r44\rXname\rX") + ScrambleUrl("http://u", UrlKey, false) +
-                     "\rXbr\rXco\r";
+    std::string cr =
+        "date\r" + std::string("11\r22\r33\r44\rXname\rX") + ScrambleUrl("http://u", UrlKey, false) + "\rXbr\rXco\r";
     ParseChannelList(t, 0, cr);
     ASSERT_EQ(t.ChannelCount, 1);
     EXPECT_EQ(t.ListDate, "date");

@@ -35,11 +35,10 @@ protected:
     // Three sources, two countries, three genres; global 1-4, local 5-6 (6 repeats global 2's URL).
     void WriteCatalogue() {
         WriteLookups(dir.path(), {"TV", "Radio", "Webcam"}, {"Russia", "USA"}, {"News", "Music", "\xd0\xee\xea"});
-        WriteFile(dir / "global.dat",
-                  ListFileBytes("01.12.2026", {Channel("One", "http://one", 1, 1, 1, "128", "c1"),
-                                               Channel("Two", "http://two", 2, 2, 2),
-                                               Channel("Three", "http://three", 2, 1, 0),
-                                               Channel("Four", "http://four", 1, 2, 9)}));
+        WriteFile(dir / "global.dat", ListFileBytes("01.12.2026", {Channel("One", "http://one", 1, 1, 1, "128", "c1"),
+                                                                   Channel("Two", "http://two", 2, 2, 2),
+                                                                   Channel("Three", "http://three", 2, 1, 0),
+                                                                   Channel("Four", "http://four", 1, 2, 9)}));
         WriteFile(dir / "local.dat", ListFileBytes("02.12.2026", {Channel("Mine", "http://mine", 2, 1, 3, "", "my"),
                                                                   Channel("Copy of two", "http://two", 2, 2, 2)}));
     }
@@ -408,8 +407,8 @@ TEST(ErrorText, AppendsAFullStopAfterCharactersThatSortAfterIt) {
     EXPECT_EQ(ErrorText("Disk full"), "Disk full.");
     EXPECT_EQ(ErrorText("Done."), "Done.");
     EXPECT_EQ(ErrorText("Why?"), "Why?.");  // "?" sorts after ".", so it still gets one
-    EXPECT_EQ(ErrorText("(x)"), "(x)");    // ')' sorts before '.'
+    EXPECT_EQ(ErrorText("(x)"), "(x)");     // ')' sorts before '.'
     EXPECT_EQ(ErrorText(""), "");
 }
 
-} // namespace
+}  // namespace

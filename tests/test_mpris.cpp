@@ -80,7 +80,8 @@ protected:
         ASSERT_TRUE(messages.shown.empty()) << messages.Texts().join('\n').toStdString();
         mpris = form->findChild<TMpris*>();
         ASSERT_NE(mpris, nullptr) << "not published";
-        client = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "client"));
+        client =
+            std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "client"));
         ASSERT_TRUE(client->isConnected());
         ASSERT_TRUE(client->connect(kService, kPath, "org.freedesktop.DBus.Properties", "PropertiesChanged", &recorder,
                                     SLOT(PropertiesChanged(QString, QVariantMap, QStringList))));
@@ -137,9 +138,9 @@ TEST_F(MprisTest, IdentityAndCapabilitiesAsAnOutsideClientSeesThem) {
     EXPECT_TRUE(bus->isServiceRegistered(kService).value());
 
     const QString root = Gdbus({"--method", "org.freedesktop.DBus.Properties.GetAll", kRoot});
-    for (const char* expected : {"'Identity': <'Castora Player'>", "'DesktopEntry': <'castora-player'>",
-                                 "'CanQuit': <false>", "'CanRaise': <true>", "'HasTrackList': <false>",
-                                 "'SupportedUriSchemes': <['http', 'https'"})
+    for (const char* expected :
+         {"'Identity': <'Castora Player'>", "'DesktopEntry': <'castora-player'>", "'CanQuit': <false>",
+          "'CanRaise': <true>", "'HasTrackList': <false>", "'SupportedUriSchemes': <['http', 'https'"})
         EXPECT_TRUE(root.contains(expected)) << expected << " in " << root.toStdString();
     EXPECT_TRUE(root.contains("'SupportedMimeTypes': <['audio/mpeg'")) << root.toStdString();
 
@@ -304,15 +305,15 @@ TEST(MprisInstances, ASecondPlayerTakesAnInstanceName) {
         TMainForm form(config, messages);
         auto* mpris = form.findChild<TMpris*>();
         ASSERT_NE(mpris, nullptr);
-        EXPECT_EQ(mpris->Service(),
-                  QString("%1.instance%2").arg(kService).arg(QCoreApplication::applicationPid()));
+        EXPECT_EQ(mpris->Service(), QString("%1.instance%2").arg(kService).arg(QCoreApplication::applicationPid()));
         EXPECT_TRUE(other.interface()->isServiceRegistered(mpris->Service()).value());
     }
     // Gone with the window.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             return !other.interface()
-                        ->isServiceRegistered(QString("%1.instance%2").arg(kService).arg(QCoreApplication::applicationPid()))
+                        ->isServiceRegistered(
+                            QString("%1.instance%2").arg(kService).arg(QCoreApplication::applicationPid()))
                         .value();
         },
         2000));
@@ -320,6 +321,6 @@ TEST(MprisInstances, ASecondPlayerTakesAnInstanceName) {
     QDBusConnection::disconnectFromBus("other-player");
 }
 
-} // namespace
+}  // namespace
 
 #include "test_mpris.moc"

@@ -71,7 +71,7 @@ void ExpectSameEveryWay(const std::string& bytes) {
     }
 }
 
-} // namespace
+}  // namespace
 
 TEST(ChunkedLoad, MatchesInMemoryParseAcrossChunkEdgesAndOddFiles) {
     // Records of growing size so that lines straddle the reader's chunk boundaries at every offset.
@@ -152,8 +152,8 @@ TEST(RemoveDuplicates, AgreesWithThePairwisePass) {
         for (int i = 0; i < n; ++i) {
             // Short and long URLs (inside and outside the string's own buffer), many repeats.
             const int u = static_cast<int>(rng() % distinct);
-            TChannelRec rec = test::Channel("n" + std::to_string(i), (u % 2 ? "u" : "http://long.example/stream/") +
-                                                                         std::to_string(u));
+            TChannelRec rec = test::Channel("n" + std::to_string(i),
+                                            (u % 2 ? "u" : "http://long.example/stream/") + std::to_string(u));
             rec.IsLocal = rng() % 2;
             table.AppendChannel(rec);
         }
@@ -196,8 +196,9 @@ TEST(ScrambleUrl, FollowsTheFormulaForAnyKeyAndTextLength) {
                 std::string expected = text;
                 const unsigned m = decode ? 255u : 1u;
                 for (size_t i = 0; i < len; ++i)
-                    expected[i] = static_cast<char>((static_cast<unsigned char>(text[i]) +
-                                                     m * static_cast<unsigned char>(key[(i + 1) % keyLen])) % 256);
+                    expected[i] = static_cast<char>(
+                        (static_cast<unsigned char>(text[i]) + m * static_cast<unsigned char>(key[(i + 1) % keyLen])) %
+                        256);
                 EXPECT_EQ(ScrambleUrl(text, key, decode), expected) << keyLen << "/" << len << "/" << decode;
             }
         }

@@ -211,7 +211,7 @@ TEST(PlayerNames, ChainedOggShowsOnlyTheNewestTitle) {
     EXPECT_EQ(names.mid(0, 3), (QStringList{"Song 1", "Song 2", "Song 3"})) << names.join('|').toStdString();
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 // The engine starts on a worker: what the program does before it is up is kept and carried out.

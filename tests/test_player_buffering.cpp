@@ -39,8 +39,7 @@ constexpr size_t kPiece = kRate * 2 / 10;  // 0.1 s of 16-bit mono audio
 // nothing on the wire for `stall`, paced audio again for `after` seconds, then the end.
 // The engine opens a PCM WAV stream only after about 200 KB (some 2 s here) and keeps all of it, so
 // the stall must outlast that cushion before playback itself runs dry.
-void ScriptRadio(ScriptedServer& radio, double burst, double before, std::chrono::milliseconds stall,
-                 double after) {
+void ScriptRadio(ScriptedServer& radio, double burst, double before, std::chrono::milliseconds stall, double after) {
     const double total = burst + before + after;
     const std::string wav = MakeWav(total, kRate);
     const size_t header = wav.size() - static_cast<size_t>(total * kRate) * 2;
@@ -226,4 +225,4 @@ TEST(PlayStateTrackerBuffering, StreamThatRunsDryAtOnceStillPlayed) {
     EXPECT_EQ(Batch(t, {E::CacheWaitOff, E::EndStop}), Codes{1});
 }
 
-} // namespace
+}  // namespace

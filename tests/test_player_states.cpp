@@ -15,7 +15,7 @@ Codes Batch(PlayStateTracker& t, std::initializer_list<PlayerEvent> events) {
     for (auto e : events) t.Feed(e);
     return t.FinishDrain();
 }
-} // namespace
+}  // namespace
 
 TEST(PlayStateTracker, FileToTheEndConnectsPlaysAndEnds) {
     PlayStateTracker t;

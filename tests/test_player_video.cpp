@@ -64,20 +64,24 @@ TEST(PlayerVideo, RendersThroughTheRenderApiAndZooms) {
 
     // Zoom off: the small picture keeps its own size in the middle of black.
     QImage frame;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        frame = gl->grabFramebuffer();
-        return Light(frame.pixel(256, 192));
-    }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            frame = gl->grabFramebuffer();
+            return Light(frame.pixel(256, 192));
+        },
+        3000));
     EXPECT_TRUE(Dark(frame.pixel(10, 10)));
     EXPECT_TRUE(Dark(frame.pixel(160, 192)));  // just left of the 160-pixel picture
     EXPECT_TRUE(Light(frame.pixel(190, 192)));
 
     // Zoom on: scaled to the area; 4:3 fills 512 x 384 completely.
     player->setStretchToFit(true);
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        frame = gl->grabFramebuffer();
-        return Light(frame.pixel(10, 10));
-    }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            frame = gl->grabFramebuffer();
+            return Light(frame.pixel(10, 10));
+        },
+        3000));
     EXPECT_TRUE(Light(frame.pixel(500, 370)));
     EXPECT_EQ(player->playState(), 3);
 
@@ -166,7 +170,7 @@ TEST(PlayerVideo, AreaTurnsBlackWhenPlaybackStopsEndsFailsOrAnotherOpens) {
     EXPECT_TRUE(Dark(centre())) << "after the failure";
 }
 
-} // namespace
+}  // namespace
 
 // The engine starts by itself once the window is on screen, with no play asked for, also when pages
 // cover the whole window and the video area is on a page not shown: such a window never gets a paint

@@ -241,9 +241,9 @@ TEST_F(PlayPageTest, StatusTextsForEveryState) {
     EXPECT_EQ(Status(), "Connecting to " + kMusicName);
 
     const std::pair<int, const char*> fixed[] = {
-        {0, "Undefined"}, {1, "Stopped"},  {2, "Paused"},        {4, "ScanForward"}, {5, "ScanReverse"},
-        {6, "Buffering"}, {7, "Waiting"},  {8, "MediaEnded"},    {10, "Ready"},      {11, "Reconnecting"},
-        {12, "Last"},     {13, "*****"},   {14, ""},             {-1, ""},
+        {0, "Undefined"}, {1, "Stopped"}, {2, "Paused"},     {4, "ScanForward"}, {5, "ScanReverse"},
+        {6, "Buffering"}, {7, "Waiting"}, {8, "MediaEnded"}, {10, "Ready"},      {11, "Reconnecting"},
+        {12, "Last"},     {13, "*****"},  {14, ""},          {-1, ""},
     };
     for (auto [state, text] : fixed) {
         page->PlayerPlayStateChange(state);
@@ -313,4 +313,4 @@ TEST_F(PlayPageTest, StatusFollowsTheStreamTitle) {
     ASSERT_TRUE(WaitState(1, 2000));
 }
 
-} // namespace
+}  // namespace

@@ -67,4 +67,4 @@ TEST(Program, RunsOnTheSampleCatalogueAndEndsCleanlyOnSigterm) {
     EXPECT_FALSE(std::filesystem::exists(dir / "local_tmp.dat"));
 }
 
-} // namespace
+}  // namespace

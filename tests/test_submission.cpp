@@ -7,8 +7,7 @@ using namespace castora;
 using castora::test::ScriptedServer;
 using namespace std::chrono_literals;
 
-TEST(UrlEncode, KeepsOnlyLettersDigitsAndUnderscore)
-{
+TEST(UrlEncode, KeepsOnlyLettersDigitsAndUnderscore) {
     EXPECT_EQ(UrlEncode("Radio One"), "Radio+One");
     EXPECT_EQ(UrlEncode("a:b/c.d"), "a%3Ab%2Fc%2Ed");
     EXPECT_EQ(UrlEncode("100% fun"), "100%25+fun");
@@ -22,8 +21,7 @@ TEST(UrlEncode, KeepsOnlyLettersDigitsAndUnderscore)
     EXPECT_EQ(UrlEncode("@[`{/:"), "%40%5B%60%7B%2F%3A");  // neighbours of the kept ranges
 }
 
-TEST(Submission, UrlHoldsAllEightKeysInOrder)
-{
+TEST(Submission, UrlHoldsAllEightKeysInOrder) {
     EXPECT_EQ(BuildSubmissionUrl("host", 1, 2, 1, 1, "My Radio", "http://x/y", "", ""),
               "http://host/add.php?format=1&source=2&country=1&genre=1&name=My+Radio&url=http%3A%2F%2Fx%2Fy"
               "&bitrate=&comments=");
@@ -32,27 +30,28 @@ TEST(Submission, UrlHoldsAllEightKeysInOrder)
               "&comments=a%26b%3Dc");
 }
 
-TEST(Submission, RequestLineOnTheWire)
-{
+TEST(Submission, RequestLineOnTheWire) {
     ScriptedServer server;
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").Start();
     SendChannel(server.HostPort(), 1, 2, 1, 1, "My Radio", "http://x/y", "", "");
     EXPECT_EQ(server.Request(),
               "GET /add.php?format=1&source=2&country=1&genre=1&name=My+Radio&url=http%3A%2F%2Fx%2Fy&bitrate=&comments="
-              " HTTP/1.1\r\nContent-Type: text/html\r\nHost: " + server.HostPort()
-                  + "\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n");
+              " HTTP/1.1\r\nContent-Type: text/html\r\nHost: " +
+                  server.HostPort() +
+                  "\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n");
 }
 
-TEST(Submission, FailuresPassQuietly)
-{
+TEST(Submission, FailuresPassQuietly) {
     ScriptedServer notFound;
     notFound.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nnah").Start();
     EXPECT_NO_THROW(SendChannel(notFound.HostPort(), -1, -1, -1, -1, "n", "u", "", ""));
-    EXPECT_NE(notFound.Request().find("GET /add.php?format=-1&source=-1&country=-1&genre=-1&name=n&url=u&bitrate=&comments= "),
+    EXPECT_NE(notFound.Request().find(
+                  "GET /add.php?format=-1&source=-1&country=-1&genre=-1&name=n&url=u&bitrate=&comments= "),
               std::string::npos);
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_NO_THROW(SendChannel("127.0.0.1:" + std::to_string(ScriptedServer::UnusedPort()), 0, 0, 0, 0, "", "", "", ""));
+    EXPECT_NO_THROW(
+        SendChannel("127.0.0.1:" + std::to_string(ScriptedServer::UnusedPort()), 0, 0, 0, 0, "", "", "", ""));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 
     ScriptedServer reset;

@@ -38,7 +38,8 @@ protected:
         WindowFixture::SetUp();
         WriteLookups(dir.path(), {"TV", "Radio"}, {"Russia", "USA"}, {"News", "Music"});
         WriteFile(dir / "global.dat", ListFileBytes("old date", {Channel("Old", "http://old")}));
-        WriteFile(dir / "local.dat", ListFileBytes("l", {Channel("Mine", "http://mine"), Channel("Soon global", "http://new2")}));
+        WriteFile(dir / "local.dat",
+                  ListFileBytes("l", {Channel("Mine", "http://mine"), Channel("Soon global", "http://new2")}));
     }
     void StartWith(ScriptedServer& server) {
         server.Start();
@@ -55,7 +56,8 @@ protected:
     void WaitForWorkers() {
         QElapsedTimer timer;
         timer.start();
-        while (form->Workers().Running() > 0 && timer.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        while (form->Workers().Running() > 0 && timer.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QCoreApplication::processEvents();
         ASSERT_EQ(form->Workers().Running(), 0);
     }
@@ -116,8 +118,8 @@ TEST_F(Update, FailedDownloadKeepsTheCatalogue) {
 }
 
 TEST_F(Update, GoodArchiveReplacesTheGlobalListAndReloads) {
-    const std::string global = ListFileBytes("05.12.2026", {Channel("New one", "http://new1", 2, 2, 2),
-                                                            Channel("New two", "http://new2", 1, 1, 1)});
+    const std::string global = ListFileBytes(
+        "05.12.2026", {Channel("New one", "http://new1", 2, 2, 2), Channel("New two", "http://new2", 1, 1, 1)});
     WriteLibzipArchive(dir / "archive.zip", {{"lists/global.dat", global}});
     const std::string archive = ReadFile(dir / "archive.zip");
     ScriptedServer server;
@@ -179,8 +181,9 @@ TEST_F(UpdateBesideTheProgram, UnpacksWhereTheListsAreRead) {
 TEST_F(Update, UnsavedLocalChangesSurviveTheUpdate) {
     WriteFile(dir / "local.dat", ListFileBytes("l", {Channel("Mine", "http://mine"), Channel("Gone", "http://gone"),
                                                      Channel("Soon global", "http://new2")}));
-    WriteLibzipArchive(dir / "archive.zip", {{"global.dat", ListFileBytes("05.12.2026", {Channel("New one", "http://new1"),
-                                                                                        Channel("New two", "http://new2")})}});
+    WriteLibzipArchive(dir / "archive.zip",
+                       {{"global.dat", ListFileBytes("05.12.2026", {Channel("New one", "http://new1"),
+                                                                    Channel("New two", "http://new2")})}});
     ScriptedServer server;
     server.Send(Answer("200 OK", ReadFile(dir / "archive.zip")));
     StartWith(server);
@@ -242,7 +245,8 @@ TEST_F(Update, ClosingDuringADownloadEndsPromptly) {
     form->Update->FreeUpdateButton->click();
     QElapsedTimer timer;
     timer.start();
-    while (server.Connections() == 0 && timer.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (server.Connections() == 0 && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_EQ(server.Connections(), 1u);
     // While the download runs the update buttons and the toolbar are held; the grid is not.
     QCoreApplication::processEvents();
@@ -337,4 +341,4 @@ TEST_F(Submission, NoSendsNothingAndFailuresStayInvisible) {
     EXPECT_EQ(form->Table().Channels[1].Format, -1);
 }
 
-} // namespace
+}  // namespace

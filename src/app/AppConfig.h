@@ -20,4 +20,4 @@ struct AppConfig {
     bool nullMediaOutputs = false;
 };
 
-} // namespace castora
+}  // namespace castora

@@ -27,4 +27,4 @@ void TGauge::SetPos(int position) {
     setValue(pos_);
 }
 
-} // namespace castora
+}  // namespace castora

@@ -20,4 +20,4 @@ private:
     int pos_ = 0;
 };
 
-} // namespace castora
+}  // namespace castora

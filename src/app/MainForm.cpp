@@ -61,7 +61,7 @@ QWidget* WithColourBar(QPushButton* button, const QColor& colour, QWidget* paren
     return holder;
 }
 
-} // namespace
+}  // namespace
 
 PageButton::PageButton(const QString& text, const QColor& colour, QWidget* parent) : QPushButton(text, parent) {
     setFlat(true);
@@ -350,7 +350,8 @@ void TMainForm::dropEvent(QDropEvent* event) {
     if (location.isEmpty()) return;
     event->acceptProposedAction();
     // The drag source waits for the drop to return: the import starts once it has.
-    QMetaObject::invokeMethod(this, [this, location] { ImportPlaylist(location); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, location] { ImportPlaylist(location); }, Qt::QueuedConnection);
 }
 
 void TMainForm::OpenWebPage(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
@@ -391,4 +392,4 @@ void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
-} // namespace castora
+}  // namespace castora

@@ -138,4 +138,4 @@ private:
     bool showWhenReady_ = false;
 };
 
-} // namespace castora
+}  // namespace castora

@@ -30,7 +30,7 @@ bool SessionBusAnnounced() {
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
-} // namespace
+}  // namespace
 
 TMpris* TMpris::Publish(TMainForm* form) {
     if (!form || !SessionBusAnnounced()) return nullptr;
@@ -76,9 +76,12 @@ bool TMpris::Register() {
 QString TMpris::PlaybackStatus() const {
     if (!player_) return QStringLiteral("Stopped");
     switch (player_->playState()) {
-    case PlayState::Playing: return QStringLiteral("Playing");
-    case PlayState::Paused: return QStringLiteral("Paused");
-    default: return QStringLiteral("Stopped");
+    case PlayState::Playing:
+        return QStringLiteral("Playing");
+    case PlayState::Paused:
+        return QStringLiteral("Paused");
+    default:
+        return QStringLiteral("Stopped");
     }
 }
 
@@ -203,11 +206,16 @@ QStringList TMprisRootAdaptor::SupportedUriSchemes() const {
 }
 
 QStringList TMprisRootAdaptor::SupportedMimeTypes() const {
-    return {QStringLiteral("audio/mpeg"),        QStringLiteral("audio/aac"),
-            QStringLiteral("audio/ogg"),         QStringLiteral("audio/x-wav"),
-            QStringLiteral("audio/x-mpegurl"),   QStringLiteral("audio/x-scpls"),
-            QStringLiteral("application/vnd.apple.mpegurl"), QStringLiteral("video/mp2t"),
-            QStringLiteral("video/mp4"),         QStringLiteral("video/x-flv")};
+    return {QStringLiteral("audio/mpeg"),
+            QStringLiteral("audio/aac"),
+            QStringLiteral("audio/ogg"),
+            QStringLiteral("audio/x-wav"),
+            QStringLiteral("audio/x-mpegurl"),
+            QStringLiteral("audio/x-scpls"),
+            QStringLiteral("application/vnd.apple.mpegurl"),
+            QStringLiteral("video/mp2t"),
+            QStringLiteral("video/mp4"),
+            QStringLiteral("video/x-flv")};
 }
 
 void TMprisRootAdaptor::Raise() { owner_->Raise(); }
@@ -236,4 +244,4 @@ void TMprisPlayerAdaptor::SetPosition(const QDBusObjectPath&, qlonglong) {}
 
 void TMprisPlayerAdaptor::OpenUri(const QString&) {}
 
-} // namespace castora
+}  // namespace castora

@@ -157,4 +157,4 @@ private:
     TMpris* owner_;
 };
 
-} // namespace castora
+}  // namespace castora

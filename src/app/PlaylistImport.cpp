@@ -62,7 +62,7 @@ QString Location(const QString& text) {
     return QFileInfo(t).absoluteFilePath();
 }
 
-} // namespace
+}  // namespace
 
 QString PlaylistArgument(const QStringList& arguments) {
     for (qsizetype i = 1; i < arguments.size(); ++i)

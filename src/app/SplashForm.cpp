@@ -32,4 +32,4 @@ TSplashForm::TSplashForm(QWidget* parent)
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 }
 
-} // namespace castora
+}  // namespace castora

@@ -16,4 +16,4 @@ public:
     TGauge* Gauge;
 };
 
-} // namespace castora
+}  // namespace castora

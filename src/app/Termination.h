@@ -6,4 +6,4 @@ namespace castora {
 // player and the worker threads are shut down in order instead of being cut off mid-write.
 void QuitOnTerminationSignals();
 
-} // namespace castora
+}  // namespace castora

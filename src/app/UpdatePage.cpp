@@ -105,4 +105,4 @@ AboutPage::AboutPage(const QString& homeAddress, const QString& publisherAddress
     layout->addLayout(row, 1);
 }
 
-} // namespace castora
+}  // namespace castora

@@ -36,4 +36,4 @@ signals:
     void publisherClicked();
 };
 
-} // namespace castora
+}  // namespace castora

@@ -54,4 +54,4 @@ WindowLink WorkerThreads::Link(UpdateWindow* window) {
     return link;
 }
 
-} // namespace castora
+}  // namespace castora

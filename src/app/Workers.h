@@ -30,4 +30,4 @@ private:
     std::vector<QPointer<QThread>> threads_;
 };
 
-} // namespace castora
+}  // namespace castora

@@ -22,8 +22,9 @@ int main(int argc, char** argv) {
     // A playlist to open (from the desktop or the command line) is imported once the window is up.
     const QString playlist = castora::PlaylistArgument(QApplication::arguments());
     if (!playlist.isEmpty())
-        QObject::connect(&form, &castora::TMainForm::ready, &form,
-                         [&form, playlist] { form.ImportPlaylist(playlist); }, Qt::QueuedConnection);
+        QObject::connect(
+            &form, &castora::TMainForm::ready, &form, [&form, playlist] { form.ImportPlaylist(playlist); },
+            Qt::QueuedConnection);
     castora::QuitOnTerminationSignals();
     return app.exec();
 }

@@ -82,7 +82,7 @@ void ReleaseUnusedCapacity(std::vector<TChannelRec>& records) {
 
 // Below this many records a second thread costs more than it saves.
 constexpr int32_t ParallelRecords = 65536;
-} // namespace
+}  // namespace
 
 void ChannelTable::Resize(int32_t count) {
     ChannelCount = count;
@@ -184,4 +184,4 @@ int32_t ChannelTable::SelectedIndex() const {
     return (SelectedChannel >= 1 && SelectedChannel <= ChannelCount) ? SelectedChannel : 0;
 }
 
-} // namespace castora
+}  // namespace castora

@@ -168,4 +168,4 @@ private:
     std::vector<std::shared_ptr<char[]>> arenas_;
 };
 
-} // namespace castora
+}  // namespace castora

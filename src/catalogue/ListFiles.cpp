@@ -131,7 +131,8 @@ size_t CountCR(const char* p, const char* end, bool& crPair) {
         }
         sums = _mm_add_epi64(sums, _mm_sad_epu8(lanes, _mm_setzero_si128()));
     }
-    n += static_cast<size_t>(_mm_cvtsi128_si64(sums)) + static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    n += static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
+         static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
     pair = _mm_movemask_epi8(pairs) != 0;
 #endif
     for (; p < end; ++p) {
@@ -156,7 +157,7 @@ void AppendTextLine(std::string& out, std::string_view text) {
     out += "\r\n";
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -197,7 +198,7 @@ struct UrlKeyDeltas {
     }
 };
 
-} // namespace
+}  // namespace
 
 std::string ScrambleUrl(std::string_view text, std::string_view key, bool decode) {
     std::string out(text);
@@ -545,7 +546,7 @@ LoadResult ParseImage(ChannelTable& table, int listNumber, const ListImage& imag
     return result;
 }
 
-} // namespace
+}  // namespace
 
 LoadResult ParseChannelList(ChannelTable& table, int listNumber, std::string_view data, ProgressSink* progress,
                             const LoadOptions& options) {
@@ -635,7 +636,7 @@ void SyncDirectory(const std::filesystem::path& dir) {
     ::fsync(fd);
     ::close(fd);
 }
-} // namespace
+}  // namespace
 
 int ReplaceFile(const std::filesystem::path& tmp, const std::filesystem::path& target, std::string_view bytes) {
     // unlink takes the name only, never what a link there points to.
@@ -671,4 +672,4 @@ std::string ShortDateToday() {
     return std::string(buf, n);
 }
 
-} // namespace castora
+}  // namespace castora

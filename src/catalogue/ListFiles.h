@@ -21,9 +21,9 @@ std::string ScrambleUrl(std::string_view text, std::string_view key, bool decode
 std::string EncodeUrlLine(std::string_view url);
 
 struct LoadResult {
-    bool found = false;                      // the file existed and was read
-    std::optional<std::string> listDate;     // its first line, when found
-    std::optional<std::string> error;        // a read failure, else the first conversion error
+    bool found = false;                   // the file existed and was read
+    std::optional<std::string> listDate;  // its first line, when found
+    std::optional<std::string> error;     // a read failure, else the first conversion error
 };
 
 // How a list is read: the records of a list of at least splitBytes bytes are read on `threads` threads
@@ -73,4 +73,4 @@ std::string ShortDateToday();
 // within 32 bits; nothing may follow.
 std::optional<int32_t> ParseInt32(std::string_view text);
 
-} // namespace castora
+}  // namespace castora

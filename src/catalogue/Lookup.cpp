@@ -64,4 +64,4 @@ LookupList WithPlaceholder(LookupList lines, std::string_view placeholder) {
     return lines;
 }
 
-} // namespace castora
+}  // namespace castora

@@ -35,4 +35,4 @@ LookupFile ReadLookupFile(LookupKind kind, const std::filesystem::path& dir = {}
 // The file's lines with entry 0 replaced by the list's placeholder text.
 LookupList WithPlaceholder(LookupList lines, std::string_view placeholder);
 
-} // namespace castora
+}  // namespace castora

@@ -50,4 +50,4 @@ private:
     uint32_t calls_ = 0;
 };
 
-} // namespace castora
+}  // namespace castora

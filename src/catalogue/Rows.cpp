@@ -27,4 +27,4 @@ std::optional<RowSet> ComputeRowSet(const ChannelTable& table, const SearchIndex
     return set;
 }
 
-} // namespace castora
+}  // namespace castora

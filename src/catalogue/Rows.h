@@ -22,4 +22,4 @@ struct RowSet {
 // scanned). Returns nothing when the request was cancelled meanwhile.
 std::optional<RowSet> ComputeRowSet(const ChannelTable& table, const SearchIndex& index, const RowRequest& request);
 
-} // namespace castora
+}  // namespace castora

@@ -30,7 +30,7 @@ struct Catalogue::Shared {
 
 struct Catalogue::TableResult {
     ChannelTable table;
-    std::vector<TChannelRec> locals;  // a reload's local records until they are in the new table
+    std::vector<TChannelRec> locals;     // a reload's local records until they are in the new table
     std::shared_ptr<SearchIndex> index;  // when the filter searches
     RowSet rows;
     RowFilter filter;
@@ -69,7 +69,7 @@ private:
     std::shared_ptr<std::atomic<bool>> pending_ = std::make_shared<std::atomic<bool>>(false);
 };
 
-} // namespace
+}  // namespace
 
 Catalogue::Catalogue(std::filesystem::path listDir, QObject* parent)
     : QObject(parent), listDir_(std::move(listDir)), shared_(std::make_shared<Shared>()) {
@@ -295,14 +295,15 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
     }
     auto post = [shared = shared_](std::function<void()> fn) { shared->Post(std::move(fn)); };
     StartJob(JobKind::Load, [this, shared = shared_, post, progressTarget = progress_, dir = listDir_, filter = filter_,
-                     reload, selectedUrl, whenDone, previous](const std::atomic<bool>& cancel) mutable {
+                             reload, selectedUrl, whenDone, previous](const std::atomic<bool>& cancel) mutable {
         auto result = std::make_shared<TableResult>();
         result->filter = filter;
         result->outcome.reload = reload;
         PostedProgress progress(post, progressTarget);
         // The user's local records as they were in memory, unsaved changes included; the rest goes now.
         for (int32_t i = 1; i <= previous->first.ChannelCount; ++i)
-            if (previous->first.Channels[i].IsLocal) result->locals.push_back(previous->first.Channels[i]);  // own texts
+            if (previous->first.Channels[i].IsLocal)
+                result->locals.push_back(previous->first.Channels[i]);  // own texts
         previous.reset();
         try {
             ChannelTable& table = result->table;
@@ -411,4 +412,4 @@ void Catalogue::Shutdown() {
     shared_.reset();
 }
 
-} // namespace castora
+}  // namespace castora

@@ -112,8 +112,8 @@ private:
     int32_t rows_ = 0;
     RowFilter filter_;
     SearchIndex index_;
-    bool indexed_ = false;  // index_ describes the table
-    bool indexing_ = false;  // a job builds it ahead of need
+    bool indexed_ = false;           // index_ describes the table
+    bool indexing_ = false;          // a job builds it ahead of need
     std::vector<TChannelRec> held_;  // appended while a table was on its way
     // The last rows shown, when few, and what they were made for: a narrower search starts from them.
     RowFilter shownFilter_;
@@ -123,8 +123,8 @@ private:
     std::shared_ptr<Shared> shared_;
     std::vector<Job> jobs_;
     std::function<void()> pendingReload_;  // a reload asked for while the start-up load runs
-    uint64_t request_ = 0;  // the newest row request
-    uint64_t version_ = 0;  // bumped by every change of the table
+    uint64_t request_ = 0;                 // the newest row request
+    uint64_t version_ = 0;                 // bumped by every change of the table
 };
 
-} // namespace castora
+}  // namespace castora

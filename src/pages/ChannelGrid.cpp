@@ -18,7 +18,7 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 TChannelGrid::TChannelGrid(ChannelModel& model, QWidget* parent) : QTableView(parent), model_(model) {}
 
@@ -57,4 +57,4 @@ void TChannelGrid::keyboardSearch(const QString& search) {
     }
 }
 
-} // namespace castora
+}  // namespace castora

@@ -24,4 +24,4 @@ private:
     ChannelModel& model_;
 };
 
-} // namespace castora
+}  // namespace castora

@@ -64,4 +64,4 @@ QVariant ChannelModel::headerData(int section, Qt::Orientation orientation, int 
     return {};
 }
 
-} // namespace castora
+}  // namespace castora

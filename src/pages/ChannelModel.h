@@ -34,4 +34,4 @@ private:
     QStringList genres_;
 };
 
-} // namespace castora
+}  // namespace castora

@@ -42,7 +42,7 @@ QFrame* Separator(QWidget* parent) {
     return line;
 }
 
-} // namespace
+}  // namespace
 
 ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSink& progress, QWidget* parent)
     : QWidget(parent), catalogue_(catalogue), table_(catalogue.Table()), messages_(messages), progress_(progress) {
@@ -238,7 +238,8 @@ void ChannelsPage::ChannelGridSelectCell(int32_t row) {
 }
 
 RowFilter ChannelsPage::Filter() const {
-    RowFilter filter{SourceComboBox->currentIndex(), CountryComboBox->currentIndex(), GenreComboBox->currentIndex(), {}};
+    RowFilter filter{
+        SourceComboBox->currentIndex(), CountryComboBox->currentIndex(), GenreComboBox->currentIndex(), {}};
     if (Find->isVisible()) filter.query = ParseSearch(Find->AnsiText());
     return filter;
 }
@@ -285,4 +286,4 @@ void ChannelsPage::SaveButtonClick() {
     messages_.Inform(result.ok ? "Channel list successfully saved." : "Can't save the channel list.");
 }
 
-} // namespace castora
+}  // namespace castora

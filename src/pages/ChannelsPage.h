@@ -87,4 +87,4 @@ private:
     QString listDir_;
 };
 
-} // namespace castora
+}  // namespace castora

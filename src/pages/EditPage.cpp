@@ -50,7 +50,7 @@ QComboBox* List(const QString& name, QWidget* parent) {
     return box;
 }
 
-} // namespace
+}  // namespace
 
 EditPage::EditPage(Catalogue& catalogue, Messages& messages, const QString& homeAddress, QWidget* parent)
     : QWidget(parent), catalogue_(catalogue), table_(catalogue.Table()), messages_(messages) {
@@ -73,9 +73,14 @@ EditPage::EditPage(Catalogue& catalogue, Messages& messages, const QString& home
     BitrateEdit = Field(32, "Bitrate:", this);
     CommentsEdit = Field(128, "Comments:", this);
     const std::pair<const char*, QWidget*> rows[] = {
-        {"Format:", AddFormatComboBox}, {"Source:", AddSourceComboBox}, {"Country:", AddCountryComboBox},
-        {"Genre:", AddGenreComboBox},   {"Name:", NameEdit},            {"URL:", UrlEdit},
-        {"Bitrate:", BitrateEdit},      {"Comments:", CommentsEdit},
+        {"Format:", AddFormatComboBox},
+        {"Source:", AddSourceComboBox},
+        {"Country:", AddCountryComboBox},
+        {"Genre:", AddGenreComboBox},
+        {"Name:", NameEdit},
+        {"URL:", UrlEdit},
+        {"Bitrate:", BitrateEdit},
+        {"Comments:", CommentsEdit},
     };
     for (const auto& [text, field] : rows) {
         auto* label = new QLabel(text, this);
@@ -102,7 +107,8 @@ EditPage::EditPage(Catalogue& catalogue, Messages& messages, const QString& home
 
     for (size_t i = 0; i < FormatNames.size(); ++i) AddFormatComboBox->addItem(FormatNames[i]);
     AddFormatComboBox->setCurrentIndex(1);
-    for (LookupKind kind : {SourceLookup, CountryLookup, GenreLookup}) SetEditorEntries(kind, DesignEditorEntries(kind));
+    for (LookupKind kind : {SourceLookup, CountryLookup, GenreLookup})
+        SetEditorEntries(kind, DesignEditorEntries(kind));
 }
 
 QComboBox* EditPage::EditorList(LookupKind kind) const {
@@ -116,7 +122,9 @@ QComboBox* EditPage::EditorList(LookupKind kind) const {
     }
 }
 
-void EditPage::SetEditorEntries(LookupKind kind, const LookupList& entries) { FillLookupList(EditorList(kind), entries); }
+void EditPage::SetEditorEntries(LookupKind kind, const LookupList& entries) {
+    FillLookupList(EditorList(kind), entries);
+}
 
 QString EditPage::Title() const { return Header->Title(); }
 
@@ -206,4 +214,4 @@ void EditPage::ApplyButtonClick() {
     emit finished();
 }
 
-} // namespace castora
+}  // namespace castora

@@ -47,8 +47,8 @@ public slots:
     void ApplyButtonClick();
 
 signals:
-    void showRequested();    // show this page
-    void finished();         // back to the Channels page
+    void showRequested();  // show this page
+    void finished();       // back to the Channels page
     void submitRequested(const castora::SubmissionValues& values);
 
 private:
@@ -63,4 +63,4 @@ private:
     std::array<int, 4> shownEntries_{};
 };
 
-} // namespace castora
+}  // namespace castora

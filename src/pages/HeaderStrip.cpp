@@ -49,4 +49,4 @@ HeaderStrip::HeaderStrip(const QString& title, const QString& address, QWidget* 
 void HeaderStrip::SetTitle(const QString& text) { title_->setText(text); }
 QString HeaderStrip::Title() const { return title_->text(); }
 
-} // namespace castora
+}  // namespace castora

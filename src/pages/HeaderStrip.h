@@ -29,4 +29,4 @@ private:
 QFont WindowFont();
 void SetBackground(QWidget* widget, int r, int g, int b);
 
-} // namespace castora
+}  // namespace castora

@@ -55,4 +55,4 @@ QString ErrorText(const QString& message) {
 
 void ShowException(Messages& messages, const QString& message) { messages.Error(ErrorText(message)); }
 
-} // namespace castora
+}  // namespace castora

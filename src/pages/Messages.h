@@ -59,4 +59,4 @@ private:
 QString ErrorText(const QString& message);
 void ShowException(Messages& messages, const QString& message);
 
-} // namespace castora
+}  // namespace castora

@@ -18,21 +18,36 @@ namespace castora {
 
 QString PlayStateText(int state, const QString& mediaName, const QString& channelName) {
     switch (state) {
-    case 0: return QStringLiteral("Undefined");
-    case 1: return QStringLiteral("Stopped");
-    case 2: return QStringLiteral("Paused");
-    case 3: return mediaName;
-    case 4: return QStringLiteral("ScanForward");
-    case 5: return QStringLiteral("ScanReverse");
-    case 6: return QStringLiteral("Buffering");
-    case 7: return QStringLiteral("Waiting");
-    case 8: return QStringLiteral("MediaEnded");
-    case 9: return QStringLiteral("Connecting to ") + channelName;
-    case 10: return QStringLiteral("Ready");
-    case 11: return QStringLiteral("Reconnecting");
-    case 12: return QStringLiteral("Last");
-    case 13: return QStringLiteral("*****");
-    default: return QString();
+    case 0:
+        return QStringLiteral("Undefined");
+    case 1:
+        return QStringLiteral("Stopped");
+    case 2:
+        return QStringLiteral("Paused");
+    case 3:
+        return mediaName;
+    case 4:
+        return QStringLiteral("ScanForward");
+    case 5:
+        return QStringLiteral("ScanReverse");
+    case 6:
+        return QStringLiteral("Buffering");
+    case 7:
+        return QStringLiteral("Waiting");
+    case 8:
+        return QStringLiteral("MediaEnded");
+    case 9:
+        return QStringLiteral("Connecting to ") + channelName;
+    case 10:
+        return QStringLiteral("Ready");
+    case 11:
+        return QStringLiteral("Reconnecting");
+    case 12:
+        return QStringLiteral("Last");
+    case 13:
+        return QStringLiteral("*****");
+    default:
+        return QString();
     }
 }
 
@@ -204,4 +219,4 @@ void PlayPage::ZoomCheckBoxClick() {
     }
 }
 
-} // namespace castora
+}  // namespace castora

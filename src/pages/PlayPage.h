@@ -71,4 +71,4 @@ private:
 // Status line text for a play-state code; state 3 and 9 need the caller's names.
 QString PlayStateText(int state, const QString& mediaName, const QString& channelName);
 
-} // namespace castora
+}  // namespace castora

@@ -32,4 +32,4 @@ QStringList FillLookupList(QComboBox* box, const std::vector<std::string>& entri
     return items;
 }
 
-} // namespace castora
+}  // namespace castora

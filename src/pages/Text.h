@@ -11,7 +11,7 @@ namespace castora {
 QString FromAnsi(std::string_view bytes);
 std::string ToAnsi(const QString& text);
 
-} // namespace castora
+}  // namespace castora
 
 class QComboBox;
 
@@ -21,4 +21,4 @@ namespace castora {
 // signalling each step; returns the entries as shown.
 QStringList FillLookupList(QComboBox* box, const std::vector<std::string>& entries);
 
-} // namespace castora
+}  // namespace castora

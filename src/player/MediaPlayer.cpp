@@ -89,7 +89,7 @@ mpv_handle* CreateEngine(const PlayerOptions& options, std::string& error) {
     }
     return mpv;
 }
-} // namespace
+}  // namespace
 
 TMediaPlayer::TMediaPlayer(PlayerOptions options, QObject* parent) : QObject(parent), options_(options) {
     // libmpv refuses to start under a locale that writes decimal commas.
@@ -190,8 +190,7 @@ void TMediaPlayer::setFlag(const char* name, bool on) {
 void TMediaPlayer::wakeup(void* self) {
     // Runs on engine threads: never call the engine here, only hand over to the GUI thread, once.
     auto* player = static_cast<TMediaPlayer*>(self);
-    if (!player->drainPosted_.exchange(true))
-        QMetaObject::invokeMethod(player, "drainEvents", Qt::QueuedConnection);
+    if (!player->drainPosted_.exchange(true)) QMetaObject::invokeMethod(player, "drainEvents", Qt::QueuedConnection);
 }
 
 void TMediaPlayer::setURL(const QString& url) {
@@ -287,10 +286,18 @@ void TMediaPlayer::drainEvents() {
             const auto* end = static_cast<mpv_event_end_file*>(event->data);
             tracker_.SetLive(entryLive_);
             switch (end->reason) {
-            case MPV_END_FILE_REASON_EOF: tracker_.Feed(PlayerEvent::EndEof); break;
-            case MPV_END_FILE_REASON_ERROR: tracker_.Feed(PlayerEvent::EndError); break;
-            case MPV_END_FILE_REASON_REDIRECT: tracker_.Feed(PlayerEvent::EndRedirect); break;
-            default: tracker_.Feed(PlayerEvent::EndStop); break;
+            case MPV_END_FILE_REASON_EOF:
+                tracker_.Feed(PlayerEvent::EndEof);
+                break;
+            case MPV_END_FILE_REASON_ERROR:
+                tracker_.Feed(PlayerEvent::EndError);
+                break;
+            case MPV_END_FILE_REASON_REDIRECT:
+                tracker_.Feed(PlayerEvent::EndRedirect);
+                break;
+            default:
+                tracker_.Feed(PlayerEvent::EndStop);
+                break;
             }
             break;
         }
@@ -302,14 +309,14 @@ void TMediaPlayer::drainEvents() {
                 // Only wakes the drain; the state is read below.
             } else if (prop->format == MPV_FORMAT_FLAG) {
                 const bool on = *static_cast<int*>(prop->data) != 0;
-                if (event->reply_userdata == kPause)
-                    tracker_.Feed(on ? PlayerEvent::PauseOn : PlayerEvent::PauseOff);
+                if (event->reply_userdata == kPause) tracker_.Feed(on ? PlayerEvent::PauseOn : PlayerEvent::PauseOff);
                 else if (event->reply_userdata == kCacheWait)
                     tracker_.Feed(on ? PlayerEvent::CacheWaitOn : PlayerEvent::CacheWaitOff);
             }
             break;
         }
-        default: break;
+        default:
+            break;
         }
     }
     if (titleChanged) {
@@ -470,4 +477,4 @@ QWidget* TMediaPlayer::createVideoWidget(QWidget* parent) {
     return widget;
 }
 
-} // namespace castora
+}  // namespace castora

@@ -20,7 +20,7 @@ namespace castora {
 class MpvVideoWidget;
 
 struct PlayerOptions {
-    bool nullOutputs = false;        // vo=null, ao=null: no window or sound device needed
+    bool nullOutputs = false;  // vo=null, ao=null: no window or sound device needed
     int networkTimeoutSeconds = 15;
     int reconnectSeconds = 60;  // how long a dropped live stream is opened again before it ends
     // Load and start the engine on a worker once the video area's window is on screen (or when first
@@ -117,4 +117,4 @@ private:
     bool stretch_ = false;
 };
 
-} // namespace castora
+}  // namespace castora

@@ -73,17 +73,26 @@ void PlayStateTracker::Feed(PlayerEvent event) {
         break;
     case PlayerEvent::EndRedirect:
         break;
-    case PlayerEvent::PauseOn: paused_ = true; break;
-    case PlayerEvent::PauseOff: paused_ = false; break;
-    case PlayerEvent::CacheWaitOn: cacheWait_ = true; break;
-    case PlayerEvent::CacheWaitOff: cacheWait_ = false; break;
+    case PlayerEvent::PauseOn:
+        paused_ = true;
+        break;
+    case PlayerEvent::PauseOff:
+        paused_ = false;
+        break;
+    case PlayerEvent::CacheWaitOn:
+        cacheWait_ = true;
+        break;
+    case PlayerEvent::CacheWaitOff:
+        cacheWait_ = false;
+        break;
     }
 }
 
 std::vector<int> PlayStateTracker::FinishDrain() {
     std::optional<int> code;
     switch (phase_) {
-    case Phase::Idle: break;
+    case Phase::Idle:
+        break;
     case Phase::Opening:
         if (!closing_) code = reconnecting_ ? PlayState::Reconnecting : PlayState::Connecting;
         break;
@@ -93,7 +102,9 @@ std::vector<int> PlayStateTracker::FinishDrain() {
     case Phase::Running:
         if (!closing_) code = cacheWait_ ? PlayState::Buffering : paused_ ? PlayState::Paused : PlayState::Playing;
         break;
-    case Phase::Ended: code = endCode_; break;
+    case Phase::Ended:
+        code = endCode_;
+        break;
     }
 
     std::vector<int> out;
@@ -119,4 +130,4 @@ std::vector<int> PlayStateTracker::FinishDrain() {
     return out;
 }
 
-} // namespace castora
+}  // namespace castora

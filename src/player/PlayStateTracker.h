@@ -10,10 +10,10 @@ enum class PlayerEvent {
     EndEof,
     EndStop,
     EndError,
-    EndRedirect,      // a playlist link expands; a new StartFile follows
+    EndRedirect,  // a playlist link expands; a new StartFile follows
     PauseOn,
     PauseOff,
-    CacheWaitOn,      // paused-for-cache
+    CacheWaitOn,  // paused-for-cache
     CacheWaitOff,
 };
 
@@ -28,7 +28,7 @@ inline constexpr int MediaEnded = 8;
 inline constexpr int Connecting = 9;
 inline constexpr int Ready = 10;
 inline constexpr int Reconnecting = 11;
-} // namespace PlayState
+}  // namespace PlayState
 
 // Turns engine events into play-state codes. The state is worked out once per drained batch of events,
 // so a batch that passes through several steps reports only where it ends (plus "connecting" when an
@@ -77,4 +77,4 @@ private:
     int dropCode_ = PlayState::Undefined;  // how the drop would have ended without reconnecting
 };
 
-} // namespace castora
+}  // namespace castora

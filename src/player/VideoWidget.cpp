@@ -12,7 +12,7 @@ void* GetProcAddress(void*, const char* name) {
     QOpenGLContext* context = QOpenGLContext::currentContext();
     return context ? reinterpret_cast<void*>(context->getProcAddress(name)) : nullptr;
 }
-} // namespace
+}  // namespace
 
 MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent), window_(new MpvVideoWindow) {
     QPalette pal = palette();
@@ -114,4 +114,4 @@ void MpvVideoWindow::onUpdate(void* self) {
     QMetaObject::invokeMethod(static_cast<MpvVideoWindow*>(self), "update", Qt::QueuedConnection);
 }
 
-} // namespace castora
+}  // namespace castora

@@ -55,4 +55,4 @@ private:
     MpvVideoWindow* window_;
 };
 
-} // namespace castora
+}  // namespace castora

@@ -15,16 +15,14 @@ class TWorkPacer {
 public:
     explicit TWorkPacer(const DownloadCallbacks& cb) : cb_(cb) {}
 
-    void Begin(int32_t announced)
-    {
+    void Begin(int32_t announced) {
         Flush();
         announced_ = announced;
         last_.reset();
         if (cb_.workBegin) cb_.workBegin(announced);
     }
 
-    void Work(int32_t count)
-    {
+    void Work(int32_t count) {
         if (!cb_.work) return;
         const auto now = std::chrono::steady_clock::now();
         const bool final = announced_ > 0 && count >= announced_;
@@ -38,8 +36,7 @@ public:
     }
 
     // A body read to the connection's end has no known last count until the transfer ends.
-    void Flush()
-    {
+    void Flush() {
         if (pending_ && cb_.work) cb_.work(*pending_);
         pending_.reset();
     }
@@ -54,8 +51,7 @@ private:
 }  // namespace
 
 bool DownloadChannelList(const std::string& updateHost, const std::string& key, const std::filesystem::path& programDir,
-                         const DownloadCallbacks& cb, uint64_t maxBytes)
-{
+                         const DownloadCallbacks& cb, uint64_t maxBytes) {
     try {
         std::ofstream file(programDir / UpdateArchiveName, std::ios::binary | std::ios::trunc);
         if (!file) return true;

@@ -34,4 +34,4 @@ struct ExtractOptions {
 void ExtractUpdate(const std::filesystem::path& archiveDir, const std::filesystem::path& targetDir,
                    const ExtractOptions& opts = {});
 
-} // namespace castora
+}  // namespace castora

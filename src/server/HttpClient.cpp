@@ -16,15 +16,13 @@ using TClock = std::chrono::steady_clock;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view Trim(std::string_view s)
-{
+std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
 }
 
-std::string Lower(std::string_view s)
-{
+std::string Lower(std::string_view s) {
     std::string out(s);
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -32,8 +30,7 @@ std::string Lower(std::string_view s)
 }
 
 // Digits only: "12abc", "+7", "-5" and "" are no length at all.
-bool ParseDecimal(std::string_view s, uint64_t& value)
-{
+bool ParseDecimal(std::string_view s, uint64_t& value) {
     if (s.empty()) return false;
     uint64_t v = 0;
     for (char c : s) {
@@ -45,8 +42,7 @@ bool ParseDecimal(std::string_view s, uint64_t& value)
     return true;
 }
 
-uint64_t ParseChunkSize(std::string_view line)
-{
+uint64_t ParseChunkSize(std::string_view line) {
     // A chunk extension (";name=value") follows the size.
     line = line.substr(0, line.find_first_of(" \t;"));
     if (line.empty()) return 0;
@@ -57,13 +53,13 @@ uint64_t ParseChunkSize(std::string_view line)
         else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
         else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
         else return 0;
-        v = v > (std::numeric_limits<uint64_t>::max() >> 4) ? std::numeric_limits<uint64_t>::max() : (v << 4) | static_cast<uint64_t>(d);
+        v = v > (std::numeric_limits<uint64_t>::max() >> 4) ? std::numeric_limits<uint64_t>::max()
+                                                            : (v << 4) | static_cast<uint64_t>(d);
     }
     return v;
 }
 
-int32_t ParseStatusCode(std::string_view line)
-{
+int32_t ParseStatusCode(std::string_view line) {
     const auto blank = line.find(' ');
     if (blank == std::string_view::npos) return -1;
     std::string_view word = line.substr(blank + 1);
@@ -73,10 +69,7 @@ int32_t ParseStatusCode(std::string_view line)
     return static_cast<int32_t>(v);
 }
 
-int32_t Clamp32(uint64_t v)
-{
-    return static_cast<int32_t>(std::min<uint64_t>(v, std::numeric_limits<int32_t>::max()));
-}
+int32_t Clamp32(uint64_t v) { return static_cast<int32_t>(std::min<uint64_t>(v, std::numeric_limits<int32_t>::max())); }
 
 // Longest size or closing line kept; a longer one is no number anyway.
 constexpr size_t MaxChunkLine = 4096;
@@ -98,7 +91,7 @@ public:
     bool cancelled = false;
     bool decided = false;  // the final header block has ended
     bool success = false;
-    bool done = false;     // the body is complete by the client's own rules
+    bool done = false;  // the body is complete by the client's own rules
     std::exception_ptr error;
     TClock::time_point lastActivity{};
     uint64_t sinceActivity = 0;  // bytes taken in since lastActivity moved
@@ -107,8 +100,7 @@ public:
     // must not hold the request for ever, so only a batch of bytes (or the end of the header block)
     // counts as activity.
     static constexpr uint64_t ActivityBytes = 512;
-    void Took(size_t n, bool milestone = false)
-    {
+    void Took(size_t n, bool milestone = false) {
         sinceActivity += n;
         if (milestone || sinceActivity >= ActivityBytes) {
             lastActivity = TClock::now();
@@ -119,23 +111,19 @@ public:
     std::string statusLine;
     int32_t statusCode = -1;
 
-    static size_t OnHeader(char* data, size_t size, size_t n, void* self)
-    {
+    static size_t OnHeader(char* data, size_t size, size_t n, void* self) {
         return static_cast<TTransfer*>(self)->Header(std::string_view(data, size * n)) ? size * n : 0;
     }
-    static size_t OnWrite(char* data, size_t size, size_t n, void* self)
-    {
+    static size_t OnWrite(char* data, size_t size, size_t n, void* self) {
         return static_cast<TTransfer*>(self)->Write(data, size * n) ? size * n : 0;
     }
-    static int OnPrereq(void* self, char*, char*, int, int)
-    {
+    static int OnPrereq(void* self, char*, char*, int, int) {
         auto* t = static_cast<TTransfer*>(self);
         t->connected = true;
         t->lastActivity = TClock::now();
         return t->Notify(t->client_.OnConnected) ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
     }
-    static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-    {
+    static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
         auto* t = static_cast<TTransfer*>(self);
         if (t->client_.Cancel && t->client_.Cancel->load()) {
             t->cancelled = true;
@@ -154,7 +142,7 @@ public:
 private:
     bool expectStatus_ = true;
     std::map<std::string, std::string> headers_;  // first occurrence of each name
-    std::string* lastValue_ = nullptr;             // target of a continuation line
+    std::string* lastValue_ = nullptr;            // target of a continuation line
 
     TMode mode_ = TMode::None;
     uint64_t remaining_ = 0;  // Length: bytes still due; Chunked: bytes left in this chunk
@@ -168,8 +156,7 @@ private:
     bool lineTooLong_ = false;
 
     template <class... A>
-    bool Notify(const std::function<void(A...)>& fn, A... args)
-    {
+    bool Notify(const std::function<void(A...)>& fn, A... args) {
         if (!fn) return true;
         try {
             fn(args...);
@@ -180,14 +167,12 @@ private:
         }
     }
 
-    bool Fail(EHttpError::TKind kind, const std::string& text)
-    {
+    bool Fail(EHttpError::TKind kind, const std::string& text) {
         error = std::make_exception_ptr(EHttpError(kind, text, statusCode, statusLine));
         return false;
     }
 
-    bool Header(std::string_view line)
-    {
+    bool Header(std::string_view line) {
         Took(line.size(), line == "\r\n" || line == "\n");
         if (decided) return true;  // e.g. trailers curl passes on
         if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
@@ -228,15 +213,13 @@ private:
         return true;
     }
 
-    const std::string* Find(const char* name) const
-    {
+    const std::string* Find(const char* name) const {
         const auto it = headers_.find(name);
         return it == headers_.end() ? nullptr : &it->second;
     }
 
     // End of the final header block: judge the answer and choose how its body ends.
-    bool Decide()
-    {
+    bool Decide() {
         decided = true;
         const std::string* location = Find("location");
         success = statusCode >= 200 && statusCode <= 299 && !(location && !location->empty());
@@ -272,21 +255,18 @@ private:
         return false;
     }
 
-    bool TooLarge()
-    {
+    bool TooLarge() {
         // A failing answer is a failure anyway; only stop reading its body.
         if (!success) return false;
         return Fail(EHttpError::TKind::TooLarge, "answer body exceeds " + std::to_string(maxBody_) + " bytes");
     }
 
-    bool BeginWork(uint64_t announced)
-    {
+    bool BeginWork(uint64_t announced) {
         count_ = 0;
         return Notify(client_.OnWorkBegin, Clamp32(announced));
     }
 
-    bool Deliver(const char* data, size_t n)
-    {
+    bool Deliver(const char* data, size_t n) {
         if (n == 0) return true;
         if (total_ + n > maxBody_) return TooLarge();
         total_ += n;
@@ -304,8 +284,7 @@ private:
 
     // Consumes up to and including LF; true when the line is complete. A framing line longer than
     // any sane chunk size line (an endless chunk extension, say) sets lineTooLong_.
-    bool TakeLine(const char*& p, const char* end)
-    {
+    bool TakeLine(const char*& p, const char* end) {
         const char* lf = std::find(p, end, '\n');
         lineBytes_ += static_cast<uint64_t>(lf - p);
         if (lineBytes_ > MaxChunkLine) lineTooLong_ = true;
@@ -320,8 +299,7 @@ private:
         return true;
     }
 
-    bool Write(const char* data, size_t n)
-    {
+    bool Write(const char* data, size_t n) {
         Took(n);
         if (done || !decided) return false;
         switch (mode_) {
@@ -342,8 +320,7 @@ private:
         return false;
     }
 
-    bool WriteChunked(const char* p, const char* end)
-    {
+    bool WriteChunked(const char* p, const char* end) {
         while (p != end) {
             if (lineTooLong_) return Fail(EHttpError::TKind::Transfer, "chunk framing line too long");
             switch (chunkState_) {
@@ -400,13 +377,12 @@ struct TSlistDeleter {
 }  // namespace
 
 EHttpError::EHttpError(TKind kind, const std::string& text, int32_t statusCode, std::string statusLine)
-    : std::runtime_error(text), kind_(kind), statusCode_(statusCode), statusLine_(std::move(statusLine))
-{
-}
+    : std::runtime_error(text), kind_(kind), statusCode_(statusCode), statusLine_(std::move(statusLine)) {}
 
-THttpTarget SplitHttpUrl(std::string_view url)
-{
-    const auto bad = [&](const std::string& why) { return EHttpError(EHttpError::TKind::BadUrl, why + ": " + std::string(url)); };
+THttpTarget SplitHttpUrl(std::string_view url) {
+    const auto bad = [&](const std::string& why) {
+        return EHttpError(EHttpError::TKind::BadUrl, why + ": " + std::string(url));
+    };
     for (unsigned char c : url)
         if (c < 0x20 || c == 0x7F) throw EHttpError(EHttpError::TKind::BadUrl, "control character in URL");
 
@@ -454,8 +430,7 @@ THttpTarget SplitHttpUrl(std::string_view url)
 THttpClient::THttpClient() = default;
 THttpClient::~THttpClient() = default;
 
-void THttpClient::Get(const std::string& url, std::ostream& stream)
-{
+void THttpClient::Get(const std::string& url, std::ostream& stream) {
     const THttpSink sink = [&stream](const char* data, size_t size) {
         stream.write(data, static_cast<std::streamsize>(size));
         if (!stream) throw EHttpError(EHttpError::TKind::Sink, "cannot store the answer body");
@@ -463,21 +438,18 @@ void THttpClient::Get(const std::string& url, std::ostream& stream)
     Perform(url, sink, MaxBody);
 }
 
-void THttpClient::Get(const std::string& url, const THttpSink& sink)
-{
+void THttpClient::Get(const std::string& url, const THttpSink& sink) {
     Perform(url, sink ? sink : THttpSink([](const char*, size_t) {}), MaxBody);
 }
 
-std::string THttpClient::GetText(const std::string& url)
-{
+std::string THttpClient::GetText(const std::string& url) {
     std::string text;
     const THttpSink sink = [&text](const char* data, size_t size) { text.append(data, size); };
     Perform(url, sink, std::min(MaxBody, MaxTextBody));
     return text;
 }
 
-void THttpClient::Perform(const std::string& url, const THttpSink& sink, uint64_t maxBody)
-{
+void THttpClient::Perform(const std::string& url, const THttpSink& sink, uint64_t maxBody) {
     const THttpTarget where = SplitHttpUrl(url);
 
     std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
@@ -488,9 +460,9 @@ void THttpClient::Perform(const std::string& url, const THttpSink& sink, uint64_
     // The leading empty "Host:" switches curl's own Host line off, so the later one keeps its
     // place in the list; curl's Accept and User-Agent are replaced by the lines given here.
     std::unique_ptr<curl_slist, TSlistDeleter> head;
-    for (const std::string& line : {std::string("Host:"), std::string("Content-Type: text/html"), "Host: " + where.HostHeader,
-                                    std::string("Accept: text/html, */*"),
-                                    std::string("User-Agent: Mozilla/3.0 (compatible; Indy Library)")}) {
+    for (const std::string& line :
+         {std::string("Host:"), std::string("Content-Type: text/html"), "Host: " + where.HostHeader,
+          std::string("Accept: text/html, */*"), std::string("User-Agent: Mozilla/3.0 (compatible; Indy Library)")}) {
         curl_slist* next = curl_slist_append(head.get(), line.c_str());
         if (!next) throw EHttpError(EHttpError::TKind::Transfer, "out of memory");
         head.release();

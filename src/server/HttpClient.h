@@ -18,15 +18,15 @@ namespace castora {
 class EHttpError : public std::runtime_error {
 public:
     enum class TKind {
-        BadUrl,     // refused before anything was sent
-        Resolve,    // host name not resolved
-        Connect,    // refused, unreachable or connect time limit reached
-        Timeout,    // no data within the read limit
-        Transfer,   // reset, malformed answer, closed before the header block ended
-        Status,     // status outside 200..299, or a "Location" with a value
-        TooLarge,   // body above the client's limit
-        Sink,       // the caller's stream refused the body
-        Cancelled   // the caller gave up
+        BadUrl,    // refused before anything was sent
+        Resolve,   // host name not resolved
+        Connect,   // refused, unreachable or connect time limit reached
+        Timeout,   // no data within the read limit
+        Transfer,  // reset, malformed answer, closed before the header block ended
+        Status,    // status outside 200..299, or a "Location" with a value
+        TooLarge,  // body above the client's limit
+        Sink,      // the caller's stream refused the body
+        Cancelled  // the caller gave up
     };
 
     EHttpError(TKind kind, const std::string& text, int32_t statusCode = -1, std::string statusLine = {});
@@ -43,7 +43,7 @@ private:
 
 // The parts of an "http://" URL as they go on the wire.
 struct THttpTarget {
-    std::string Host;        // as written in the URL
+    std::string Host;  // as written in the URL
     uint16_t Port = 80;
     std::string Target;      // "\" mapped to "/", cut at "#"; never empty
     std::string HostHeader;  // Host, plus ":" port when the port is not 80

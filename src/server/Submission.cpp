@@ -4,8 +4,7 @@
 
 namespace castora {
 
-std::string UrlEncode(std::string_view bytes)
-{
+std::string UrlEncode(std::string_view bytes) {
     static constexpr char Hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size() * 3);
@@ -26,17 +25,15 @@ std::string UrlEncode(std::string_view bytes)
 
 std::string BuildSubmissionUrl(const std::string& host, int32_t format, int32_t source, int32_t country, int32_t genre,
                                std::string_view name, std::string_view url, std::string_view bitrate,
-                               std::string_view comments)
-{
-    return "http://" + host + "/add.php?format=" + std::to_string(format) + "&source=" + std::to_string(source)
-        + "&country=" + std::to_string(country) + "&genre=" + std::to_string(genre) + "&name=" + UrlEncode(name)
-        + "&url=" + UrlEncode(url) + "&bitrate=" + UrlEncode(bitrate) + "&comments=" + UrlEncode(comments);
+                               std::string_view comments) {
+    return "http://" + host + "/add.php?format=" + std::to_string(format) + "&source=" + std::to_string(source) +
+           "&country=" + std::to_string(country) + "&genre=" + std::to_string(genre) + "&name=" + UrlEncode(name) +
+           "&url=" + UrlEncode(url) + "&bitrate=" + UrlEncode(bitrate) + "&comments=" + UrlEncode(comments);
 }
 
 void SendChannel(const std::string& host, int32_t format, int32_t source, int32_t country, int32_t genre,
                  std::string_view name, std::string_view url, std::string_view bitrate, std::string_view comments,
-                 const std::atomic<bool>* cancel) noexcept
-{
+                 const std::atomic<bool>* cancel) noexcept {
     try {
         THttpClient client;
         client.Cancel = cancel;

@@ -71,4 +71,4 @@ void TChannelThread::Execute() {
                 values_.bitrate, values_.comments, cancel_);
 }
 
-} // namespace castora
+}  // namespace castora

@@ -80,4 +80,4 @@ private:
     const std::atomic<bool>* cancel_;
 };
 
-} // namespace castora
+}  // namespace castora

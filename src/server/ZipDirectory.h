@@ -11,7 +11,7 @@ namespace castora {
 struct CentralRecord {
     uint16_t versionNeeded = 0;
     uint64_t localHeaderOffset = 0;
-    std::string name; // raw bytes as stored, kept to cross-check libzip's reading
+    std::string name;  // raw bytes as stored, kept to cross-check libzip's reading
 };
 
 struct LocalHeader {
@@ -26,4 +26,4 @@ std::vector<CentralRecord> ReadCentralDirectory(int fd, uint64_t fileSize);
 // The local header at offset; nullopt when it cannot be read or lacks its signature.
 std::optional<LocalHeader> ReadLocalHeader(int fd, uint64_t offset);
 
-} // namespace castora
+}  // namespace castora

@@ -8,8 +8,7 @@
 
 namespace castora::fuzz {
 
-[[noreturn]] inline void Fail(const char* target, const std::string& what)
-{
+[[noreturn]] inline void Fail(const char* target, const std::string& what) {
 #ifdef CASTORA_FUZZ_REPLAY
     throw std::runtime_error(std::string(target) + ": " + what);
 #else

@@ -12,20 +12,15 @@ using namespace castora;
 
 namespace {
 
-[[noreturn]] void Fail(const char* what)
-{
-    castora::fuzz::Fail("fuzz_encoding", what);
-}
+[[noreturn]] void Fail(const char* what) { castora::fuzz::Fail("fuzz_encoding", what); }
 
-int HexValue(char c)
-{
+int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;  // lower case never appears in what UrlEncode writes
 }
 
-bool FormDecode(const std::string& in, std::string& out)
-{
+bool FormDecode(const std::string& in, std::string& out) {
     out.clear();
     for (size_t i = 0; i < in.size(); ++i) {
         if (in[i] == '+') {
@@ -43,16 +38,14 @@ bool FormDecode(const std::string& in, std::string& out)
     return true;
 }
 
-bool UrlSafe(unsigned char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '+'
-        || c == '%';
+bool UrlSafe(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '+' ||
+           c == '%';
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
 
     // ScrambleUrl with the program's key and with a key cut from the input itself.

@@ -22,39 +22,35 @@ using namespace castora;
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what)
-{
-    castora::fuzz::Fail("fuzz_extract", what);
-}
+[[noreturn]] void Fail(const std::string& what) { castora::fuzz::Fail("fuzz_extract", what); }
 
-std::string Read(const fs::path& p)
-{
+std::string Read(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void Write(const fs::path& p, std::string_view bytes)
-{
+void Write(const fs::path& p, std::string_view bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
     if (!out) Fail("cannot write " + p.string());
 }
 
-std::map<std::string, std::string> Snapshot(const fs::path& dir)
-{
+std::map<std::string, std::string> Snapshot(const fs::path& dir) {
     std::map<std::string, std::string> files;
     for (const auto& e : fs::directory_iterator(dir)) files[e.path().filename().string()] = Read(e.path());
     return files;
 }
 
 // A tmpfs keeps the per-entry fsync cheap.
-const fs::path& Root()
-{
+const fs::path& Root() {
     static const fs::path root = [] {
         std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : fs::temp_directory_path().string();
         std::string tmpl = base + "/castora-fuzz-extract-XXXXXX";
         if (!::mkdtemp(tmpl.data())) Fail("mkdtemp failed");
-        std::atexit([] { std::error_code ec; fs::remove_all(Root(), ec); });
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(Root(), ec);
+        });
         return fs::path(tmpl);
     }();
     return root;
@@ -64,8 +60,7 @@ constexpr const char* kProgram = "castora-player";
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path root = Root();
     const fs::path dir = root / "prog";
     std::error_code ec;

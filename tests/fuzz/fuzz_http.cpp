@@ -24,37 +24,31 @@ using namespace std::chrono_literals;
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what)
-{
-    castora::fuzz::Fail("fuzz_http", what);
-}
+[[noreturn]] void Fail(const std::string& what) { castora::fuzz::Fail("fuzz_http", what); }
 
 // Accepts one connection at a time, reads the request head and plays the current answer.
 class Peer {
 public:
-    Peer()
-    {
+    Peer() {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 8) != 0
-            || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
             Fail("cannot listen on 127.0.0.1");
         port_ = ntohs(addr.sin_port);
         std::thread([this] { Run(); }).detach();  // lives as long as the fuzzing process
     }
-    void SetAnswer(std::string bytes)
-    {
+    void SetAnswer(std::string bytes) {
         std::lock_guard lock(mutex_);
         answer_ = std::move(bytes);
     }
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/?key=free"; }
 
 private:
-    void Run()
-    {
+    void Run() {
         for (;;) {
             const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) continue;
@@ -93,8 +87,7 @@ struct Work {
     int32_t last = 0;
     int begins = 0;
     std::string error;
-    void Attach(THttpClient& c)
-    {
+    void Attach(THttpClient& c) {
         c.OnWorkBegin = [this](int32_t n) {
             if (n < 0) error = "negative OnWorkBegin";
             announced = n;
@@ -112,8 +105,7 @@ struct Work {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Peer peer;
     if (size == 0) return 0;
     const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);

@@ -13,13 +13,11 @@ using namespace castora;
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, int32_t index = -1)
-{
+[[noreturn]] void Fail(const char* what, int32_t index = -1) {
     castora::fuzz::Fail("fuzz_listfile", std::string(what) + " (record " + std::to_string(index) + ")");
 }
 
-void CheckShape(const ChannelTable& t, int32_t expectedCount)
-{
+void CheckShape(const ChannelTable& t, int32_t expectedCount) {
     if (t.ChannelCount != expectedCount) Fail("ChannelCount differs from the CR count");
     if (t.Channels.size() != size_t(t.ChannelCount) + 1) Fail("Channels.size() != ChannelCount + 1");
     if (t.RowMap.size() != size_t(t.ChannelCount) + 2) Fail("RowMap.size() != ChannelCount + 2");
@@ -28,8 +26,7 @@ void CheckShape(const ChannelTable& t, int32_t expectedCount)
 }
 
 // What a text field becomes in the file: a line break inside it is written as a blank.
-std::string Flattened(std::string s)
-{
+std::string Flattened(std::string s) {
     std::replace(s.begin(), s.end(), '\n', ' ');
     std::replace(s.begin(), s.end(), '\r', ' ');
     return s;
@@ -37,8 +34,7 @@ std::string Flattened(std::string s)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const size_t crs = size_t(std::count(bytes.begin(), bytes.end(), '\r'));
     const int32_t blocks = crs >= 1 ? int32_t((crs - 1) / 8) : 0;

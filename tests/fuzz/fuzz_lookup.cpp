@@ -9,14 +9,10 @@
 using namespace castora;
 
 namespace {
-[[noreturn]] void Fail(const char* what)
-{
-    castora::fuzz::Fail("fuzz_lookup", what);
-}
+[[noreturn]] void Fail(const char* what) { castora::fuzz::Fail("fuzz_lookup", what); }
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const LookupList lines = SplitLookupLines(bytes);
 

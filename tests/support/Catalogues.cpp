@@ -38,7 +38,7 @@ void WriteLookup(const std::filesystem::path& path, const std::vector<std::strin
     for (const std::string& e : entries) bytes += e + "\r\n";
     WriteFile(path, bytes);
 }
-} // namespace
+}  // namespace
 
 void WriteLookups(const std::filesystem::path& dir, const std::vector<std::string>& sources,
                   const std::vector<std::string>& countries, const std::vector<std::string>& genres) {
@@ -53,4 +53,4 @@ void CopySampleCatalogue(const std::filesystem::path& dir) {
                                    std::filesystem::copy_options::overwrite_existing);
 }
 
-} // namespace castora::test
+}  // namespace castora::test

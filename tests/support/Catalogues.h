@@ -17,4 +17,4 @@ void WriteLookups(const std::filesystem::path& dir, const std::vector<std::strin
 // Copies the sample catalogue shipped with the program into dir.
 void CopySampleCatalogue(const std::filesystem::path& dir);
 
-} // namespace castora::test
+}  // namespace castora::test

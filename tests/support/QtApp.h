@@ -17,4 +17,4 @@ inline QApplication& EnsureApp() {
     return *app;
 }
 
-} // namespace castora::test
+}  // namespace castora::test

@@ -64,4 +64,4 @@ private:
     std::deque<std::optional<int>> importAnswers_;
 };
 
-} // namespace castora::test
+}  // namespace castora::test

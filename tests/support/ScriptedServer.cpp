@@ -17,8 +17,7 @@ namespace castora::test {
 
 ScriptedServer::ScriptedServer() { listenFd_ = ListenLoopback(port_); }
 
-ScriptedServer::~ScriptedServer()
-{
+ScriptedServer::~ScriptedServer() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -29,71 +28,62 @@ ScriptedServer::~ScriptedServer()
     ::close(listenFd_);
 }
 
-ScriptedServer& ScriptedServer::Send(std::string bytes)
-{
+ScriptedServer& ScriptedServer::Send(std::string bytes) {
     script_.push_back({Step::Send, std::move(bytes), {}});
     return *this;
 }
-ScriptedServer& ScriptedServer::Pause(std::chrono::milliseconds time)
-{
+ScriptedServer& ScriptedServer::Pause(std::chrono::milliseconds time) {
     script_.push_back({Step::Pause, {}, time});
     return *this;
 }
-ScriptedServer& ScriptedServer::Close()
-{
+ScriptedServer& ScriptedServer::Close() {
     script_.push_back({Step::Close, {}, {}});
     return *this;
 }
-ScriptedServer& ScriptedServer::Reset()
-{
+ScriptedServer& ScriptedServer::Reset() {
     script_.push_back({Step::Reset, {}, {}});
     return *this;
 }
-ScriptedServer& ScriptedServer::DontWaitForRequest()
-{
+ScriptedServer& ScriptedServer::DontWaitForRequest() {
     waitForRequest_ = false;
     return *this;
 }
 
-void ScriptedServer::Start() { thread_ = std::thread([this] { Run(); }); }
+void ScriptedServer::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
 
 std::string ScriptedServer::Url(const std::string& target) const { return "http://" + HostPort() + target; }
 std::string ScriptedServer::HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
 
-std::string ScriptedServer::Request(size_t n, std::chrono::milliseconds wait)
-{
+std::string ScriptedServer::Request(size_t n, std::chrono::milliseconds wait) {
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, wait, [&] { return n < headComplete_.size() && headComplete_[n]; });
     return n < requests_.size() ? requests_[n] : std::string();
 }
 
-size_t ScriptedServer::Connections()
-{
+size_t ScriptedServer::Connections() {
     std::lock_guard lock(mutex_);
     return requests_.size();
 }
 
-bool ScriptedServer::WaitIdle(std::chrono::milliseconds wait)
-{
+bool ScriptedServer::WaitIdle(std::chrono::milliseconds wait) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, wait, [&] { return busy_ == 0; });
 }
 
-uint16_t ScriptedServer::UnusedPort()
-{
+uint16_t ScriptedServer::UnusedPort() {
     uint16_t port = 0;
     ::close(ListenLoopback(port));
     return port;
 }
 
-bool ScriptedServer::SleepFor(std::chrono::milliseconds time)
-{
+bool ScriptedServer::SleepFor(std::chrono::milliseconds time) {
     std::unique_lock lock(mutex_);
     return !changed_.wait_for(lock, time, [&] { return stopping_; });
 }
 
-void ScriptedServer::Run()
-{
+void ScriptedServer::Run() {
     std::vector<std::thread> workers;
     for (;;) {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -118,8 +108,7 @@ void ScriptedServer::Run()
     for (auto& w : workers) w.join();
 }
 
-void ScriptedServer::Serve(int fd, size_t index)
-{
+void ScriptedServer::Serve(int fd, size_t index) {
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
@@ -128,7 +117,8 @@ void ScriptedServer::Serve(int fd, size_t index)
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         std::string got;
         while (got.find("\r\n\r\n") == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd p{fd, POLLIN, 0};
             if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 100))) < 0) break;
             {

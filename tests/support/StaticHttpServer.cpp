@@ -113,8 +113,8 @@ std::string StaticHttpServer::Answer(const std::string& head) {
     }
     if (!found) {
         const std::string body = "Not Found";
-        return "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\n\r\n" + body;
+        return "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body;
     }
 
     const size_t size = file.body.size();
@@ -147,4 +147,4 @@ std::string StaticHttpServer::Answer(const std::string& head) {
     return out;
 }
 
-} // namespace castora::test
+}  // namespace castora::test

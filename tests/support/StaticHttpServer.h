@@ -51,4 +51,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace castora::test
+}  // namespace castora::test

@@ -30,4 +30,4 @@ std::string ReadFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-} // namespace castora::test
+}  // namespace castora::test

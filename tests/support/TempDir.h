@@ -22,4 +22,4 @@ private:
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 std::string ReadFile(const std::filesystem::path& path);
 
-} // namespace castora::test
+}  // namespace castora::test

@@ -13,7 +13,7 @@ void Put16(std::string& out, uint16_t v) {
     out.push_back(static_cast<char>(v & 0xFF));
     out.push_back(static_cast<char>(v >> 8));
 }
-} // namespace
+}  // namespace
 
 std::string MakeWav(double seconds, int sampleRate, double frequency) {
     const auto samples = static_cast<uint32_t>(seconds * sampleRate);
@@ -38,4 +38,4 @@ std::string MakeWav(double seconds, int sampleRate, double frequency) {
     return out;
 }
 
-} // namespace castora::test
+}  // namespace castora::test

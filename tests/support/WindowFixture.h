@@ -47,4 +47,4 @@ protected:
     std::unique_ptr<TMainForm> form;
 };
 
-} // namespace castora::test
+}  // namespace castora::test

@@ -11,24 +11,20 @@
 namespace castora::test {
 namespace {
 
-void Put16(std::string& out, uint32_t v)
-{
+void Put16(std::string& out, uint32_t v) {
     out.push_back(char(v & 0xFF));
     out.push_back(char((v >> 8) & 0xFF));
 }
-void Put32(std::string& out, uint32_t v)
-{
+void Put32(std::string& out, uint32_t v) {
     Put16(out, v & 0xFFFF);
     Put16(out, v >> 16);
 }
-void Put64(std::string& out, uint64_t v)
-{
+void Put64(std::string& out, uint64_t v) {
     Put32(out, uint32_t(v));
     Put32(out, uint32_t(v >> 32));
 }
 
-std::string RawDeflate(const std::string& data)
-{
+std::string RawDeflate(const std::string& data) {
     z_stream zs{};
     if (deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("deflateInit2 failed");
@@ -40,18 +36,16 @@ std::string RawDeflate(const std::string& data)
     int rc = deflate(&zs, Z_FINISH);
     out.resize(zs.total_out);
     deflateEnd(&zs);
-    if (rc != Z_STREAM_END)
-        throw std::runtime_error("deflate failed");
+    if (rc != Z_STREAM_END) throw std::runtime_error("deflate failed");
     return out;
 }
 
-} // namespace
+}  // namespace
 
 uint16_t DosDate(int year, int month, int day) { return uint16_t((year - 1980) << 9 | month << 5 | day); }
 uint16_t DosTime(int hour, int minute, int second) { return uint16_t(hour << 11 | minute << 5 | second / 2); }
 
-time_t DosToLocal(uint16_t date, uint16_t time)
-{
+time_t DosToLocal(uint16_t date, uint16_t time) {
     std::tm tm{};
     tm.tm_year = (date >> 9) + 80;
     tm.tm_mon = ((date >> 5) & 15) - 1;
@@ -63,32 +57,25 @@ time_t DosToLocal(uint16_t date, uint16_t time)
     return std::mktime(&tm);
 }
 
-std::string ReadFileBytes(const std::filesystem::path& path)
-{
+std::string ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path.string());
+    if (!in) throw std::runtime_error("cannot read " + path.string());
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes)
-{
+void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
+    if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-std::string BuildRawZip(const std::vector<RawEntry>& entries, const RawOptions& options)
-{
+std::string BuildRawZip(const std::vector<RawEntry>& entries, const RawOptions& options) {
     std::string out, central;
     for (const RawEntry& e : entries) {
         std::string payload = e.method == 8 ? RawDeflate(e.data) : e.data;
-        if (e.keepCompressedBytes && *e.keepCompressedBytes < payload.size())
-            payload.resize(*e.keepCompressedBytes);
-        const uint32_t crc = e.crc ? *e.crc
-                                   : uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.data.data()),
-                                                    uInt(e.data.size())));
+        if (e.keepCompressedBytes && *e.keepCompressedBytes < payload.size()) payload.resize(*e.keepCompressedBytes);
+        const uint32_t crc =
+            e.crc ? *e.crc : uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), uInt(e.data.size())));
         const uint32_t size = e.uncompressedSize ? *e.uncompressedSize : uint32_t(e.data.size());
         const uint64_t offset = out.size();
 
@@ -117,10 +104,10 @@ std::string BuildRawZip(const std::vector<RawEntry>& entries, const RawOptions& 
         Put32(central, uint32_t(payload.size()));
         Put32(central, size);
         Put16(central, uint16_t(e.name.size()));
-        Put16(central, options.zip64 ? 12 : 0); // extra length
-        Put16(central, 0);                     // comment length
-        Put16(central, 0);                     // disk
-        Put16(central, 0);                     // internal attributes
+        Put16(central, options.zip64 ? 12 : 0);  // extra length
+        Put16(central, 0);                       // comment length
+        Put16(central, 0);                       // disk
+        Put16(central, 0);                       // internal attributes
         Put32(central, e.externalAttributes);
         Put32(central, options.zip64 ? 0xFFFFFFFF : uint32_t(offset));
         central += e.name;
@@ -162,12 +149,10 @@ std::string BuildRawZip(const std::vector<RawEntry>& entries, const RawOptions& 
     return out;
 }
 
-void WriteLibzipArchive(const std::filesystem::path& path, const std::vector<LibzipEntry>& entries)
-{
+void WriteLibzipArchive(const std::filesystem::path& path, const std::vector<LibzipEntry>& entries) {
     int err = 0;
     zip_t* za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-    if (!za)
-        throw std::runtime_error("zip_open failed: " + std::to_string(err));
+    if (!za) throw std::runtime_error("zip_open failed: " + std::to_string(err));
     auto fail = [&](const std::string& what) {
         std::string text = what + ": " + zip_strerror(za);
         zip_discard(za);
@@ -175,24 +160,20 @@ void WriteLibzipArchive(const std::filesystem::path& path, const std::vector<Lib
     };
     for (const LibzipEntry& e : entries) {
         zip_source_t* src = zip_source_buffer(za, e.data.data(), e.data.size(), 0);
-        if (!src)
-            fail("zip_source_buffer");
+        if (!src) fail("zip_source_buffer");
         zip_int64_t idx = zip_file_add(za, e.name.c_str(), src, ZIP_FL_ENC_RAW);
         if (idx < 0) {
             zip_source_free(src);
             fail("zip_file_add");
         }
-        if (zip_set_file_compression(za, zip_uint64_t(idx), e.method, 0) != 0)
-            fail("zip_set_file_compression");
+        if (zip_set_file_compression(za, zip_uint64_t(idx), e.method, 0) != 0) fail("zip_set_file_compression");
         if (e.encryption != ZIP_EM_NONE && zip_file_set_encryption(za, zip_uint64_t(idx), e.encryption, "secret") != 0)
             fail("zip_file_set_encryption");
         if (e.host && zip_file_set_external_attributes(za, zip_uint64_t(idx), 0, *e.host, e.attributes) != 0)
             fail("zip_file_set_external_attributes");
-        if (e.mtime != 0 && zip_file_set_mtime(za, zip_uint64_t(idx), e.mtime, 0) != 0)
-            fail("zip_file_set_mtime");
+        if (e.mtime != 0 && zip_file_set_mtime(za, zip_uint64_t(idx), e.mtime, 0) != 0) fail("zip_file_set_mtime");
     }
-    if (zip_close(za) != 0)
-        fail("zip_close");
+    if (zip_close(za) != 0) fail("zip_close");
 }
 
-} // namespace castora::test
+}  // namespace castora::test
