@@ -76,9 +76,9 @@ public:
     bool AskUpdate(const std::string& question) override;
     void SetUpdateControlsEnabled(bool enabled) override;
     void SetUpdateStatus(const std::string& text) override;
-    void IdHTTP1Connected() override;
-    void IdHTTP1WorkBegin(int32_t count) override;
-    void IdHTTP1Work(int32_t count) override;
+    void DownloadStarted() override { IdHTTP1Connected(); }
+    void DownloadSize(int32_t count) override { IdHTTP1WorkBegin(count); }
+    void DownloadProgress(int32_t count) override { IdHTTP1Work(count); }
     void SetGaugeMaximum(int32_t maximum) override;
     void ReloadCatalogue(std::function<void()> whenDone) override;
 
@@ -97,6 +97,9 @@ public slots:
     void UpdatingButtonClick();
     void FreeUpdateButtonClick();
     void FullUpdateButtonClick();
+    void IdHTTP1Connected();
+    void IdHTTP1WorkBegin(int32_t count);
+    void IdHTTP1Work(int32_t count);
     void StartSubmission(const castora::SubmissionValues& values);
     // A playlist file, file:// URL or http(s) URL: read on a worker, asked about, added as local channels.
     void ImportPlaylist(const QString& location);

@@ -26,9 +26,9 @@ void TUpdateThread::Execute() {
     if (!OnWindow([&] { w->SetUpdateControlsEnabled(false); })) return;
 
     DownloadCallbacks cb;
-    cb.connected = [this, w] { link_.post([w] { w->IdHTTP1Connected(); }); };
-    cb.workBegin = [this, w](int32_t n) { link_.post([w, n] { w->IdHTTP1WorkBegin(n); }); };
-    cb.work = [this, w](int32_t n) { link_.post([w, n] { w->IdHTTP1Work(n); }); };
+    cb.connected = [this, w] { link_.post([w] { w->DownloadStarted(); }); };
+    cb.workBegin = [this, w](int32_t n) { link_.post([w, n] { w->DownloadSize(n); }); };
+    cb.work = [this, w](int32_t n) { link_.post([w, n] { w->DownloadProgress(n); }); };
     cb.cancel = link_.cancel;
     const bool failed =
         DownloadChannelList(settings_.updateHost, Key, settings_.programDir, cb, settings_.maxDownloadBytes);

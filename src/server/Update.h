@@ -15,9 +15,10 @@ public:
     // Both update buttons and the toolbar.
     virtual void SetUpdateControlsEnabled(bool enabled) = 0;
     virtual void SetUpdateStatus(const std::string& text) = 0;
-    virtual void IdHTTP1Connected() = 0;
-    virtual void IdHTTP1WorkBegin(int32_t count) = 0;
-    virtual void IdHTTP1Work(int32_t count) = 0;
+    // The download's connection is up, its size is known (bytes, or the chunk's), bytes arrived so far.
+    virtual void DownloadStarted() = 0;
+    virtual void DownloadSize(int32_t count) = 0;
+    virtual void DownloadProgress(int32_t count) = 0;
     virtual void SetGaugeMaximum(int32_t maximum) = 0;
     // Starts reading the global list again (the local records in memory stay), removing duplicates and
     // rebuilding the grid; whenDone runs on the window's thread once the new table is in place.
