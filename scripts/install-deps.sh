@@ -19,6 +19,7 @@ test_packages=(
   dbus-daemon libglib2.0-bin                  # media controls: dbus-run-session, gdbus
   desktop-file-utils appstream                # per-user install: desktop-file-validate, appstreamcli
   clang libclang-rt-14-dev                    # sanitizer and libFuzzer builds
+  clang-format                                # the format check of scripts/test.sh
   unzip curl mpv x11-utils python3            # benchmark references (unzip, curl, mpv, xwininfo), its table
 )
 

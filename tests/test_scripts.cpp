@@ -79,6 +79,7 @@ TEST(InstallDeps, NamesThePackageOfEveryToolAndLibraryInTheRightSet) {
         {"/usr/bin/desktop-file-validate", true},
         {"/usr/bin/appstreamcli", true},
         {"/usr/bin/clang++", true},
+        {"/usr/bin/clang-format", true},
         {"/usr/bin/mpv", true},
     };
     for (const Case& c : cases) {
