@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
     castora::TMediaPlayer player(castora::PlayerOptions{true});
     auto* layout = new QVBoxLayout(&window);
     layout->addWidget(player.createVideoWidget(&window));
-    QObject::connect(&player, &castora::TMediaPlayer::PlayStateChange, [&](int s) {
-        if (s != 3) return;
+    QObject::connect(&player, &castora::TMediaPlayer::PlayStateChange, [&](castora::PlayState s) {
+        if (s != castora::PlayState::Playing) return;
         std::printf("PLAYING %.3f\n", MsSince(entry));
         std::fflush(stdout);
         app.exit(0);

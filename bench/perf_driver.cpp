@@ -903,11 +903,11 @@ int CmdPlay(int reps) {
     FileServer server(scratch.Path());
     const std::string url = server.Url("tone.wav");
     auto waitFor = [](TMediaPlayer& player, int state, int timeoutMs) {
-        if (player.playState() == state) return true;
+        if (static_cast<int>(player.playState()) == state) return true;
         QEventLoop loop;
         bool hit = false;
-        QObject::connect(&player, &TMediaPlayer::PlayStateChange, &loop, [&](int s) {
-            if (s == state) {
+        QObject::connect(&player, &TMediaPlayer::PlayStateChange, &loop, [&](castora::PlayState s) {
+            if (static_cast<int>(s) == state) {
                 hit = true;
                 loop.quit();
             }

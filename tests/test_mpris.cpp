@@ -20,6 +20,7 @@
 #include "pages/ChannelsPage.h"
 #include "pages/PlayPage.h"
 #include "player/MediaPlayer.h"
+#include "support/PlayStates.h"
 #include "support/Catalogues.h"
 #include "support/Wav.h"
 #include "support/WindowFixture.h"
@@ -174,7 +175,10 @@ TEST_F(MprisTest, PlayStopAndPlayPauseWorkLikeTheToolbarButton) {
 
     // Play while playing does not restart the stream.
     int restarts = 0;
-    QObject::connect(form->Player, &TMediaPlayer::PlayStateChange, [&](int s) { restarts += s == 9; });
+    QObject::connect(form->Player, &TMediaPlayer::PlayStateChange, [&](castora::PlayState state) {
+        const int s = StateCode(state);
+        restarts += s == 9;
+    });
     Control("Play");
     QTest::qWait(300);
     EXPECT_EQ(restarts, 0);

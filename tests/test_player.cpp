@@ -16,6 +16,7 @@
 #include <mpv/client.h>
 
 #include "player/MediaPlayer.h"
+#include "support/PlayStates.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
 #include "support/StaticHttpServer.h"
@@ -37,7 +38,8 @@ protected:
         server.Add("/clip.wav", MakeWav(0.2), "audio/wav");
         server.Add("/long.wav", MakeWav(20), "audio/wav");
         player = std::make_unique<TMediaPlayer>(PlayerOptions{true, 3});
-        QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [this](int s) {
+        QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [this](castora::PlayState state) {
+            const int s = StateCode(state);
             states.push_back(s);
             if (s == 3) nameAt3 = player->currentMediaName();
         });
@@ -59,7 +61,7 @@ TEST_F(PlayerTest, StartsQuietWithTheControlsDefaults) {
     EXPECT_FALSE(player->stretchToFit());
     EXPECT_FALSE(player->enabled());
     EXPECT_TRUE(player->URL().isEmpty());
-    EXPECT_NE(player->playState(), 3);
+    EXPECT_NE(StateCode(player->playState()), 3);
     QTest::qWait(200);
     EXPECT_TRUE(states.empty());
 }
@@ -108,7 +110,7 @@ TEST_F(PlayerTest, FilePlaysToTheEnd) {
     ASSERT_TRUE(WaitState(8)) << ::testing::PrintToString(states);
     EXPECT_EQ(states, (std::vector<int>{9, 3, 8}));
     EXPECT_EQ(nameAt3, "short.wav");
-    EXPECT_EQ(player->playState(), 8);
+    EXPECT_EQ(StateCode(player->playState()), 8);
 
     // A clip the engine buffers whole reports its start and end together; both still arrive.
     states.clear();
@@ -120,9 +122,9 @@ TEST_F(PlayerTest, FilePlaysToTheEnd) {
 TEST_F(PlayerTest, CloseStopsAndReportsStopped) {
     player->setURL(Url("/long.wav"));
     ASSERT_TRUE(WaitState(3));
-    EXPECT_EQ(player->playState(), 3);
+    EXPECT_EQ(StateCode(player->playState()), 3);
     player->close();
-    EXPECT_NE(player->playState(), 3);  // at once, before any event came back
+    EXPECT_NE(StateCode(player->playState()), 3);  // at once, before any event came back
     ASSERT_TRUE(WaitState(1, 2000));
     EXPECT_EQ(states, (std::vector<int>{9, 3, 1}));
     QTest::qWait(200);
@@ -163,7 +165,7 @@ TEST_F(PlayerTest, EmptyUrlPlaysNothing) {
     QTest::qWait(300);
     EXPECT_EQ(std::count(states.begin(), states.end(), 9), 0);
     EXPECT_EQ(std::count(states.begin(), states.end(), 3), 0);
-    EXPECT_NE(player->playState(), 3);
+    EXPECT_NE(StateCode(player->playState()), 3);
     EXPECT_EQ(server.Requests(), 0);
 }
 
@@ -199,7 +201,8 @@ TEST(PlayerNames, ChainedOggShowsOnlyTheNewestTitle) {
 
     TMediaPlayer player(PlayerOptions{true, 3});
     QStringList names;
-    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) {
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](castora::PlayState state) {
+        const int s = StateCode(state);
         if (s == 3) names << player.currentMediaName();
     });
     QObject::connect(&player, &TMediaPlayer::currentMediaNameChanged, [&](const QString& name) { names << name; });
@@ -221,14 +224,17 @@ TEST(PlayerStart, SettingsAndPlayBeforeTheEngineIsUpAreCarriedOut) {
     server.Add("/long.wav", MakeWav(20), "audio/wav");
     TMediaPlayer player(PlayerOptions{true, 3});
     std::vector<int> states;
-    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](castora::PlayState state) {
+        const int s = StateCode(state);
+        states.push_back(s);
+    });
     ASSERT_EQ(player.handle(), nullptr);  // not started yet: everything below waits for it
     EXPECT_EQ(player.volume(), 50);       // what the start-up slider reads
     player.setVolume(37);
     player.setMute(true);
     player.setStretchToFit(true);
     player.setURL(QString::fromStdString(server.Url("/long.wav")));
-    EXPECT_EQ(player.playState(), 9);
+    EXPECT_EQ(StateCode(player.playState()), 9);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, 5000))
         << ::testing::PrintToString(states);
     EXPECT_EQ(states, (std::vector<int>{9, 3}));

@@ -15,6 +15,7 @@
 
 #include "player/MediaPlayer.h"
 #include "player/PlayStateTracker.h"
+#include "support/PlayStates.h"
 #include "support/LiveRadio.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
@@ -64,10 +65,11 @@ protected:
         // The stalls stay well inside the network timeout: the engine waits instead of reconnecting.
         player = std::make_unique<TMediaPlayer>(PlayerOptions{true, 10});
         clock.start();
-        QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [this](int s) {
+        QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [this](castora::PlayState state) {
+            const int s = StateCode(state);
             states.push_back(s);
             times.push_back(clock.elapsed());
-            seen.push_back(player->playState());
+            seen.push_back(StateCode(player->playState()));
         });
     }
     bool WaitFor(const Codes& prefix, int ms) {
@@ -114,7 +116,7 @@ TEST_F(BufferingTest, GapTheBufferCoversIsNoStall) {
     // Past the gap and the time the engine would need to notice it, while data still flows.
     QTest::qWait(static_cast<int>(std::max<qint64>(0, start + 4000 - clock.elapsed())));
     EXPECT_EQ(states, (Codes{9, 3}));
-    EXPECT_EQ(player->playState(), 3);
+    EXPECT_EQ(StateCode(player->playState()), 3);
     player->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000)) << ::testing::PrintToString(states);
 }
@@ -127,7 +129,8 @@ int64_t ClockMs() {
 // One player on one radio, with what it reported and when (ms on the steady clock).
 struct Listener {
     explicit Listener(const std::string& station) : radio(station), player(PlayerOptions{true, 5}) {
-        QObject::connect(&player, &TMediaPlayer::PlayStateChange, [this](int s) {
+        QObject::connect(&player, &TMediaPlayer::PlayStateChange, [this](castora::PlayState state) {
+            const int s = StateCode(state);
             states.push_back(s);
             times.push_back(ClockMs());
             if (s == 3) names.push_back(player.currentMediaName().toStdString());
@@ -160,10 +163,10 @@ TEST(PlayerReconnect, DroppedLiveStreamsReopenForAMinute) {
     stopped.radio.Drop(-1ms);
     ASSERT_TRUE(QTest::qWaitFor([&] { return back.Has(11) && gone.Has(11) && stopped.Has(11); }, 15000))
         << ::testing::PrintToString(back.states);
-    EXPECT_EQ(back.player.playState(), 11);
+    EXPECT_EQ(StateCode(back.player.playState()), 11);
 
     stopped.player.close();
-    EXPECT_EQ(stopped.player.playState(), 1);
+    EXPECT_EQ(StateCode(stopped.player.playState()), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return stopped.states.back() == 1; }, 300));
     const size_t stoppedTries = stopped.radio.Refused().size();
 
@@ -203,7 +206,9 @@ TEST(PlayerReconnect, DroppedLiveStreamsReopenForAMinute) {
 
 Codes Batch(PlayStateTracker& t, std::initializer_list<PlayerEvent> events) {
     for (auto e : events) t.Feed(e);
-    return t.FinishDrain();
+    Codes codes;
+    for (castora::PlayState s : t.FinishDrain()) codes.push_back(StateCode(s));
+    return codes;
 }
 
 TEST(PlayStateTrackerBuffering, StreamThatRunsDryAtOnceStillPlayed) {

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "player/MediaPlayer.h"
+#include "support/PlayStates.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
 #include "support/Wav.h"
@@ -33,7 +34,10 @@ TEST(PlayerHeaders, SuffixGoesOutAsRequestHeadersForThatFileOnly) {
     castora::test::EnsureApp();
     TMediaPlayer player(PlayerOptions{true, 3});
     std::vector<int> states;
-    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](castora::PlayState state) {
+        const int s = StateCode(state);
+        states.push_back(s);
+    });
     const auto ended = [&] {
         return std::count(states.begin(), states.end(), 8) + std::count(states.begin(), states.end(), 10);
     };

@@ -11,9 +11,14 @@ using E = castora::PlayerEvent;
 using Codes = std::vector<int>;
 
 namespace {
+Codes ToCodes(const std::vector<castora::PlayState>& states) {
+    Codes codes;
+    for (castora::PlayState s : states) codes.push_back(static_cast<int>(s));
+    return codes;
+}
 Codes Batch(PlayStateTracker& t, std::initializer_list<PlayerEvent> events) {
     for (auto e : events) t.Feed(e);
-    return t.FinishDrain();
+    return ToCodes(t.FinishDrain());
 }
 }  // namespace
 
@@ -22,7 +27,7 @@ TEST(PlayStateTracker, FileToTheEndConnectsPlaysAndEnds) {
     t.Load();
     EXPECT_EQ(Batch(t, {E::StartFile}), Codes{9});
     EXPECT_EQ(Batch(t, {E::PlaybackRestart}), Codes{3});
-    EXPECT_EQ(t.Reported(), 3);
+    EXPECT_EQ(static_cast<int>(t.Reported()), 3);
     EXPECT_EQ(Batch(t, {}), Codes{});  // nothing new, nothing repeated
     EXPECT_EQ(Batch(t, {E::EndEof}), Codes{8});
     // A clip short enough to be buffered whole starts and ends in one batch; it still played.
@@ -54,7 +59,7 @@ TEST(PlayStateTracker, CloseReportsStoppedAndHidesLateEvents) {
     // Events queued before the stop took effect must not flip the state back to playing or buffering.
     EXPECT_EQ(Batch(t, {E::CacheWaitOn, E::PlaybackRestart}), Codes{});
     EXPECT_EQ(Batch(t, {E::EndStop}), Codes{1});
-    EXPECT_EQ(t.Reported(), 1);
+    EXPECT_EQ(static_cast<int>(t.Reported()), 1);
 
     // Closing while still connecting, even when the engine calls the end an error.
     t.Load();
@@ -76,7 +81,7 @@ TEST(PlayStateTracker, CloseWithNothingOpenStillReportsStopped) {
     t.Close();
     EXPECT_EQ(Batch(t, {E::StartFile}), Codes{});
     EXPECT_EQ(Batch(t, {E::EndStop}), Codes{});
-    EXPECT_EQ(t.Reported(), 1);
+    EXPECT_EQ(static_cast<int>(t.Reported()), 1);
 }
 
 TEST(PlayStateTracker, NewUrlReplacesWithoutStoppedOrEnded) {
@@ -153,13 +158,13 @@ TEST(PlayStateTracker, DroppedLiveStreamReconnects) {
         for (size_t i = 0; i < c.attempts.size(); ++i) {
             if (c.outOfTime && i + 1 == c.attempts.size()) t.SetReconnectAllowed(false);
             t.Reopen();
-            EXPECT_EQ(t.Current(), 11);
+            EXPECT_EQ(static_cast<int>(t.Current()), 11);
             for (PlayerEvent e : c.attempts[i]) t.Feed(e);
-            for (int code : t.FinishDrain()) seen.push_back(code);
+            for (int code : ToCodes(t.FinishDrain())) seen.push_back(code);
         }
         if (c.closeAtEnd) {
             t.Close();
-            EXPECT_EQ(t.Current(), 1);
+            EXPECT_EQ(static_cast<int>(t.Current()), 1);
             for (int code : Batch(t, {})) seen.push_back(code);
         }
         EXPECT_EQ(seen, c.expected);

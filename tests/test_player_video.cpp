@@ -10,6 +10,7 @@
 
 #include "player/MediaPlayer.h"
 #include "player/VideoWidget.h"
+#include "support/PlayStates.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
 #include "support/StaticHttpServer.h"
@@ -46,7 +47,10 @@ TEST(PlayerVideo, RendersThroughTheRenderApiAndZooms) {
 
     auto player = std::make_unique<TMediaPlayer>(PlayerOptions{false, 3});
     std::vector<int> states;
-    QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [&](castora::PlayState state) {
+        const int s = StateCode(state);
+        states.push_back(s);
+    });
 
     auto window = std::make_unique<QWidget>();
     QWidget* video = player->createVideoWidget(window.get());
@@ -83,7 +87,7 @@ TEST(PlayerVideo, RendersThroughTheRenderApiAndZooms) {
         },
         3000));
     EXPECT_TRUE(Light(frame.pixel(500, 370)));
-    EXPECT_EQ(player->playState(), 3);
+    EXPECT_EQ(StateCode(player->playState()), 3);
 
     // The engine goes first while the widget lives on; the render context must be freed before it.
     player.reset();
@@ -97,7 +101,10 @@ TEST(PlayerVideo, WidgetMayGoBeforeThePlayer) {
     server.Add("/clip.y4m", MakeY4m(160, 120, 30, 10), "video/x-yuv4mpegpipe");
     TMediaPlayer player(PlayerOptions{false, 3});
     std::vector<int> states;
-    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](castora::PlayState state) {
+        const int s = StateCode(state);
+        states.push_back(s);
+    });
     {
         QWidget window;
         QWidget* video = player.createVideoWidget(&window);
@@ -122,7 +129,10 @@ TEST(PlayerVideo, AreaTurnsBlackWhenPlaybackStopsEndsFailsOrAnotherOpens) {
     server.Add("/radio.wav", castora::test::MakeWav(20), "audio/wav");
     TMediaPlayer player(PlayerOptions{false, 3});
     std::vector<int> states;
-    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](castora::PlayState state) {
+        const int s = StateCode(state);
+        states.push_back(s);
+    });
     QWidget window;
     QWidget* video = player.createVideoWidget(&window);
     video->setFixedSize(512, 384);

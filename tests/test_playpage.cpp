@@ -16,6 +16,7 @@
 #include "pages/Messages.h"
 #include "pages/PlayPage.h"
 #include "player/MediaPlayer.h"
+#include "support/PlayStates.h"
 #include "support/ScriptedServer.h"
 #include "support/QtApp.h"
 #include "support/StaticHttpServer.h"
@@ -51,7 +52,8 @@ protected:
         page = std::make_unique<PlayPage>(table, *player, messages, "castora-player.org");
         page->SetPlayButton(&button);
         // Seen by the page first: record what the status line says after each report.
-        QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [this](int s) {
+        QObject::connect(player.get(), &TMediaPlayer::PlayStateChange, [this](castora::PlayState state) {
+            const int s = StateCode(state);
             states.push_back(s);
             statuses << page->StatusPanel()->text();
         });
@@ -211,11 +213,13 @@ TEST_F(PlayPageTest, PlayWithoutSelectionOrWhilePlayingStartsNothing) {
     EXPECT_EQ(button.text(), "Play");
     EXPECT_EQ(server.Requests(), 0);
 
-    table.SelectedChannel = 1;
-    page->PlayButtonClick();
+    // The page still says "Play" while the player plays (it has not heard of the start): pressing it then
+    // changes nothing.
+    QObject::disconnect(player.get(), &TMediaPlayer::PlayStateChange, page.get(), &PlayPage::PlayerPlayStateChange);
+    player->setURL(QString::fromStdString(server.Url("/radio.wav")));
+    player->setEnabled(true);
     ASSERT_TRUE(WaitState(3));
-    // The caption says "Play" while the player plays: pressing it changes nothing.
-    button.setText("Play");
+    ASSERT_EQ(button.text(), "Play");
     table.SelectedChannel = 2;
     const int screensBefore = screens;
     const auto captionsBefore = captions.size();
@@ -231,22 +235,23 @@ TEST_F(PlayPageTest, PlayWithoutSelectionOrWhilePlayingStartsNothing) {
 
 TEST_F(PlayPageTest, StatusTextsForEveryState) {
     table.SelectedChannel = 0;
-    page->PlayerPlayStateChange(9);
+    page->PlayerPlayStateChange(PlayState::Connecting);
     EXPECT_EQ(Status(), "Connecting to default");
     table.SelectedChannel = 99;  // out of range counts as no selection
-    page->PlayerPlayStateChange(9);
+    page->PlayerPlayStateChange(PlayState::Connecting);
     EXPECT_EQ(Status(), "Connecting to default");
     table.SelectedChannel = 2;
-    page->PlayerPlayStateChange(9);
+    page->PlayerPlayStateChange(PlayState::Connecting);
     EXPECT_EQ(Status(), "Connecting to " + kMusicName);
 
     const std::pair<int, const char*> fixed[] = {
+        // every code the player's control had, and beyond
         {0, "Undefined"}, {1, "Stopped"}, {2, "Paused"},     {4, "ScanForward"}, {5, "ScanReverse"},
         {6, "Buffering"}, {7, "Waiting"}, {8, "MediaEnded"}, {10, "Ready"},      {11, "Reconnecting"},
         {12, "Last"},     {13, "*****"},  {14, ""},          {-1, ""},
     };
     for (auto [state, text] : fixed) {
-        page->PlayerPlayStateChange(state);
+        page->PlayerPlayStateChange(static_cast<PlayState>(state));
         EXPECT_EQ(Status(), text) << state;
     }
     EXPECT_EQ(button.text(), "Play");  // only state 3 changes the caption
@@ -254,8 +259,8 @@ TEST_F(PlayPageTest, StatusTextsForEveryState) {
 }
 
 TEST_F(PlayPageTest, NameFailureInStateThreeShowsErrorAndChangesNothing) {
-    page->PlayerPlayStateChange(10);
-    page->PlayerPlayStateChange(3);  // nothing was ever opened: the name cannot be read
+    page->PlayerPlayStateChange(PlayState::Ready);
+    page->PlayerPlayStateChange(PlayState::Playing);  // nothing was ever opened: the name cannot be read
     ASSERT_EQ(messages.errors.size(), 1);
     EXPECT_EQ(Status(), "Ready");
     EXPECT_EQ(button.text(), "Play");

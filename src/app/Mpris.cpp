@@ -8,6 +8,7 @@
 #include <QSlider>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "app/MainForm.h"
 #include "catalogue/ChannelTable.h"
@@ -91,15 +92,11 @@ QString TMpris::ChannelNameFor(const QString& url) const {
         ++trackNumber_;
         trackChannel_.clear();
         // The page started the selected record; look there first, the table may have been reloaded since.
-        ChannelTable& table = form_.Table();
+        const ChannelTable& table = form_.Table();
         if (table.HasSelection() && FromAnsi(table.Selected().Url) == url) {
             trackChannel_ = FromAnsi(table.Selected().Name);
-        } else {
-            for (int32_t i = 1; i <= table.ChannelCount; ++i)
-                if (FromAnsi(table.Channels[i].Url) == url) {
-                    trackChannel_ = FromAnsi(table.Channels[i].Name);
-                    break;
-                }
+        } else if (const int32_t index = table.IndexOfUrl(ToAnsi(url)); index > 0) {
+            trackChannel_ = FromAnsi(table.Channels[index].Name);
         }
     }
     return trackChannel_;
@@ -142,23 +139,23 @@ bool TMpris::ButtonUsable() const {
     return page_ && form_.PlayButton->isEnabled() && !QApplication::activeModalWidget();
 }
 
-void TMpris::PressButtonIf(const char* caption) {
+void TMpris::PressIf(std::optional<PlayPage::ButtonAction> wanted) {
     // Run from the event loop, not inside the bus call: the press may open a message box, and the caller
     // should have its reply at once.
     QMetaObject::invokeMethod(
         this,
-        [this, wanted = QString::fromLatin1(caption)] {
+        [this, wanted] {
             if (!ButtonUsable()) return;
-            if (wanted.isEmpty() || page_->PlayCaption() == wanted) form_.PlayButton->click();
+            if (!wanted || page_->Action() == *wanted) page_->PlayButtonClick();
         },
         Qt::QueuedConnection);
 }
 
-void TMpris::Play() { PressButtonIf("Play"); }
+void TMpris::Play() { PressIf(PlayPage::ButtonAction::Play); }
 
-void TMpris::Stop() { PressButtonIf("Stop"); }
+void TMpris::Stop() { PressIf(PlayPage::ButtonAction::Stop); }
 
-void TMpris::PlayPause() { PressButtonIf(""); }
+void TMpris::PlayPause() { PressIf(std::nullopt); }
 
 void TMpris::Raise() {
     if (form_.isMinimized()) form_.showNormal();

@@ -6,17 +6,20 @@
 #include <QPointer>
 #include <QStringList>
 #include <QVariantMap>
+#include <optional>
+
+#include "pages/PlayPage.h"
 
 namespace castora {
 
-class PlayPage;
 class TMainForm;
 class TMediaPlayer;
 
 // Media keys, desktop sound menus and lock screens drive the player through MPRIS2 on the session bus.
 //
-// Play, Stop and PlayPause press the toolbar's Play/Stop button, so they do exactly what it does, and
-// nothing while it cannot be pressed (an update holds the toolbar, a message box is open). Live streams
+// Play, Stop and PlayPause do what the toolbar's Play/Stop button does when the page's next action is the
+// one asked for (PlayPause: whatever it is), and nothing while the button cannot be pressed (an update
+// holds the toolbar, a message box is open). Live streams
 // cannot pause: Pause stops. Next, Previous, Seek, SetPosition and OpenUri do nothing.
 //
 // Metadata names the channel whose URL the player holds: xesam:title is the channel name, xesam:url its
@@ -59,7 +62,7 @@ private slots:
 
 private:
     bool ButtonUsable() const;
-    void PressButtonIf(const char* caption);
+    void PressIf(std::optional<PlayPage::ButtonAction> wanted);
     QString ChannelNameFor(const QString& url) const;
     void EmitChanged(const char* interface, const QVariantMap& changed);
 

@@ -16,8 +16,8 @@
 
 namespace castora {
 
-QString PlayStateText(int state, const QString& mediaName, const QString& channelName) {
-    switch (state) {
+QString PlayStateText(PlayState state, const QString& mediaName, const QString& channelName) {
+    switch (static_cast<int>(state)) {
     case 0:
         return QStringLiteral("Undefined");
     case 1:
@@ -110,23 +110,29 @@ QLabel* PlayPage::StatusPanel() const { return header_->TitleLabel(); }
 
 void PlayPage::SetPlayButton(QAbstractButton* button) {
     playButton_ = button;
-    if (playButton_) playButton_->setText(caption_);
+    if (playButton_) playButton_->setText(PlayCaption());
 }
 
-QString PlayPage::PlayCaption() const { return playButton_ ? playButton_->text() : caption_; }
-
-void PlayPage::SetPlayCaption(const QString& caption) {
-    caption_ = caption;
-    if (playButton_) playButton_->setText(caption);
+QString PlayPage::PlayCaption() const {
+    return action_ == ButtonAction::Play ? QStringLiteral("Play") : QStringLiteral("Stop");
 }
 
-void PlayPage::InitVolumeFromPlayer() {
+void PlayPage::SetAction(ButtonAction action) {
+    action_ = action;
+    if (playButton_) playButton_->setText(PlayCaption());
+}
+
+void PlayPage::Guarded(const std::function<void()>& call) {
     try {
-        // Moving off 0 runs TrackBar1Change, which writes the same value back.
-        volume_->setValue(player_.volume());
+        call();
     } catch (const std::exception& e) {
         ShowException(messages_, QString::fromUtf8(e.what()));
     }
+}
+
+void PlayPage::InitVolumeFromPlayer() {
+    // Moving off 0 runs TrackBar1Change, which writes the same value back.
+    Guarded([this] { volume_->setValue(player_.volume()); });
 }
 
 void PlayPage::StartSelected() {
@@ -137,32 +143,28 @@ void PlayPage::StartSelected() {
 
 void PlayPage::StopPlayer() {
     player_.close();
-    SetPlayCaption(QStringLiteral("Play"));
+    SetAction(ButtonAction::Play);
 }
 
 void PlayPage::PlayButtonClick() {
-    try {
-        if (PlayCaption() == QLatin1String("Play") && player_.playState() != PlayState::Playing) {
+    Guarded([this] {
+        if (action_ == ButtonAction::Play && player_.playState() != PlayState::Playing) {
             UpdateTitle();
             StartSelected();
         }
-        if (PlayCaption() == QLatin1String("Stop")) StopPlayer();
-    } catch (const std::exception& e) {
-        ShowException(messages_, QString::fromUtf8(e.what()));
-    }
+        if (action_ == ButtonAction::Stop) StopPlayer();
+    });
 }
 
 void PlayPage::ChannelGridDblClick() {
-    try {
-        if (PlayCaption() == QLatin1String("Stop")) StopPlayer();
-        if (PlayCaption() == QLatin1String("Play") && player_.playState() != PlayState::Playing) StartSelected();
-    } catch (const std::exception& e) {
-        ShowException(messages_, QString::fromUtf8(e.what()));
-    }
+    Guarded([this] {
+        if (action_ == ButtonAction::Stop) StopPlayer();
+        if (action_ == ButtonAction::Play && player_.playState() != PlayState::Playing) StartSelected();
+    });
 }
 
-void PlayPage::PlayerPlayStateChange(int newState) {
-    try {
+void PlayPage::PlayerPlayStateChange(PlayState newState) {
+    Guarded([this, newState] {
         QString text;
         if (newState == PlayState::Playing) {
             // Read before anything changes: a failure leaves status and caption as they were.
@@ -172,12 +174,10 @@ void PlayPage::PlayerPlayStateChange(int newState) {
         }
         header_->SetTitle(text);
         if (newState == PlayState::Playing) {
-            SetPlayCaption(QStringLiteral("Stop"));
+            SetAction(ButtonAction::Stop);
             UpdateTitle();
         }
-    } catch (const std::exception& e) {
-        ShowException(messages_, QString::fromUtf8(e.what()));
-    }
+    });
 }
 
 void PlayPage::OnMediaNameChanged(const QString& name) {
@@ -195,28 +195,16 @@ void PlayPage::UpdateTitle() {
 }
 
 void PlayPage::TrackBar1Change(int position) {
-    try {
-        player_.setVolume(position);
-    } catch (const std::exception& e) {
-        ShowException(messages_, QString::fromUtf8(e.what()));
-    }
+    Guarded([this, position] { player_.setVolume(position); });
 }
 
 void PlayPage::MuteCheckBoxClick() {
-    try {
-        player_.setMute(mute_->isChecked());
-    } catch (const std::exception& e) {
-        ShowException(messages_, QString::fromUtf8(e.what()));
-    }
+    Guarded([this] { player_.setMute(mute_->isChecked()); });
 }
 
 void PlayPage::ZoomCheckBoxClick() {
-    try {
-        // Flips the player's own state; the box may disagree with it.
-        player_.setStretchToFit(!player_.stretchToFit());
-    } catch (const std::exception& e) {
-        ShowException(messages_, QString::fromUtf8(e.what()));
-    }
+    // Flips the player's own state; the box may disagree with it.
+    Guarded([this] { player_.setStretchToFit(!player_.stretchToFit()); });
 }
 
 }  // namespace castora

@@ -1,6 +1,9 @@
 #pragma once
 #include <QString>
 #include <QWidget>
+#include <functional>
+
+#include "player/PlayState.h"
 
 class QAbstractButton;
 class QCheckBox;
@@ -15,10 +18,16 @@ class Messages;
 class TMediaPlayer;
 
 // Page 0: the player's picture, its status line and the volume, mute and zoom controls. Starting and
-// stopping go through the toolbar's "Play" button, whose caption ("Play"/"Stop") is the page's own state.
+// stopping go through the toolbar's "Play" button; what it does next is the page's own state, which its
+// caption ("Play"/"Stop") shows.
 class PlayPage : public QWidget {
     Q_OBJECT
 public:
+    // What the Play button does when pressed. It turns to Stop once the player plays, and back to Play
+    // only when the user stops: a stream that ends by itself leaves it at Stop.
+    enum class ButtonAction { Play, Stop };
+    Q_ENUM(ButtonAction)
+
     PlayPage(ChannelTable& table, TMediaPlayer& player, Messages& messages, const QString& homeAddress,
              QWidget* parent = nullptr);
 
@@ -32,12 +41,13 @@ public:
     QCheckBox* MuteCheckBox() const { return mute_; }
     QSlider* TrackBar1() const { return volume_; }
     QCheckBox* ZoomCheckBox() const { return zoom_; }
+    ButtonAction Action() const { return action_; }
     QString PlayCaption() const;
 
 public slots:
     void PlayButtonClick();
     void ChannelGridDblClick();
-    void PlayerPlayStateChange(int newState);
+    void PlayerPlayStateChange(castora::PlayState newState);
     void UpdateTitle();
     void TrackBar1Change(int position);
     void MuteCheckBoxClick();
@@ -51,7 +61,9 @@ signals:
     void linkClicked();
 
 private:
-    void SetPlayCaption(const QString& caption);
+    void SetAction(ButtonAction action);
+    // Runs a call into the player; an error it raises is shown, and the rest of the handler is skipped.
+    void Guarded(const std::function<void()>& call);
     void StartSelected();
     void StopPlayer();
     void OnMediaNameChanged(const QString& name);
@@ -65,10 +77,11 @@ private:
     QSlider* volume_;
     QCheckBox* zoom_;
     QAbstractButton* playButton_ = nullptr;
-    QString caption_ = QStringLiteral("Play");  // used until the toolbar button is attached
+    ButtonAction action_ = ButtonAction::Play;
 };
 
-// Status line text for a play-state code; state 3 and 9 need the caller's names.
-QString PlayStateText(int state, const QString& mediaName, const QString& channelName);
+// Status line text for a play state; Playing and Connecting need the caller's names. A state outside the
+// known ones has no text.
+QString PlayStateText(PlayState state, const QString& mediaName, const QString& channelName);
 
 }  // namespace castora

@@ -323,13 +323,13 @@ void TMediaPlayer::drainEvents() {
         const QString name = engineMediaName();
         if (!name.isEmpty()) lastMediaName_ = name;
     }
-    const std::vector<int> codes = tracker_.FinishDrain();
+    const std::vector<PlayState> codes = tracker_.FinishDrain();
     if (tracker_.WaitingToReopen()) scheduleReopen();
     else if (!tracker_.Reconnecting()) stopReconnecting();
     // Only a running entry with video keeps a picture; anything else clears the area at once.
-    const int now = tracker_.Current();
+    const PlayState now = tracker_.Current();
     showPicture((now == PlayState::Playing || now == PlayState::Paused || now == PlayState::Buffering) && hasVideo());
-    for (int code : codes) emit PlayStateChange(code);
+    for (PlayState code : codes) emit PlayStateChange(code);
     if (titleChanged && codes.empty() && tracker_.Current() == PlayState::Playing) {
         QString name;
         try {

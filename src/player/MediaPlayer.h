@@ -44,7 +44,7 @@ public:
 
     void setURL(const QString& url);
     QString URL() const { return url_; }
-    int playState() const { return tracker_.Current(); }
+    PlayState playState() const { return tracker_.Current(); }
     void setEnabled(bool enabled) { enabled_ = enabled; }
     bool enabled() const { return enabled_; }
     bool stretchToFit() const;
@@ -65,7 +65,7 @@ public:
     mpv_handle* handle() const { return mpv_; }
 
 signals:
-    void PlayStateChange(int newState);
+    void PlayStateChange(castora::PlayState newState);
     // currentMediaName() changed while the state stays 3.
     void currentMediaNameChanged(const QString& name);
 

@@ -21,14 +21,14 @@ void PlayStateTracker::Close() {
     if (phase_ == Phase::Idle || phase_ == Phase::Ended || phase_ == Phase::Waiting) End(PlayState::Stopped);
 }
 
-int PlayStateTracker::Current() const {
+PlayState PlayStateTracker::Current() const {
     if (closing_) return PlayState::Stopped;
     if (reconnecting_) return PlayState::Reconnecting;
     if (awaitingStart_) return PlayState::Connecting;
     return reported_;
 }
 
-void PlayStateTracker::End(int code) {
+void PlayStateTracker::End(PlayState code) {
     phase_ = Phase::Ended;
     endCode_ = code;
 }
@@ -58,7 +58,7 @@ void PlayStateTracker::Feed(PlayerEvent event) {
         } else if (awaitingStart_) {
             // The entry a new URL replaced; the new one's start follows.
         } else if (event == PlayerEvent::EndEof || event == PlayerEvent::EndError) {
-            const int code = event == PlayerEvent::EndEof ? PlayState::MediaEnded : PlayState::Ready;
+            const PlayState code = event == PlayerEvent::EndEof ? PlayState::MediaEnded : PlayState::Ready;
             if (!reconnecting_) dropCode_ = code;
             if (played_ && live_ && reconnectAllowed_) {
                 reconnecting_ = true;
@@ -88,8 +88,8 @@ void PlayStateTracker::Feed(PlayerEvent event) {
     }
 }
 
-std::vector<int> PlayStateTracker::FinishDrain() {
-    std::optional<int> code;
+std::vector<PlayState> PlayStateTracker::FinishDrain() {
+    std::optional<PlayState> code;
     switch (phase_) {
     case Phase::Idle:
         break;
@@ -107,7 +107,7 @@ std::vector<int> PlayStateTracker::FinishDrain() {
         break;
     }
 
-    std::vector<int> out;
+    std::vector<PlayState> out;
     // An open that began and finished within one batch still shows that it was connecting.
     if (sawStart_ && code && *code != PlayState::Connecting && reported_ != PlayState::Connecting) {
         out.push_back(PlayState::Connecting);

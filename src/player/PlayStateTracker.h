@@ -1,6 +1,8 @@
 #pragma once
 #include <vector>
 
+#include "player/PlayState.h"
+
 namespace castora {
 
 // What the engine reported, reduced to what the play state depends on.
@@ -16,19 +18,6 @@ enum class PlayerEvent {
     CacheWaitOn,  // paused-for-cache
     CacheWaitOff,
 };
-
-// Play-state codes the page understands.
-namespace PlayState {
-inline constexpr int Undefined = 0;
-inline constexpr int Stopped = 1;
-inline constexpr int Paused = 2;
-inline constexpr int Playing = 3;
-inline constexpr int Buffering = 6;
-inline constexpr int MediaEnded = 8;
-inline constexpr int Connecting = 9;
-inline constexpr int Ready = 10;
-inline constexpr int Reconnecting = 11;
-}  // namespace PlayState
 
 // Turns engine events into play-state codes. The state is worked out once per drained batch of events,
 // so a batch that passes through several steps reports only where it ends (plus "connecting" when an
@@ -48,22 +37,22 @@ public:
     bool WaitingToReopen() const { return phase_ == Phase::Waiting && !closing_; }
     bool Reconnecting() const { return reconnecting_; }
     void Feed(PlayerEvent event);
-    // Codes to report for the batch fed since the last call, in order; empty when nothing changed.
-    std::vector<int> FinishDrain();
+    // States to report for the batch fed since the last call, in order; empty when nothing changed.
+    std::vector<PlayState> FinishDrain();
 
     // The last code reported.
-    int Reported() const { return reported_; }
+    PlayState Reported() const { return reported_; }
     // The state as the program sees it between reports: stopped right after a close, connecting
     // right after a URL was assigned.
-    int Current() const;
+    PlayState Current() const;
 
 private:
     enum class Phase { Idle, Opening, Running, Waiting, Ended };
-    void End(int code);
+    void End(PlayState code);
 
     Phase phase_ = Phase::Idle;
-    int endCode_ = PlayState::Undefined;
-    int reported_ = PlayState::Undefined;
+    PlayState endCode_ = PlayState::Undefined;
+    PlayState reported_ = PlayState::Undefined;
     bool closing_ = false;
     bool awaitingStart_ = false;
     bool sawStart_ = false;
@@ -73,8 +62,8 @@ private:
     bool played_ = false;  // the entry reached playback since the program's last Load()
     bool live_ = false;
     bool reconnectAllowed_ = false;
-    bool reconnecting_ = false;            // dropped and not playing again yet
-    int dropCode_ = PlayState::Undefined;  // how the drop would have ended without reconnecting
+    bool reconnecting_ = false;                  // dropped and not playing again yet
+    PlayState dropCode_ = PlayState::Undefined;  // how the drop would have ended without reconnecting
 };
 
 }  // namespace castora
