@@ -59,7 +59,7 @@ Fixture& Data() {
         const CatalogueGenerator gen(spec);
         d.table = std::make_unique<ChannelTable>();
         d.table->Resize(kChannels);
-        for (int32_t i = 1; i <= kChannels; ++i) d.table->Channels[i] = gen.Record(i);
+        for (int32_t i = 1; i <= kChannels; ++i) d.table->Record(i) = gen.Record(i);
         WritePlaylist(gen);
         d.bytes = std::filesystem::file_size(PlaylistFile());
         d.sources = {"*", "Online TV", "Radio", "Webcam"};

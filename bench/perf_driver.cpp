@@ -689,7 +689,7 @@ int CmdSave(int32_t count, int reps) {
     const CatalogueGenerator gen(spec);
     ChannelTable table;
     table.Resize(count);
-    for (int32_t i = 1; i <= count; ++i) table.Channels[i] = gen.Record(i);
+    for (int32_t i = 1; i <= count; ++i) table.Record(i) = gen.Record(i);
     std::vector<double> save, floor;
     uint64_t bytes = 0;
     for (int r = 0; r < reps; ++r) {

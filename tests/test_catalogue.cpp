@@ -153,8 +153,8 @@ TEST(ChannelTable, LoadedTextsStayInTheListBytesAndCopiesOwnTheirs) {
     t.DeleteChannel(1);  // the records behind move down, their texts with them
     EXPECT_EQ(Names(t), (std::vector<std::string>{"Two", "Three"}));
     EXPECT_EQ(t.Channels[1], copy);
-    t.Channels[2].Name = std::string("Renamed");
-    t.Channels[2].Comments = "new";
+    t.Record(2).Name = std::string("Renamed");
+    t.Record(2).Comments = "new";
     EXPECT_EQ(t.Channels[2].Name + " / " + t.Channels[2].Comments, "Renamed / new");
     EXPECT_EQ(t.Channels[2].Url, "http://u/Three");
     t.ResetChannels();

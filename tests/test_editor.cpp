@@ -203,10 +203,11 @@ TEST_F(Editor, LineBreaksBecomeBlanksAndLimitsHold) {
 }
 
 TEST_F(Editor, LongerStoredValuesAreShownWholeAndKeptBySave) {
-    TChannelRec& two = form->Table().Channels[2];
+    TChannelRec two = form->Table().Channels[2];
     two.Url = "http://two/live.m3u8?token=" + std::string(400, 't') + "|User-Agent=Mozilla/5.0 (X11; Linux)";
     two.Name = std::string(70, 'n');
     two.Comments = "Group: " + std::string(200, 'g');
+    form->CatalogueOwner().Store(2, two);
     const TChannelRec before = two;
     Channels().SelectGridRow(2);
     Channels().EditButton->click();

@@ -127,7 +127,7 @@ protected:
         EXPECT_EQ(gdbus.exitCode(), 0) << gdbus.readAllStandardError().toStdString();
         return QString::fromUtf8(gdbus.readAllStandardOutput());
     }
-    void Select(int32_t channel) { form->Table().SelectedChannel = channel; }
+    void Select(int32_t channel) { form->CatalogueOwner().Select(channel); }
 
     TMpris* mpris = nullptr;
     std::unique_ptr<QDBusConnection> client;

@@ -160,7 +160,7 @@ TMainForm::~TMainForm() {
     delete workers_;
 }
 
-ChannelTable& TMainForm::Table() { return catalogue_->Table(); }
+const ChannelTable& TMainForm::Table() const { return catalogue_->Table(); }
 
 void TMainForm::ShowWhenReady() {
     if (ready_) show();
@@ -208,7 +208,7 @@ void TMainForm::FormCreate() {
     AboutButtonClick();
 
     // Every step runs even when one before it failed: a missing lookup file must not cost the catalogue.
-    Table().ResetChannels();
+    catalogue_->Clear();
     LoadLookupLists();
     // The lists are read, cleaned of duplicates and filtered on a worker; CatalogueLoaded goes on.
     catalogue_->Load(Channels->Filter());
@@ -331,10 +331,7 @@ void TMainForm::ExportPlaylistClick() {
     const QString file = messages_.Choose(Messages::Choice::ExportFile);
     if (file.isEmpty()) return;
     // What the grid shows, filters and find included.
-    PlaylistExport(Table(), messages_, [this] {
-        const ChannelTable& t = Table();
-        return std::vector<int32_t>(t.RowMap.begin() + 1, t.RowMap.begin() + 1 + catalogue_->Rows());
-    }).Export(file, Lookups());
+    PlaylistExport(Table(), messages_, [this] { return catalogue_->ShownRecords(); }).Export(file, Lookups());
 }
 
 ImportLookups TMainForm::Lookups() const {

@@ -46,7 +46,7 @@ public:
     ~TMainForm() override;
 
     // The catalogue and the controls, reachable for tests and the pages.
-    ChannelTable& Table();
+    const ChannelTable& Table() const;
     castora::Catalogue& CatalogueOwner() { return *catalogue_; }
     // True once the start-up load has put the catalogue in place.
     bool Ready() const { return ready_; }

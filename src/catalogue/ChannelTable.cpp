@@ -84,35 +84,80 @@ void ReleaseUnusedCapacity(std::vector<TChannelRec>& records) {
 constexpr int32_t ParallelRecords = 65536;
 }  // namespace
 
+ChannelTable::ChannelTable(const ChannelTable& other)
+    : SelectedChannel(other.SelectedChannel), ListDate(other.ListDate), channels_(other.channels_),
+      count_(other.count_), rowMap_(other.rowMap_) {}  // copied records own their texts: no arena to keep
+
+ChannelTable::ChannelTable(ChannelTable&& other) noexcept
+    : SelectedChannel(other.SelectedChannel), ListDate(std::move(other.ListDate)),
+      channels_(std::move(other.channels_)), count_(other.count_), rowMap_(std::move(other.rowMap_)),
+      arenas_(std::move(other.arenas_)) {
+    other.ResetChannels();
+}
+
+ChannelTable& ChannelTable::operator=(const ChannelTable& other) {
+    if (this != &other) *this = ChannelTable(other);
+    return *this;
+}
+
+ChannelTable& ChannelTable::operator=(ChannelTable&& other) noexcept {
+    if (this == &other) return *this;
+    SelectedChannel = other.SelectedChannel;
+    ListDate = std::move(other.ListDate);
+    channels_ = std::move(other.channels_);
+    count_ = other.count_;
+    rowMap_ = std::move(other.rowMap_);
+    arenas_ = std::move(other.arenas_);
+    other.ResetChannels();
+    return *this;
+}
+
 void ChannelTable::Resize(int32_t count) {
-    ChannelCount = count;
-    Channels.resize(static_cast<size_t>(count) + 1);
-    RowMap.resize(static_cast<size_t>(count) + 2);
+    count_ = count;
+    channels_.resize(static_cast<size_t>(count) + 1);
+    rowMap_.resize(static_cast<size_t>(count) + 2);
+}
+
+void ChannelTable::SetRowMap(std::vector<int32_t> rowMap) {
+    rowMap.resize(static_cast<size_t>(count_) + 2);
+    rowMap_ = std::move(rowMap);
 }
 
 void ChannelTable::ResetChannels() {
-    Channels.clear();
-    RowMap.clear();
+    channels_.clear();
+    rowMap_.clear();
     arenas_.clear();  // no record refers to them any more
     Resize(0);
-    Channels[0] = Placeholder();
+    channels_[0] = Placeholder();
 }
 
 void ChannelTable::AppendChannel(const TChannelRec& rec) {
-    Resize(ChannelCount + 1);
-    Channels[ChannelCount] = rec;
+    Resize(count_ + 1);
+    channels_[static_cast<size_t>(count_)] = rec;
+}
+
+void ChannelTable::AppendChannels(const std::vector<TChannelRec>& records) {
+    Reserve(static_cast<size_t>(count_) + records.size());
+    for (const TChannelRec& rec : records) AppendChannel(rec);
 }
 
 void ChannelTable::StoreChannel(int32_t index, const TChannelRec& rec) {
-    if (index < 0 || index > ChannelCount) index = 0;
-    Channels[index] = rec;
+    if (index < 0 || index > count_) index = 0;
+    channels_[static_cast<size_t>(index)] = rec;
 }
 
-void ChannelTable::DeleteChannel(int32_t index) {
-    if (index < 1 || index > ChannelCount) return;
-    Channels.erase(Channels.begin() + index);
-    ChannelCount -= 1;
-    RowMap.resize(static_cast<size_t>(ChannelCount) + 2);
+int32_t ChannelTable::DeleteChannel(int32_t index, int32_t shownRows) {
+    if (index < 1 || index > count_) return shownRows;
+    int32_t kept = 0;
+    for (int32_t r = 1; r <= shownRows && r <= count_; ++r) {
+        const int32_t record = rowMap_[r];
+        if (record != index) rowMap_[++kept] = record > index ? record - 1 : record;
+    }
+    channels_.erase(channels_.begin() + index);
+    count_ -= 1;
+    rowMap_.resize(static_cast<size_t>(count_) + 2);
+    rowMap_[kept + 1] = 0;
+    return kept;
 }
 
 int32_t ChannelTable::IndexOfUrl(std::string_view url) const {
@@ -126,13 +171,14 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
     // One pass that remembers every URL kept so far keeps the earliest record of each URL, in order:
     // the same result as comparing every pair, in linear time. The remembered URLs live in one flat
     // open-addressing array of record indices rather than a node per URL. Each record's URL hash is
-    // computed first, on both cores, into the row map (rows are computed afresh after this pass anyway),
-    // so that the pass can fetch each record's slot ahead of time and the scratch costs 6 bytes a record.
-    const int32_t count = ChannelCount;
-    RowMap.resize(static_cast<size_t>(count) + 2);
-    auto hashRange = [this](int32_t from, int32_t to) {
-        for (int32_t i = from; i < to; ++i)
-            RowMap[i] = static_cast<int32_t>(static_cast<uint32_t>(HashUrl(Channels[i].Url.view()) >> 32));
+    // computed first, on both cores, so that the pass can fetch each record's slot ahead of time; the
+    // scratch costs 6 bytes a record. The rows are computed afresh after this pass, so their memory is
+    // given back for its length.
+    const int32_t count = count_;
+    rowMap_ = {};
+    std::vector<uint32_t> hashes(static_cast<size_t>(count) + 1);
+    auto hashRange = [this, &hashes](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; ++i) hashes[i] = static_cast<uint32_t>(HashUrl(channels_[i].Url.view()) >> 32);
     };
     if (count >= ParallelRecords) {
         const int32_t mid = 1 + count / 2;
@@ -148,19 +194,19 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
     // 0 is a free slot: kept indices start at 1.
     std::vector<uint32_t> slots(capacity, 0);
     auto home = [capacity](uint32_t hash) { return static_cast<size_t>((uint64_t{hash} * capacity) >> 32); };
-    auto hashOf = [this](int32_t i) { return static_cast<uint32_t>(RowMap[i]); };
+    auto hashOf = [&hashes](int32_t i) { return hashes[i]; };
     constexpr int32_t Ahead = 16;
     int32_t kept = 0;
     for (int32_t i = 1; i <= count; ++i) {
         pacer.Tick(i);
         if (i + Ahead <= count) __builtin_prefetch(&slots[home(hashOf(i + Ahead))]);
         const uint32_t hash = hashOf(i);
-        const std::string_view url = Channels[i].Url.view();
+        const std::string_view url = channels_[i].Url.view();
         size_t slot = home(hash);
         bool duplicate = false;
         for (; slots[slot] != 0; slot = slot + 1 == capacity ? 0 : slot + 1) {
             const auto other = static_cast<int32_t>(slots[slot]);
-            if (hashOf(other) == hash && Channels[other].Url == url) {
+            if (hashOf(other) == hash && channels_[other].Url == url) {
                 duplicate = true;
                 break;
             }
@@ -168,15 +214,15 @@ void ChannelTable::RemoveDuplicates(ProgressSink* progress) {
         if (duplicate) continue;
         ++kept;
         if (kept != i) {
-            Channels[kept] = std::move(Channels[i]);
-            RowMap[kept] = static_cast<int32_t>(hash);  // that record's own hash is needed no more
+            channels_[kept] = std::move(channels_[i]);
+            hashes[kept] = hash;  // that record's own hash is needed no more
         }
         slots[slot] = static_cast<uint32_t>(kept);
     }
     slots = {};
+    hashes = {};
     Resize(kept);
-    ReleaseUnusedCapacity(Channels);
-    std::fill(RowMap.begin(), RowMap.end(), 0);
+    ReleaseUnusedCapacity(channels_);
     if (progress) pacer.Flush(kept);
 }
 

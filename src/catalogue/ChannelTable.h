@@ -129,31 +129,46 @@ struct TChannelRec {
     friend bool operator==(const TChannelRec&, const TChannelRec&) = default;
 };
 
-// The catalogue in memory. Channels[0] is a placeholder that is never shown or saved;
-// Channels has ChannelCount + 1 elements and RowMap ChannelCount + 2.
+// The catalogue in memory. Channels[0] is a placeholder that is never shown or saved. The table keeps
+// its arrays in step: Channels has ChannelCount + 1 elements and RowMap ChannelCount + 2, whatever is
+// done to it; others read them and change the table through its functions only.
 class ChannelTable {
 public:
     ChannelTable() { ResetChannels(); }
+    ChannelTable(const ChannelTable& other);
+    ChannelTable(ChannelTable&& other) noexcept;
+    ChannelTable& operator=(const ChannelTable& other);
+    ChannelTable& operator=(ChannelTable&& other) noexcept;
 
-    std::vector<TChannelRec> Channels;
-    int32_t ChannelCount = 0;
-    std::vector<int32_t> RowMap;
+    const std::vector<TChannelRec>& Channels = channels_;
+    const int32_t& ChannelCount = count_;
+    // Grid row r shows record RowMap[r]; the rows in use end with a 0.
+    const std::vector<int32_t>& RowMap = rowMap_;
     int32_t SelectedChannel = 0;
     std::string ListDate;
 
     void ResetChannels();
     void AppendChannel(const TChannelRec& rec);
+    void AppendChannels(const std::vector<TChannelRec>& records);
     void StoreChannel(int32_t index, const TChannelRec& rec);
-    void DeleteChannel(int32_t index);
+    // Deletes a record; of the first `shownRows` rows those that showed it go and those after it follow
+    // their records one place down. Returns how many rows are left.
+    int32_t DeleteChannel(int32_t index, int32_t shownRows = 0);
     // The first record with this URL, or 0.
     int32_t IndexOfUrl(std::string_view url) const;
     bool ChannelExists(std::string_view url) const { return IndexOfUrl(url) > 0; }
-    // Drops every record whose URL an earlier record already has; earliest wins. RowMap serves the pass
-    // as scratch and is all zero after it: rows are to be computed afresh.
+    // Drops every record whose URL an earlier record already has; earliest wins. The rows are all zero
+    // after it: they are to be computed afresh.
     void RemoveDuplicates(ProgressSink* progress = nullptr);
 
     // Resizes both arrays together; new records are empty.
     void Resize(int32_t count);
+    // Room for this many records in all, so that growing to them moves none.
+    void Reserve(size_t records) { channels_.reserve(records + 1); }
+    // For a reader that fills the records of a Resize in place, on several threads.
+    TChannelRec& Record(int32_t index) { return channels_[static_cast<size_t>(index)]; }
+    // Rows computed apart from the table (ChannelCount + 2 elements).
+    void SetRowMap(std::vector<int32_t> rowMap);
 
     // The record SelectedChannel names, the placeholder when that is 0 or out of range.
     int32_t SelectedIndex() const;
@@ -165,6 +180,9 @@ public:
     size_t ArenaCount() const { return arenas_.size(); }
 
 private:
+    std::vector<TChannelRec> channels_;
+    int32_t count_ = 0;
+    std::vector<int32_t> rowMap_;
     std::vector<std::shared_ptr<char[]>> arenas_;
 };
 

@@ -481,20 +481,16 @@ LoadResult ParseImage(ChannelTable& table, int listNumber, const ListImage& imag
         progress->ShowProgressPhase(std::string("Loading ") + ListNames[listNumber] + " channels ...", Red, total);
     // Room for the local list that follows, so appending it does not move every global record.
     // Capacity that is never used is never touched and costs address space only.
-    if (listNumber == 0) {
-        table.Channels.reserve(static_cast<size_t>(total) + total / 4 + 1);
-        PreferHugePages(table.Channels.data(), table.Channels.capacity() * sizeof(TChannelRec));
-    } else {
-        table.Channels.reserve(static_cast<size_t>(total) + 1);
-    }
+    table.Reserve(static_cast<size_t>(total) + (listNumber == 0 ? total / 4 : 0));
+    // The pages of the capacity are prepared before any record lives there.
+    auto* pages = const_cast<TChannelRec*>(table.Channels.data());
+    if (listNumber == 0) PreferHugePages(pages, table.Channels.capacity() * sizeof(TChannelRec));
     if (options.threads > 1 && image.size >= options.splitBytes)
-        PrefaultOnTwoThreads(table.Channels.data() + table.Channels.size(),
+        PrefaultOnTwoThreads(pages + table.Channels.size(),
                              (static_cast<size_t>(total) + 1 - table.Channels.size()) * sizeof(TChannelRec));
     // Both arrays have the whole list's length from the start, so the table is consistent at every
     // progress report; records are filled in place.
-    table.Channels.resize(static_cast<size_t>(total) + 1);
-    table.ChannelCount = total;
-    table.RowMap.resize(static_cast<size_t>(total) + 2);
+    table.Resize(total);
     table.KeepArena(image.bytes);
 
     char* data = image.bytes.get();
@@ -504,7 +500,7 @@ LoadResult ParseImage(ChannelTable& table, int listNumber, const ListImage& imag
 
     const bool local = listNumber == 1;
     const bool failed = image.error != 0;
-    TChannelRec* first = table.Channels.data() + base + 1;
+    TChannelRec* first = &table.Record(base) + 1;
     int32_t split = count;
     std::optional<std::string> tailError;
     std::exception_ptr tailFailure;

@@ -182,7 +182,7 @@ void Catalogue::StartRebuild() {
 void Catalogue::ApplyRows(uint64_t request, uint64_t version, RowSet rows) {
     ReapFinished();
     if (version != version_ || request != request_ || state_ != CatalogueState::Rebuilding) return;
-    table_.RowMap = std::move(rows.rowMap);
+    table_.SetRowMap(std::move(rows.rowMap));
     rows_ = rows.rows;
     shownFilter_ = filter_;
     shownMatches_ = std::move(rows.matches);
@@ -209,6 +209,15 @@ void Catalogue::Change(const std::function<void(ChannelTable&, SearchIndex*)>& c
     if (state_ == CatalogueState::Rebuilding) StartRebuild();
 }
 
+void Catalogue::Clear() {
+    if (state_ != CatalogueState::Idle) return;
+    Change([this](ChannelTable& table, SearchIndex*) {
+        table.ResetChannels();
+        rows_ = 0;
+        indexed_ = false;
+    });
+}
+
 void Catalogue::Append(const TChannelRec& rec) {
     Change([&rec](ChannelTable& table, SearchIndex* index) {
         table.AppendChannel(rec);
@@ -222,11 +231,9 @@ bool Catalogue::AppendMany(const std::vector<TChannelRec>& records) {
         return false;
     }
     Change([&records](ChannelTable& table, SearchIndex* index) {
-        table.Channels.reserve(table.Channels.size() + records.size());
-        for (const TChannelRec& rec : records) {
-            table.AppendChannel(rec);
-            if (index) index->Append(rec);
-        }
+        table.AppendChannels(records);
+        if (index)
+            for (const TChannelRec& rec : records) index->Append(rec);
     });
     return true;
 }
@@ -241,17 +248,9 @@ void Catalogue::Store(int32_t index, const TChannelRec& rec) {
 void Catalogue::Delete(int32_t index) {
     if (index < 1 || index > table_.ChannelCount) return;
     Change([this, index](ChannelTable& table, SearchIndex* search) {
-        // The rows as they were, less the deleted record, with the records after it one place down.
-        std::vector<int32_t>& map = table.RowMap;
-        int32_t kept = 0;
-        for (int32_t r = 1; r <= rows_; ++r) {
-            const int32_t record = map[r];
-            if (record != index) map[++kept] = record > index ? record - 1 : record;
-        }
-        table.DeleteChannel(index);
+        // The rows as they were, less the deleted record.
+        rows_ = table.DeleteChannel(index, rows_);
         if (search) search->Delete(index);
-        map[kept + 1] = 0;
-        rows_ = kept;
     });
     // With newer rows on their way the grid keeps its rows (less the deleted one, which now reads as
     // empty) and its selection until they arrive.
@@ -314,8 +313,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
                 if (cancel) return;
             }
             if (reload) {
-                table.Channels.reserve(table.Channels.size() + result->locals.size());
-                for (const TChannelRec& rec : result->locals) table.AppendChannel(rec);
+                table.AppendChannels(result->locals);
                 result->locals = {};
             }
             table.RemoveDuplicates(&progress);
@@ -347,7 +345,7 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
             std::swap(old->first, table_);
             std::swap(old->second, index_);
             table_ = std::move(result->table);
-            table_.RowMap = std::move(result->rows.rowMap);
+            table_.SetRowMap(std::move(result->rows.rowMap));
             rows_ = result->rows.rows;
             table_.SelectedChannel = result->selected;
             index_ = std::move(*result->index);
@@ -361,7 +359,7 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
     } else if (!result->locals.empty()) {
         // A reload that failed still gives back the user's own channels it had taken.
         std::unique_lock<std::shared_mutex> writing(shared_->lock);
-        for (const TChannelRec& rec : result->locals) table_.AppendChannel(rec);
+        table_.AppendChannels(result->locals);
         ++version_;
     }
     if (result->filter == filter_ && !result->failed) {

@@ -48,7 +48,7 @@ public:
     explicit Catalogue(std::filesystem::path listDir, QObject* parent = nullptr);
     ~Catalogue() override;
 
-    ChannelTable& Table() { return table_; }
+    // Read only: every change goes through the functions below, which keep the rules.
     const ChannelTable& Table() const { return table_; }
     CatalogueState State() const { return state_; }
     // Filled rows of the table's RowMap.
@@ -64,6 +64,19 @@ public:
     void RequestRows(const RowFilter& filter);
     // Builds the search index ahead of the first search (when the find field opens).
     void PrepareSearch();
+    // The record the user picked in the grid (0 for none); view state, which no rule guards.
+    void Select(int32_t record) { table_.SelectedChannel = record; }
+    int32_t Selected() const { return table_.SelectedIndex(); }
+    // The record grid row `row` (1-based) shows, 0 when the row shows none.
+    int32_t RecordAtRow(int32_t row) const {
+        return row >= 1 && row <= rows_ && row < static_cast<int32_t>(table_.RowMap.size()) ? table_.RowMap[row] : 0;
+    }
+    // The records the grid shows, in its order.
+    std::vector<int32_t> ShownRecords() const {
+        return std::vector<int32_t>(table_.RowMap.begin() + 1, table_.RowMap.begin() + 1 + rows_);
+    }
+    // Empties the table; only before the first load.
+    void Clear();
     // The table's own changes, made by the rules above.
     void Append(const TChannelRec& rec);
     // While a table is on its way the records wait and join it once it is in place: false then.

@@ -234,7 +234,7 @@ void ChannelsPage::SelectGridRow(int32_t row) {
 }
 
 void ChannelsPage::ChannelGridSelectCell(int32_t row) {
-    table_.SelectedChannel = model_->CellText(0, row).isEmpty() ? 0 : model_->RecordAt(row);
+    catalogue_.Select(model_->CellText(0, row).isEmpty() ? 0 : model_->RecordAt(row));
 }
 
 RowFilter ChannelsPage::Filter() const {
@@ -275,7 +275,7 @@ void ChannelsPage::RowsReplaced() {
 void ChannelsPage::DeleteButtonClick() {
     if (!messages_.Ask("Do you want to delete the channel?")) return;
     if (!table_.HasSelection()) return;
-    catalogue_.Delete(table_.SelectedChannel);
+    catalogue_.Delete(catalogue_.Selected());
 }
 
 void ChannelsPage::RefreshButtonClick() { ShowChannels(); }

@@ -78,7 +78,7 @@ private:
     void RowsReplaced();
 
     Catalogue& catalogue_;
-    ChannelTable& table_;
+    const ChannelTable& table_;
     Messages& messages_;
     ProgressSink& progress_;
     ChannelModel* model_;

@@ -208,7 +208,7 @@ void EditPage::ApplyButtonClick() {
     rec.IsLocal = true;
     // A channel whose record went away while it was edited (the list was reloaded) is kept as a new one.
     if (adding || !table_.HasSelection()) catalogue_.Append(rec);
-    else catalogue_.Store(table_.SelectedChannel, rec);
+    else catalogue_.Store(catalogue_.Selected(), rec);
 
     if (messages_.Ask("Do you want to send this information to the server?")) emit submitRequested(values);
     emit finished();

@@ -55,7 +55,7 @@ private:
     std::array<QComboBox*, 4> CodeLists() const;
 
     Catalogue& catalogue_;
-    ChannelTable& table_;
+    const ChannelTable& table_;
     Messages& messages_;
     // The edited record's format, source, country and genre, and the entry each list showed for them.
     bool editing_ = false;

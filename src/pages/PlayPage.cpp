@@ -51,7 +51,7 @@ QString PlayStateText(PlayState state, const QString& mediaName, const QString& 
     }
 }
 
-PlayPage::PlayPage(ChannelTable& table, TMediaPlayer& player, Messages& messages, const QString& homeAddress,
+PlayPage::PlayPage(const ChannelTable& table, TMediaPlayer& player, Messages& messages, const QString& homeAddress,
                    QWidget* parent)
     : QWidget(parent), table_(table), player_(player), messages_(messages) {
     setFont(WindowFont());

@@ -28,7 +28,7 @@ public:
     enum class ButtonAction { Play, Stop };
     Q_ENUM(ButtonAction)
 
-    PlayPage(ChannelTable& table, TMediaPlayer& player, Messages& messages, const QString& homeAddress,
+    PlayPage(const ChannelTable& table, TMediaPlayer& player, Messages& messages, const QString& homeAddress,
              QWidget* parent = nullptr);
 
     void SetPlayButton(QAbstractButton* button);
@@ -68,7 +68,7 @@ private:
     void StopPlayer();
     void OnMediaNameChanged(const QString& name);
 
-    ChannelTable& table_;
+    const ChannelTable& table_;
     TMediaPlayer& player_;
     Messages& messages_;
     HeaderStrip* header_;
