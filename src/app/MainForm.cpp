@@ -280,15 +280,15 @@ void TMainForm::StartUpdate(const std::string& key) {
     settings.programDir = ProgramDir();
     settings.listDir = ListDir();
     settings.programFileName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
-    workers_->Start([this, key, settings, link = workers_->Link(this)] {
+    workers_->Start(this, [this, key, settings](const WindowLink& link) {
         TUpdateThread(key, settings, link).Execute();
         link.post([this] { updateActive_ = false; });
     });
 }
 
 void TMainForm::StartSubmission(const SubmissionValues& values) {
-    workers_->Start([host = config_.updateHost.toStdString(), values, cancel = workers_->Cancel()] {
-        TChannelThread(host, values, cancel).Execute();
+    workers_->Start(nullptr, [host = config_.updateHost.toStdString(), values](const WindowLink& link) {
+        TChannelThread(host, values, link.cancel).Execute();
     });
 }
 

@@ -1,57 +1,23 @@
 #include "app/Workers.h"
 
-#include <chrono>
-#include <future>
-#include <memory>
-
 namespace castora {
 
-WorkerThreads::~WorkerThreads() {
-    cancel_ = true;
-    for (const QPointer<QThread>& t : threads_)
-        if (t) t->wait();
-}
+WorkerThreads::WorkerThreads(QObject* parent)
+    : QObject(parent), runner_([this](JobRunner::Task task) {
+          QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+      }) {}
 
-void WorkerThreads::Start(std::function<void()> job) {
-    std::erase_if(threads_, [](const QPointer<QThread>& t) { return t.isNull(); });
-    QThread* thread = QThread::create(std::move(job));
-    thread->setParent(this);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    threads_.emplace_back(thread);
-    thread->start();
-}
+WorkerThreads::~WorkerThreads() { runner_.Shutdown(); }
 
-int WorkerThreads::Running() const {
-    int n = 0;
-    for (const QPointer<QThread>& t : threads_) n += t && t->isRunning();
-    return n;
-}
-
-WindowLink WorkerThreads::Link(UpdateWindow* window) {
-    WindowLink link;
-    link.window = window;
-    link.cancel = &cancel_;
-    QPointer<WorkerThreads> self(this);
-    link.post = [self](std::function<void()> fn) {
-        if (self) QMetaObject::invokeMethod(self.data(), std::move(fn), Qt::QueuedConnection);
-    };
-    // Waits in short steps so that a closing window, which never runs the call, releases the worker.
-    link.call = [self, cancel = &cancel_](std::function<void()> fn) {
-        auto done = std::make_shared<std::promise<void>>();
-        std::future<void> finished = done->get_future();
-        if (!self) return false;
-        QMetaObject::invokeMethod(
-            self.data(),
-            [fn = std::move(fn), done] {
-                fn();
-                done->set_value();
-            },
-            Qt::QueuedConnection);
-        while (finished.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
-            if (cancel->load()) return false;
-        return true;
-    };
-    return link;
+void WorkerThreads::Start(UpdateWindow* window, std::function<void(const WindowLink& link)> job) {
+    runner_.Start([window, job = std::move(job)](const JobRunner::Context& context) {
+        WindowLink link;
+        link.window = window;
+        link.cancel = &context.CancelFlag();
+        link.post = [&context](std::function<void()> fn) { context.Post(std::move(fn)); };
+        link.call = [&context](std::function<void()> fn) { return context.Call(std::move(fn)); };
+        job(link);
+    });
 }
 
 }  // namespace castora

@@ -1,33 +1,27 @@
 #pragma once
 #include <QObject>
-#include <QPointer>
-#include <QThread>
-#include <atomic>
 #include <functional>
-#include <vector>
 
+#include "catalogue/JobRunner.h"
 #include "server/Update.h"
 
 namespace castora {
 
-// Owns the worker threads of one window: starts each for one job, lets it go when done, and on
-// destruction tells the rest to stop and waits for them, so the program never ends under a running
-// request.
+// The window's network workers (updates, submissions): each job runs on a thread of its own and reaches
+// the window through its link. On destruction the rest are told to stop and waited for, so the program
+// never ends under a running request.
 class WorkerThreads : public QObject {
     Q_OBJECT
 public:
-    explicit WorkerThreads(QObject* parent = nullptr) : QObject(parent) {}
+    explicit WorkerThreads(QObject* parent = nullptr);
     ~WorkerThreads() override;
 
-    void Start(std::function<void()> job);
-    // The link through which a worker reaches `window` on this object's thread.
-    WindowLink Link(UpdateWindow* window);
-    const std::atomic<bool>* Cancel() const { return &cancel_; }
-    int Running() const;
+    // `window` is what the link's calls reach; the link's cancel flag is the job's own.
+    void Start(UpdateWindow* window, std::function<void(const WindowLink& link)> job);
+    int Running() { return static_cast<int>(runner_.Running()); }
 
 private:
-    std::atomic<bool> cancel_{false};
-    std::vector<QPointer<QThread>> threads_;
+    JobRunner runner_;
 };
 
 }  // namespace castora

@@ -18,14 +18,6 @@ struct Catalogue::Shared {
     bool closed = false;     // set under the lock when the catalogue closes; no job reads the table after it
     const ChannelTable* table = nullptr;
     const SearchIndex* index = nullptr;
-
-    std::mutex postLock;
-    QObject* target = nullptr;  // the catalogue, until it closes
-
-    void Post(std::function<void()> fn) {
-        std::lock_guard<std::mutex> guard(postLock);
-        if (target) QMetaObject::invokeMethod(target, std::move(fn), Qt::QueuedConnection);
-    }
 };
 
 struct Catalogue::TableResult {
@@ -72,10 +64,11 @@ private:
 }  // namespace
 
 Catalogue::Catalogue(std::filesystem::path listDir, QObject* parent)
-    : QObject(parent), listDir_(std::move(listDir)), shared_(std::make_shared<Shared>()) {
+    : QObject(parent), listDir_(std::move(listDir)), shared_(std::make_shared<Shared>()),
+      runner_(
+          [this](JobRunner::Task task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); }) {
     shared_->table = &table_;
     shared_->index = &index_;
-    shared_->target = this;
 }
 
 Catalogue::~Catalogue() { Shutdown(); }
@@ -86,34 +79,13 @@ void Catalogue::SetState(CatalogueState state) {
     emit stateChanged(state);
 }
 
-void Catalogue::StartJob(JobKind kind, std::function<void(const std::atomic<bool>& cancel)> work) {
-    ReapFinished();
-    auto cancel = std::make_shared<std::atomic<bool>>(false);
-    std::promise<void> finished;
-    std::future<void> done = finished.get_future();
-    std::thread thread([work = std::move(work), cancel, kind, finished = std::move(finished)]() mutable {
-        // Rows are computed while the user types and clicks: below the window's thread, so a rebuild on
-        // every core never delays a repaint or a key press. The threads it starts inherit this.
-        if (kind != JobKind::Load) ::setpriority(PRIO_PROCESS, 0, 10);
-        work(*cancel);
-        work = nullptr;  // what the job holds is released here, on its own thread
-        finished.set_value();
-    });
-    jobs_.push_back(Job{std::move(thread), std::move(cancel), std::move(done), kind});
+void Catalogue::StartJob(JobKind kind, JobRunner::Work work) {
+    // Rows are computed while the user types and clicks: below the window's thread, so a rebuild on every
+    // core never delays a repaint or a key press.
+    runner_.Start(std::move(work), static_cast<int>(kind), kind == JobKind::Load ? 0 : 10);
 }
 
-void Catalogue::ReapFinished() {
-    std::erase_if(jobs_, [](Job& job) {
-        if (job.done.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return false;
-        job.thread.join();
-        return true;
-    });
-}
-
-void Catalogue::CancelRebuilds() {
-    for (Job& job : jobs_)
-        if (job.kind == JobKind::Rows) job.cancel->store(true);
-}
+void Catalogue::CancelRebuilds() { runner_.CancelKind(static_cast<int>(JobKind::Rows)); }
 
 void Catalogue::RequestRows(const RowFilter& filter) {
     filter_ = filter;
@@ -130,14 +102,14 @@ void Catalogue::PrepareSearch() {
     indexing_ = true;
     const uint64_t version = version_;
     // A newer row request does not cut it short, and a change waits for it.
-    StartJob(JobKind::Background, [this, shared = shared_, version](const std::atomic<bool>& cancel) {
+    StartJob(JobKind::Background, [this, shared = shared_, version](const JobRunner::Context& job) {
         auto built = std::make_shared<SearchIndex>();
         {
             std::shared_lock<std::shared_mutex> reading(shared->lock);
-            if (shared->closed || cancel) return;
+            if (shared->closed || job.Cancelled()) return;
             built->Build(*shared->table);
         }
-        shared->Post([this, version, built] {
+        job.Post([this, version, built] {
             indexing_ = false;
             InstallIndex(version, built);
             // A search that waited for the index goes on (and asks again if the table changed meanwhile).
@@ -159,14 +131,14 @@ void Catalogue::StartRebuild() {
     const bool narrow = !shownMatches_.empty();
     if (narrow) *previous = {shownFilter_, shownMatches_};
     StartJob(JobKind::Rows, [this, shared = shared_, request, version, filter = filter_, previous,
-                             narrow](const std::atomic<bool>& cancel) {
+                             narrow](const JobRunner::Context& job) {
         std::optional<RowSet> rows;
         {
             std::shared_lock<std::shared_mutex> reading(shared->lock);
-            if (shared->closed || cancel) return;
+            if (shared->closed || job.Cancelled()) return;
             RowRequest req;
             req.filter = filter;
-            req.cancel = &cancel;
+            req.cancel = &job.CancelFlag();
             if (narrow) {
                 req.previousFilter = &previous->first;
                 req.previousRows = &previous->second;
@@ -175,12 +147,11 @@ void Catalogue::StartRebuild() {
         }
         if (!rows) return;
         auto set = std::make_shared<RowSet>(std::move(*rows));
-        shared->Post([this, request, version, set] { ApplyRows(request, version, std::move(*set)); });
+        job.Post([this, request, version, set] { ApplyRows(request, version, std::move(*set)); });
     });
 }
 
 void Catalogue::ApplyRows(uint64_t request, uint64_t version, RowSet rows) {
-    ReapFinished();
     if (version != version_ || request != request_ || state_ != CatalogueState::Rebuilding) return;
     table_.SetRowMap(std::move(rows.rowMap));
     rows_ = rows.rows;
@@ -292,13 +263,12 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
         shownMatches_.clear();
         emit rowsReplaced();
     }
-    auto post = [shared = shared_](std::function<void()> fn) { shared->Post(std::move(fn)); };
-    StartJob(JobKind::Load, [this, shared = shared_, post, progressTarget = progress_, dir = listDir_, filter = filter_,
-                             reload, selectedUrl, whenDone, previous](const std::atomic<bool>& cancel) mutable {
+    StartJob(JobKind::Load, [this, progressTarget = progress_, dir = listDir_, filter = filter_, reload, selectedUrl,
+                             whenDone, previous](const JobRunner::Context& job) mutable {
         auto result = std::make_shared<TableResult>();
         result->filter = filter;
         result->outcome.reload = reload;
-        PostedProgress progress(post, progressTarget);
+        PostedProgress progress([&job](std::function<void()> fn) { job.Post(std::move(fn)); }, progressTarget);
         // The user's local records as they were in memory, unsaved changes included; the rest goes now.
         for (int32_t i = 1; i <= previous->first.ChannelCount; ++i)
             if (previous->first.Channels[i].IsLocal)
@@ -310,7 +280,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
                 const LoadResult loaded = LoadChannelList(table, list, dir, &progress);
                 result->outcome.listDates[list] = loaded.listDate;
                 if (loaded.error && !result->outcome.firstError) result->outcome.firstError = loaded.error;
-                if (cancel) return;
+                if (job.Cancelled()) return;
             }
             if (reload) {
                 table.AppendChannels(result->locals);
@@ -322,7 +292,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
             if (!filter.query.Empty()) result->index->Build(table);
             RowRequest req;
             req.filter = filter;
-            req.cancel = &cancel;
+            req.cancel = &job.CancelFlag();
             std::optional<RowSet> rows = ComputeRowSet(table, *result->index, req);
             if (!rows) return;
             result->rows = std::move(*rows);
@@ -331,12 +301,11 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
             result->failed = true;
             if (!result->outcome.firstError) result->outcome.firstError = e.what();
         }
-        shared->Post([this, result, whenDone] { ApplyTable(result, whenDone); });
+        job.Post([this, result, whenDone] { ApplyTable(result, whenDone); });
     });
 }
 
 void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<void()> whenDone) {
-    ReapFinished();
     if (!result->failed) {
         CancelRebuilds();
         auto old = std::make_shared<std::pair<ChannelTable, SearchIndex>>();
@@ -355,7 +324,7 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
         shownFilter_ = result->filter;
         shownMatches_ = std::move(result->rows.matches);
         // A million records take tens of milliseconds to free: not on the window's thread.
-        StartJob(JobKind::Background, [old = std::move(old)](const std::atomic<bool>&) mutable { old.reset(); });
+        StartJob(JobKind::Background, [old = std::move(old)](const JobRunner::Context&) mutable { old.reset(); });
     } else if (!result->locals.empty()) {
         // A reload that failed still gives back the user's own channels it had taken.
         std::unique_lock<std::shared_mutex> writing(shared_->lock);
@@ -392,21 +361,13 @@ std::function<void(const std::function<void(const ChannelTable&)>&)> Catalogue::
 
 void Catalogue::Shutdown() {
     if (!shared_) return;
-    {
-        std::lock_guard<std::mutex> guard(shared_->postLock);
-        shared_->target = nullptr;
-    }
-    for (Job& job : jobs_) job.cancel->store(true);
+    runner_.Close();
     {
         std::unique_lock<std::shared_mutex> writing(shared_->lock);
         shared_->closed = true;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    for (Job& job : jobs_) {
-        if (job.done.wait_until(deadline) == std::future_status::ready) job.thread.join();
-        else job.thread.detach();  // still reading a file into its own table; nothing of ours is touched
-    }
-    jobs_.clear();
+    // A job still reading a file into its own table after this touches nothing of ours.
+    runner_.Shutdown(std::chrono::seconds(1));
     shared_.reset();
 }
 

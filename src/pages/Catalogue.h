@@ -3,14 +3,13 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "catalogue/ChannelTable.h"
+#include "catalogue/JobRunner.h"
 #include "catalogue/Rows.h"
 #include "catalogue/Search.h"
 
@@ -100,19 +99,12 @@ private:
     // Rows: cut short by a newer request or a change. Background: work nobody waits for (an index ahead
     // of need, freeing a replaced table). Both run below the window's thread in priority.
     enum class JobKind { Load, Rows, Background };
-    struct Job {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> cancel;
-        std::future<void> done;
-        JobKind kind = JobKind::Load;
-    };
     struct TableResult;
 
-    void StartJob(JobKind kind, std::function<void(const std::atomic<bool>& cancel)> work);
+    void StartJob(JobKind kind, JobRunner::Work work);
     // Takes an index built on a worker, if it still describes the table.
     void InstallIndex(uint64_t version, const std::shared_ptr<SearchIndex>& built);
     void CancelRebuilds();
-    void ReapFinished();
     void StartRebuild();
     void Change(const std::function<void(ChannelTable&, SearchIndex*)>& change);
     void StartLoad(bool reload, std::function<void()> whenDone);
@@ -134,7 +126,7 @@ private:
     CatalogueState state_ = CatalogueState::Idle;
     ProgressSink* progress_ = nullptr;
     std::shared_ptr<Shared> shared_;
-    std::vector<Job> jobs_;
+    JobRunner runner_;                     // last of the members that jobs use, so that it is destroyed first
     std::function<void()> pendingReload_;  // a reload asked for while the start-up load runs
     uint64_t request_ = 0;                 // the newest row request
     uint64_t version_ = 0;                 // bumped by every change of the table

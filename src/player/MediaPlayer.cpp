@@ -129,24 +129,39 @@ bool TMediaPlayer::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+namespace {
+
+// An engine started on a worker, destroyed unless the player takes it over.
+struct StartedEngine {
+    mpv_handle* mpv = nullptr;
+    std::string error;
+    ~StartedEngine() {
+        if (mpv) mpv_terminate_destroy(mpv);
+    }
+};
+
+}  // namespace
+
 void TMediaPlayer::startEngine() {
-    if (mpv_ || starter_.joinable() || !error_.empty()) return;
-    starter_ = std::thread([this] {
+    if (mpv_ || starting_ || !error_.empty()) return;
+    starting_ = true;
+    starter_.Start([options = options_, this](const JobRunner::Context& job) {
         // A couple of hundred libraries to load and an engine to start: off the window's thread.
-        started_ = CreateEngine(options_, startError_);
-        QMetaObject::invokeMethod(this, "engineStarted", Qt::QueuedConnection);
+        auto started = std::make_shared<StartedEngine>();
+        started->mpv = CreateEngine(options, started->error);
+        job.Post([this, started] { engineStarted(std::exchange(started->mpv, nullptr), started->error); });
     });
 }
 
-void TMediaPlayer::engineStarted() {
-    if (starter_.joinable()) starter_.join();
-    if (!started_) {
-        error_ = startError_.empty() ? std::string("Can't create the media player") : startError_;
+void TMediaPlayer::engineStarted(mpv_handle* mpv, const std::string& startError) {
+    starting_ = false;
+    if (!mpv) {
+        error_ = startError.empty() ? std::string("Can't create the media player") : startError;
         // A play that waited for the engine fails like a stream that can't be opened.
         if (tracker_.Current() == PlayState::Connecting) emit PlayStateChange(PlayState::Ready);
         return;
     }
-    adopt(std::exchange(started_, nullptr));
+    adopt(mpv);
     // What was set while the engine was starting.
     setVolume(volume_);
     setMute(mute_);
@@ -173,8 +188,8 @@ void TMediaPlayer::requireEngine() const {
 }
 
 TMediaPlayer::~TMediaPlayer() {
-    if (starter_.joinable()) starter_.join();
-    if (started_) mpv_terminate_destroy(started_);  // started, but never taken over
+    // An engine still starting is destroyed by its job, once started.
+    starter_.Shutdown();
     if (!mpv_) return;
     mpv_set_wakeup_callback(mpv_, nullptr, nullptr);
     if (video_) video_->releaseRenderContext();
@@ -190,7 +205,8 @@ void TMediaPlayer::setFlag(const char* name, bool on) {
 void TMediaPlayer::wakeup(void* self) {
     // Runs on engine threads: never call the engine here, only hand over to the GUI thread, once.
     auto* player = static_cast<TMediaPlayer*>(self);
-    if (!player->drainPosted_.exchange(true)) QMetaObject::invokeMethod(player, "drainEvents", Qt::QueuedConnection);
+    if (!player->drainPosted_.exchange(true))
+        QMetaObject::invokeMethod(player, &TMediaPlayer::drainEvents, Qt::QueuedConnection);
 }
 
 void TMediaPlayer::setURL(const QString& url) {
@@ -227,7 +243,8 @@ void TMediaPlayer::reopen() {
         // Counts as one more failed attempt.
         tracker_.Feed(PlayerEvent::StartFile);
         tracker_.Feed(PlayerEvent::EndError);
-        if (!drainPosted_.exchange(true)) QMetaObject::invokeMethod(this, "drainEvents", Qt::QueuedConnection);
+        if (!drainPosted_.exchange(true))
+            QMetaObject::invokeMethod(this, &TMediaPlayer::drainEvents, Qt::QueuedConnection);
     }
 }
 
@@ -263,7 +280,7 @@ void TMediaPlayer::close() {
         if (rc < 0) Fail("stop", rc);
     }
     // When nothing was open no event follows; report the stop anyway.
-    if (!drainPosted_.exchange(true)) QMetaObject::invokeMethod(this, "drainEvents", Qt::QueuedConnection);
+    if (!drainPosted_.exchange(true)) QMetaObject::invokeMethod(this, &TMediaPlayer::drainEvents, Qt::QueuedConnection);
 }
 
 void TMediaPlayer::drainEvents() {

@@ -6,10 +6,10 @@
 #include <QTimer>
 #include <atomic>
 #include <string>
-#include <thread>
 #include <cstdint>
 #include <stdexcept>
 
+#include "catalogue/JobRunner.h"
 #include "player/PlayStateTracker.h"
 
 struct mpv_handle;
@@ -75,12 +75,12 @@ protected:
 private slots:
     void drainEvents();
     void reopen();
-    void engineStarted();
 
 private:
     static void wakeup(void* self);
     void setFlag(const char* name, bool on);
     void startEngine();
+    void engineStarted(mpv_handle* mpv, const std::string& startError);
     void adopt(mpv_handle* mpv);
     // Throws the reason the engine could not be started, if it could not.
     void requireEngine() const;
@@ -107,9 +107,9 @@ private:
     std::atomic<bool> drainPosted_{false};
     QPointer<MpvVideoWidget> video_;
     // Starting in the background, and what was asked for meanwhile.
-    std::thread starter_;
-    mpv_handle* started_ = nullptr;  // written by the starter, taken over on this thread
-    std::string startError_;
+    JobRunner starter_{
+        [this](JobRunner::Task task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); }};
+    bool starting_ = false;
     std::string error_;  // the engine could not be started
     bool playPending_ = false;
     int volume_ = 50;

@@ -111,7 +111,9 @@ void MpvVideoWindow::releaseRenderContext() {
 
 void MpvVideoWindow::onUpdate(void* self) {
     // Called on an engine thread: only ask the GUI thread to repaint.
-    QMetaObject::invokeMethod(static_cast<MpvVideoWindow*>(self), "update", Qt::QueuedConnection);
+    auto* window = static_cast<MpvVideoWindow*>(self);
+    QMetaObject::invokeMethod(
+        window, [window] { window->update(); }, Qt::QueuedConnection);
 }
 
 }  // namespace castora
