@@ -30,6 +30,7 @@
 #include "pages/EditPage.h"
 #include "pages/Messages.h"
 #include "pages/PlayPage.h"
+#include "support/Patience.h"
 #include "support/Catalogues.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
@@ -51,7 +52,7 @@ public:
     QStringList xTitles;  // each box's title as the X server holds it
 
     // Runs the event loop until cond holds or the limit passes, clicking boxes as they open.
-    bool RunUntil(const std::function<bool()>& cond, int limitMs = 15000) {
+    bool RunUntil(const std::function<bool()>& cond, int limitMs = kPatienceMs) {
         QElapsedTimer timer;
         timer.start();
         while (!cond() && timer.elapsed() < limitMs) {

@@ -1,4 +1,5 @@
 #include "server/Extract.h"
+#include "support/Patience.h"
 #include "support/ZipBuilder.h"
 
 #include <gtest/gtest.h>
@@ -238,7 +239,7 @@ TEST_F(ExtractTest, CancelEndsTheRunAndLeavesNoPartialEntry) {
     fs::path temp;
     off_t grown = -1;
     std::thread watcher([&] {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto until = std::chrono::steady_clock::now() + kPatience;
         while (temp.empty() && std::chrono::steady_clock::now() < until) {
             std::error_code ec;
             for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec))

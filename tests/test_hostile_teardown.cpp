@@ -10,6 +10,8 @@
 #include "player/MediaPlayer.h"
 #include "player/VideoWidget.h"
 
+#include "support/Patience.h"
+
 using castora::MpvVideoWidget;
 using castora::PlayerOptions;
 using castora::TMediaPlayer;
@@ -33,7 +35,7 @@ TEST(VideoTeardown, DestroyingTheWidgetCallsNothingOnIt) {
     window->resize(320, 240);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gl->hasRenderContext(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gl->hasRenderContext(); }, kPatienceMs));
     delete gl;  // the widget alone, while its window and context live on
     EXPECT_TRUE(window->findChildren<MpvVideoWidget*>().isEmpty());
     window.reset();

@@ -22,6 +22,7 @@
 #include "pages/ChannelsPage.h"
 #include "pages/EditPage.h"
 #include "pages/FindBar.h"
+#include "support/Patience.h"
 #include "support/Catalogues.h"
 #include "support/WindowFixture.h"
 
@@ -50,7 +51,8 @@ protected:
         form->activateWindow();
         QElapsedTimer timer;
         timer.start();
-        while (QApplication::activeWindow() != form.get() && timer.elapsed() < 5000) QCoreApplication::processEvents();
+        while (QApplication::activeWindow() != form.get() && timer.elapsed() < kPatienceMs)
+            QCoreApplication::processEvents();
         ASSERT_EQ(QApplication::activeWindow(), form.get());
     }
     ChannelModel& Model() { return Page().Model(); }

@@ -20,6 +20,7 @@
 #include "pages/ChannelsPage.h"
 #include "pages/PlayPage.h"
 #include "player/MediaPlayer.h"
+#include "support/Patience.h"
 #include "support/PlayStates.h"
 #include "support/Catalogues.h"
 #include "support/Wav.h"
@@ -99,7 +100,7 @@ protected:
         QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, interface, method);
         call.setArguments(args);
         QDBusPendingCall pending = client->asyncCall(call, 5000);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return pending.isFinished(); }, 6000)) << method.toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return pending.isFinished(); }, kPatienceMs)) << method.toStdString();
         return pending.reply();
     }
     QVariant Get(const char* interface, const char* property) {
@@ -116,14 +117,14 @@ protected:
         const QDBusMessage reply = Call(kPlayer, method);
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << method << ": " << reply.errorMessage().toStdString();
     }
-    bool WaitStatus(const QString& status, int ms = 8000) {
+    bool WaitStatus(const QString& status, int ms = kPatienceMs) {
         return QTest::qWaitFor([&] { return Get(kPlayer, "PlaybackStatus").toString() == status; }, ms);
     }
     // An outside client that knows nothing of Qt's types.
     QString Gdbus(const QStringList& args) {
         QProcess gdbus;
         gdbus.start("gdbus", QStringList{"call", "--session", "--dest", kService, "--object-path", kPath} + args);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return gdbus.state() == QProcess::NotRunning; }, 8000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return gdbus.state() == QProcess::NotRunning; }, kPatienceMs));
         EXPECT_EQ(gdbus.exitCode(), 0) << gdbus.readAllStandardError().toStdString();
         return QString::fromUtf8(gdbus.readAllStandardOutput());
     }
@@ -208,7 +209,7 @@ TEST_F(MprisTest, PlayStopAndPlayPauseWorkLikeTheToolbarButton) {
 TEST_F(MprisTest, ChangesAreAnnouncedWithPropertiesChanged) {
     Select(1);
     Control("Play");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Last("PlaybackStatus").toString() == "Playing"; }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Last("PlaybackStatus").toString() == "Playing"; }, kPatienceMs));
     for (const auto& change : recorder.changes) EXPECT_EQ(change.interface, kPlayer);
     const QVariantMap playing = ToMap(recorder.Last("Metadata"));
     EXPECT_EQ(playing.value("xesam:title").toString(), kRadioName);
@@ -218,8 +219,8 @@ TEST_F(MprisTest, ChangesAreAnnouncedWithPropertiesChanged) {
     recorder.changes.clear();
     Select(2);
     emit form->Channels->channelActivated();  // a double click switches channels in one step
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Player->playState() == PlayState::MediaEnded; }, 8000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Last("PlaybackStatus").toString() == "Stopped"; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Player->playState() == PlayState::MediaEnded; }, kPatienceMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Last("PlaybackStatus").toString() == "Stopped"; }, kPatienceMs));
     EXPECT_EQ(form->PlayButton->text(), "Stop");
     const QVariantMap switched = ToMap(recorder.Last("Metadata"));
     EXPECT_EQ(switched.value("xesam:title").toString(), "Short");
@@ -247,8 +248,8 @@ TEST_F(MprisTest, VolumeFollowsTheSliderBothWays) {
 
     // The user's slider is announced.
     slider->setValue(70);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Last("Volume").isValid(); }, 3000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Last("Volume").toDouble() == 0.7; }, 3000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Last("Volume").isValid(); }, kPatienceMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Last("Volume").toDouble() == 0.7; }, kPatienceMs))
         << recorder.Last("Volume").toDouble();
     EXPECT_DOUBLE_EQ(Get(kPlayer, "Volume").toDouble(), 0.7);
 }
@@ -287,9 +288,9 @@ TEST_F(MprisTest, ControlsRespectTheToolbarAndTheNoOpsAnswer) {
 
 TEST_F(MprisTest, RaiseShowsAMinimisedWindow) {
     form->showMinimized();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->isMinimized(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->isMinimized(); }, kPatienceMs));
     EXPECT_EQ(Call(kRoot, "Raise").type(), QDBusMessage::ReplyMessage);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->isVisible() && !form->isMinimized(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->isVisible() && !form->isMinimized(); }, kPatienceMs));
 }
 
 TEST(MprisInstances, ASecondPlayerTakesAnInstanceName) {
@@ -320,7 +321,7 @@ TEST(MprisInstances, ASecondPlayerTakesAnInstanceName) {
                             QString("%1.instance%2").arg(kService).arg(QCoreApplication::applicationPid()))
                         .value();
         },
-        2000));
+        kPatienceMs));
     other.unregisterService(kService);
     QDBusConnection::disconnectFromBus("other-player");
 }

@@ -16,6 +16,7 @@
 #include <mpv/client.h>
 
 #include "player/MediaPlayer.h"
+#include "support/Patience.h"
 #include "support/PlayStates.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
@@ -44,7 +45,7 @@ protected:
             if (s == 3) nameAt3 = player->currentMediaName();
         });
     }
-    bool WaitState(int s, int ms = 5000) {
+    bool WaitState(int s, int ms = kPatienceMs) {
         return QTest::qWaitFor([&] { return std::count(states.begin(), states.end(), s) > 0; }, ms);
     }
     QString Url(const char* path) { return QString::fromStdString(server.Url(path)); }
@@ -125,7 +126,7 @@ TEST_F(PlayerTest, CloseStopsAndReportsStopped) {
     EXPECT_EQ(StateCode(player->playState()), 3);
     player->close();
     EXPECT_NE(StateCode(player->playState()), 3);  // at once, before any event came back
-    ASSERT_TRUE(WaitState(1, 2000));
+    ASSERT_TRUE(WaitState(1));
     EXPECT_EQ(states, (std::vector<int>{9, 3, 1}));
     QTest::qWait(200);
     EXPECT_EQ(states.back(), 1);
@@ -135,7 +136,7 @@ TEST_F(PlayerTest, CloseStopsAndReportsStopped) {
     player->setURL(Url("/short.wav"));
     ASSERT_TRUE(WaitState(8));
     player->close();
-    ASSERT_TRUE(WaitState(1, 1000));
+    ASSERT_TRUE(WaitState(1));
 }
 
 TEST_F(PlayerTest, NewUrlWhilePlayingSwitchesWithoutStopping) {
@@ -151,12 +152,12 @@ TEST_F(PlayerTest, NewUrlWhilePlayingSwitchesWithoutStopping) {
 
 TEST_F(PlayerTest, UnreachableStreamsEndReady) {
     player->setURL(QStringLiteral("http://127.0.0.1:%1/none.wav").arg(castora::test::ScriptedServer::UnusedPort()));
-    ASSERT_TRUE(WaitState(10, 4000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(WaitState(10)) << ::testing::PrintToString(states);
     EXPECT_EQ(states, (std::vector<int>{9, 10}));
 
     states.clear();
     player->setURL(Url("/missing.wav"));
-    ASSERT_TRUE(WaitState(10, 4000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(WaitState(10)) << ::testing::PrintToString(states);
     EXPECT_EQ(states, (std::vector<int>{9, 10}));
 }
 
@@ -207,7 +208,8 @@ TEST(PlayerNames, ChainedOggShowsOnlyTheNewestTitle) {
     });
     QObject::connect(&player, &TMediaPlayer::currentMediaNameChanged, [&](const QString& name) { names << name; });
     player.setURL(QString::fromStdString(radio.Url("/ogg")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return names.contains("Song 3"); }, 10000)) << names.join('|').toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return names.contains("Song 3"); }, kPatienceMs))
+        << names.join('|').toStdString();
     player.close();
     names.removeDuplicates();
     // The song's own title wins over the station's name, and only the newest shows.
@@ -235,7 +237,7 @@ TEST(PlayerStart, SettingsAndPlayBeforeTheEngineIsUpAreCarriedOut) {
     player.setStretchToFit(true);
     player.setURL(QString::fromStdString(server.Url("/long.wav")));
     EXPECT_EQ(StateCode(player.playState()), 9);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, kPatienceMs))
         << ::testing::PrintToString(states);
     EXPECT_EQ(states, (std::vector<int>{9, 3}));
     ASSERT_NE(player.handle(), nullptr);
@@ -243,6 +245,6 @@ TEST(PlayerStart, SettingsAndPlayBeforeTheEngineIsUpAreCarriedOut) {
     EXPECT_TRUE(player.mute());
     EXPECT_TRUE(player.stretchToFit());
     player.close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, kPatienceMs));
 }
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "player/MediaPlayer.h"
 #include "player/PlayStateTracker.h"
+#include "support/Patience.h"
 #include "support/PlayStates.h"
 #include "support/LiveRadio.h"
 #include "support/QtApp.h"
@@ -95,7 +96,7 @@ TEST_F(BufferingTest, StalledStreamBuffersAndPlaysOnWhenDataReturns) {
     ScriptRadio(radio, 0.5, 2.0, 3500ms, 3.0);
     radio.Start();
     Play(radio);
-    ASSERT_TRUE(WaitFor({9, 3, 6, 3}, 12000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(WaitFor({9, 3, 6, 3}, kPatienceMs)) << ::testing::PrintToString(states);
     EXPECT_EQ(seen, (Codes{9, 3, 6, 3}));
     // Buffering shows only once the ~2 s the engine held are played out, and lasts until it has refilled:
     // a real wait, not a blip between two reads.
@@ -103,7 +104,7 @@ TEST_F(BufferingTest, StalledStreamBuffersAndPlaysOnWhenDataReturns) {
     EXPECT_GE(times[3] - times[2], 500) << ::testing::PrintToString(times);
 
     player->close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, kPatienceMs)) << ::testing::PrintToString(states);
     EXPECT_EQ(states, (Codes{9, 3, 6, 3, 1}));
 }
 
@@ -112,13 +113,13 @@ TEST_F(BufferingTest, GapTheBufferCoversIsNoStall) {
     ScriptRadio(radio, 0.5, 1.0, 1000ms, 2.0);
     radio.Start();
     Play(radio);
-    ASSERT_TRUE(WaitFor({9, 3}, 8000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(WaitFor({9, 3}, kPatienceMs)) << ::testing::PrintToString(states);
     // Past the gap and the time the engine would need to notice it, while data still flows.
     QTest::qWait(static_cast<int>(std::max<qint64>(0, start + 4000 - clock.elapsed())));
     EXPECT_EQ(states, (Codes{9, 3}));
     EXPECT_EQ(StateCode(player->playState()), 3);
     player->close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, kPatienceMs)) << ::testing::PrintToString(states);
 }
 
 int64_t ClockMs() {
@@ -153,7 +154,7 @@ struct Listener {
 TEST(PlayerReconnect, DroppedLiveStreamsReopenForAMinute) {
     castora::test::EnsureApp();
     Listener back("Castora back"), gone("Castora gone"), stopped("Castora stopped");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return back.Has(3) && gone.Has(3) && stopped.Has(3); }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return back.Has(3) && gone.Has(3) && stopped.Has(3); }, kPatienceMs));
     // Before any title: the station's own name, not the last part of the URL.
     EXPECT_EQ(back.names, std::vector<std::string>{"Castora back"});
 
@@ -161,16 +162,16 @@ TEST(PlayerReconnect, DroppedLiveStreamsReopenForAMinute) {
     back.radio.Drop(10s);
     gone.radio.Drop(-1ms);
     stopped.radio.Drop(-1ms);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return back.Has(11) && gone.Has(11) && stopped.Has(11); }, 15000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return back.Has(11) && gone.Has(11) && stopped.Has(11); }, kPatienceMs))
         << ::testing::PrintToString(back.states);
     EXPECT_EQ(StateCode(back.player.playState()), 11);
 
     stopped.player.close();
     EXPECT_EQ(StateCode(stopped.player.playState()), 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stopped.states.back() == 1; }, 300));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stopped.states.back() == 1; }, kPatienceMs));
     const size_t stoppedTries = stopped.radio.Refused().size();
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return back.states.back() == 3; }, 25000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return back.states.back() == 3; }, kPatienceMs))
         << ::testing::PrintToString(back.states);
     EXPECT_GE(back.times.back() - dropped, 10000);
     EXPECT_EQ(back.radio.Listeners() - static_cast<int>(back.radio.Refused().size()), 2);  // streams served

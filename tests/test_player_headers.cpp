@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "player/MediaPlayer.h"
+#include "support/Patience.h"
 #include "support/PlayStates.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
@@ -49,7 +50,7 @@ TEST(PlayerHeaders, SuffixGoesOutAsRequestHeadersForThatFileOnly) {
         "|User-Agent=Test Agent/1.0 (X11, Linux)&Referer=http://ref.example/?a=1&b=2&X-Token=abc, def";
     player.setURL(QString::fromStdString(url));
     EXPECT_EQ(player.URL().toStdString(), url);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ended() >= 1; }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ended() >= 1; }, kPatienceMs));
     EXPECT_EQ(std::count(states.begin(), states.end(), 3), 1) << "the tone played";
     const std::string sent = Requests(withHeaders);
     EXPECT_TRUE(sent.starts_with("GET /tone.wav HTTP/1.1\r\n")) << sent;
@@ -62,7 +63,7 @@ TEST(PlayerHeaders, SuffixGoesOutAsRequestHeadersForThatFileOnly) {
     ScriptedServer plain;
     plain.Send(WavAnswer()).Start();
     player.setURL(QString::fromStdString(plain.Url("/plain.wav")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ended() >= 2; }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ended() >= 2; }, kPatienceMs));
     const std::string next = Requests(plain);
     EXPECT_TRUE(next.starts_with("GET /plain.wav HTTP/1.1\r\n")) << next;
     EXPECT_NE(next.find("\r\nUser-Agent: "), std::string::npos) << next;

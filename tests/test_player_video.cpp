@@ -10,6 +10,7 @@
 
 #include "player/MediaPlayer.h"
 #include "player/VideoWidget.h"
+#include "support/Patience.h"
 #include "support/PlayStates.h"
 #include "support/QtApp.h"
 #include "support/ScriptedServer.h"
@@ -60,10 +61,10 @@ TEST(PlayerVideo, RendersThroughTheRenderApiAndZooms) {
     window->resize(512, 384);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gl->hasRenderContext(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gl->hasRenderContext(); }, kPatienceMs));
 
     player->setURL(QString::fromStdString(server.Url("/clip.y4m")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, kPatienceMs))
         << ::testing::PrintToString(states);
 
     // Zoom off: the small picture keeps its own size in the middle of black.
@@ -73,7 +74,7 @@ TEST(PlayerVideo, RendersThroughTheRenderApiAndZooms) {
             frame = gl->grabFramebuffer();
             return Light(frame.pixel(256, 192));
         },
-        3000));
+        kPatienceMs));
     EXPECT_TRUE(Dark(frame.pixel(10, 10)));
     EXPECT_TRUE(Dark(frame.pixel(160, 192)));  // just left of the 160-pixel picture
     EXPECT_TRUE(Light(frame.pixel(190, 192)));
@@ -85,7 +86,7 @@ TEST(PlayerVideo, RendersThroughTheRenderApiAndZooms) {
             frame = gl->grabFramebuffer();
             return Light(frame.pixel(10, 10));
         },
-        3000));
+        kPatienceMs));
     EXPECT_TRUE(Light(frame.pixel(500, 370)));
     EXPECT_EQ(StateCode(player->playState()), 3);
 
@@ -112,12 +113,12 @@ TEST(PlayerVideo, WidgetMayGoBeforeThePlayer) {
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         player.setURL(QString::fromStdString(server.Url("/clip.y4m")));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 3; }, kPatienceMs));
     }
     // Playback goes on without a picture, and the player still stops cleanly.
     QTest::qWait(200);
     player.close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, 2000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.back() == 1; }, kPatienceMs)) << ::testing::PrintToString(states);
 }
 
 // The picture must not outlive its stream: read from the X server, as the user sees it.
@@ -141,16 +142,16 @@ TEST(PlayerVideo, AreaTurnsBlackWhenPlaybackStopsEndsFailsOrAnotherOpens) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     auto centre = [&] { return window.screen()->grabWindow(window.winId()).toImage().pixel(256, 192); };
-    auto showsPicture = [&] { return QTest::qWaitFor([&] { return Light(centre()); }, 4000); };
+    auto showsPicture = [&] { return QTest::qWaitFor([&] { return Light(centre()); }, kPatienceMs); };
     // "At once": within a few frames' time of the event, without anything else forcing a repaint.
-    auto turnsBlack = [&] { return QTest::qWaitFor([&] { return Dark(centre()); }, 400); };
+    auto turnsBlack = [&] { return QTest::qWaitFor([&] { return Dark(centre()); }, kPatienceMs); };
     auto open = [&](const QString& url) {
         states.clear();
         player.setURL(url);
     };
     auto play = [&](const char* path) { open(QString::fromStdString(server.Url(path))); };
     auto reaches = [&](int s) {
-        return QTest::qWaitFor([&] { return std::count(states.begin(), states.end(), s) > 0; }, 5000);
+        return QTest::qWaitFor([&] { return std::count(states.begin(), states.end(), s) > 0; }, kPatienceMs);
     };
 
     play("/tv.y4m");
@@ -199,5 +200,5 @@ TEST(PlayerVideo, EngineStartsOnceTheCoveredWindowIsOnScreen) {
     EXPECT_EQ(player.handle(), nullptr);  // not before the window is shown
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player.handle() != nullptr; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.handle() != nullptr; }, kPatienceMs));
 }

@@ -13,6 +13,7 @@
 
 #include "app/PlaylistImport.h"
 #include "pages/ImportDialog.h"
+#include "support/Patience.h"
 #include "support/Catalogues.h"
 #include "support/QtApp.h"
 #include "support/ScriptedMessages.h"
@@ -46,7 +47,7 @@ protected:
         delivered.clear();
         const size_t before = results.size();
         EXPECT_TRUE(import.Start(location, Lookups(), [this](std::vector<TChannelRec> r) { delivered = r; }));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return results.size() > before; }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return results.size() > before; }, kPatienceMs));
         EXPECT_FALSE(import.Busy());
         return delivered;
     }
@@ -150,7 +151,7 @@ TEST_F(ImportFlow, DownloadReportsProgressResolvesAgainstTheUrlAndCanBeCancelled
     QTest::qWait(200);
     const auto start = std::chrono::steady_clock::now();
     import.Cancel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !import.Busy(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !import.Busy(); }, kPatienceMs));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(results.back(), false);

@@ -16,6 +16,7 @@
 #include "pages/Messages.h"
 #include "pages/PlayPage.h"
 #include "player/MediaPlayer.h"
+#include "support/Patience.h"
 #include "support/PlayStates.h"
 #include "support/ScriptedServer.h"
 #include "support/QtApp.h"
@@ -70,7 +71,7 @@ protected:
         rec.Url = url;
         table.AppendChannel(rec);
     }
-    bool WaitState(int s, int ms = 5000) {
+    bool WaitState(int s, int ms = kPatienceMs) {
         return QTest::qWaitFor([&] { return std::count(states.begin(), states.end(), s) > 0; }, ms);
     }
     QString Status() const { return page->StatusPanel()->text(); }
@@ -139,7 +140,7 @@ TEST_F(PlayPageTest, PlayShowsConnectingThenTheMediaAndStopStops) {
     page->PlayButtonClick();
     EXPECT_EQ(button.text(), "Play");
     EXPECT_EQ(screens, 1);
-    ASSERT_TRUE(WaitState(1, 2000));
+    ASSERT_TRUE(WaitState(1));
     EXPECT_EQ(Status(), "Stopped");
     EXPECT_EQ(button.text(), "Play");
     EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join('\n').toStdString();
@@ -154,14 +155,14 @@ TEST_F(PlayPageTest, EndOfFileShowsMediaEndedAndKeepsStop) {
     EXPECT_EQ(button.text(), "Stop");  // only the user's Stop turns it back
     page->PlayButtonClick();
     EXPECT_EQ(button.text(), "Play");
-    ASSERT_TRUE(WaitState(1, 2000));
+    ASSERT_TRUE(WaitState(1));
 }
 
 TEST_F(PlayPageTest, UnreachableChannelsLeaveConnecting) {
     AddChannel("Missing", server.Url("/missing.wav"));
     table.SelectedChannel = 3;
     page->PlayButtonClick();
-    ASSERT_TRUE(WaitState(10, 4000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(WaitState(10)) << ::testing::PrintToString(states);
     EXPECT_EQ(statuses.first(), "Connecting to Missing");
     EXPECT_EQ(Status(), "Ready");
     EXPECT_EQ(button.text(), "Play");
@@ -176,7 +177,7 @@ TEST_F(PlayPageTest, UnreachableChannelsLeaveConnecting) {
     table.SelectedChannel = 4;
     states.clear();
     page->PlayButtonClick();
-    ASSERT_TRUE(WaitState(10, 4000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(WaitState(10)) << ::testing::PrintToString(states);
     EXPECT_FALSE(Status().startsWith("Connecting to"));
 }
 
@@ -308,14 +309,14 @@ TEST_F(PlayPageTest, StatusFollowsTheStreamTitle) {
     AddChannel("Radio", radio.Url("/stream"));
     table.SelectedChannel = 3;
     page->PlayButtonClick();
-    ASSERT_TRUE(WaitState(3, 6000)) << ::testing::PrintToString(states);
+    ASSERT_TRUE(WaitState(3)) << ::testing::PrintToString(states);
     const auto reports = states.size();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == "Song B"; }, 6000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == "Song B"; }, kPatienceMs))
         << Status().toStdString() << ::testing::PrintToString(states);
     EXPECT_EQ(states.size(), reports) << ::testing::PrintToString(states);
     EXPECT_EQ(button.text(), "Stop");
     page->PlayButtonClick();
-    ASSERT_TRUE(WaitState(1, 2000));
+    ASSERT_TRUE(WaitState(1));
 }
 
 }  // namespace

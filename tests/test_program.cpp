@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/Patience.h"
 #include "support/Catalogues.h"
 #include "support/TempDir.h"
 
@@ -58,7 +59,7 @@ TEST(Program, RunsOnTheSampleCatalogueAndEndsCleanlyOnSigterm) {
     EXPECT_EQ(maps.find("/libcurl"), std::string::npos);
     EXPECT_EQ(maps.find("/libzip"), std::string::npos);
     ::kill(pid, SIGTERM);
-    ASSERT_TRUE(WaitFor(pid, status, std::chrono::seconds(10))) << "did not end after SIGTERM";
+    ASSERT_TRUE(WaitFor(pid, status, kPatience)) << "did not end after SIGTERM";
     ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << ": "
                                    << ReadFile(dir / "output.log");
     EXPECT_EQ(WEXITSTATUS(status), 0);

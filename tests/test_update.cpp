@@ -15,6 +15,7 @@
 #include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
 #include "pages/EditPage.h"
+#include "support/Patience.h"
 #include "support/Catalogues.h"
 #include "support/ScriptedServer.h"
 #include "support/WindowFixture.h"
@@ -56,7 +57,7 @@ protected:
     void WaitForWorkers() {
         QElapsedTimer timer;
         timer.start();
-        while (form->Workers().Running() > 0 && timer.elapsed() < 20000)
+        while (form->Workers().Running() > 0 && timer.elapsed() < kPatienceMs)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QCoreApplication::processEvents();
         ASSERT_EQ(form->Workers().Running(), 0);
@@ -245,7 +246,7 @@ TEST_F(Update, ClosingDuringADownloadEndsPromptly) {
     form->Update->FreeUpdateButton->click();
     QElapsedTimer timer;
     timer.start();
-    while (server.Connections() == 0 && timer.elapsed() < 5000)
+    while (server.Connections() == 0 && timer.elapsed() < kPatienceMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_EQ(server.Connections(), 1u);
     // While the download runs the update buttons and the toolbar are held; the grid is not.
@@ -277,7 +278,8 @@ TEST_F(Update, ClosingDuringAnUnpackLeavesNoPartialList) {
     };
     QElapsedTimer timer;
     timer.start();
-    while (!unpacking() && form->Workers().Running() > 0 && timer.elapsed() < 10000) QCoreApplication::processEvents();
+    while (!unpacking() && form->Workers().Running() > 0 && timer.elapsed() < kPatienceMs)
+        QCoreApplication::processEvents();
     ASSERT_TRUE(unpacking());
     timer.restart();
     form.reset();

@@ -114,7 +114,7 @@ void ScriptedServer::Serve(int fd, size_t index) {
 
     // Read the head; give up after a few seconds or when the client stops sending.
     if (waitForRequest_) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
         std::string got;
         while (got.find("\r\n\r\n") == std::string::npos) {
             const auto left =

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/Patience.h"
+
 namespace castora::test {
 
 class ScriptedServer {
@@ -39,10 +41,10 @@ public:
 
     // The raw bytes of the n-th connection's request, waiting up to `wait` for it to end
     // its head. Empty when no such connection came.
-    std::string Request(size_t n = 0, std::chrono::milliseconds wait = std::chrono::seconds(5));
+    std::string Request(size_t n = 0, std::chrono::milliseconds wait = kPatience);
     size_t Connections();
     // Waits until every accepted connection has played its script (pauses included).
-    bool WaitIdle(std::chrono::milliseconds wait = std::chrono::seconds(5));
+    bool WaitIdle(std::chrono::milliseconds wait = kPatience);
 
     // A port on 127.0.0.1 with nobody listening (bound and released again).
     static uint16_t UnusedPort();

@@ -1,4 +1,5 @@
 #pragma once
+#include "support/Patience.h"
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -36,7 +37,8 @@ protected:
     void Settle() {
         QElapsedTimer timer;
         timer.start();
-        while ((!form->Ready() || form->CatalogueOwner().State() != CatalogueState::Idle) && timer.elapsed() < 20000)
+        while ((!form->Ready() || form->CatalogueOwner().State() != CatalogueState::Idle) &&
+               timer.elapsed() < kPatienceMs)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10), QThread::msleep(1);
         ASSERT_TRUE(form->Ready());
         ASSERT_EQ(form->CatalogueOwner().State(), CatalogueState::Idle);
