@@ -260,8 +260,6 @@ void TMainForm::ShowProgress(int32_t position) {
     Update->Gauge1->SetPos(position);
 }
 
-// Nothing long runs on the window's thread any more: there is nothing to let through.
-
 std::filesystem::path TMainForm::ProgramDir() const {
     const QString dir = config_.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : config_.programDir;
     return std::filesystem::path(dir.toStdString());

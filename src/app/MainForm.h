@@ -137,8 +137,7 @@ private:
     PlaylistImport* import_;
     // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
     LookupList lookups_[3];
-    // Imported channels that arrived while the table was being replaced.
-    bool showWhenReady_ = false;
+    bool showWhenReady_ = false;  // shown as soon as the start-up load is in place
 };
 
 }  // namespace castora

@@ -15,6 +15,7 @@
 #include <mpv/client.h>
 
 #include "player/MpvLibrary.h"
+#include "player/MpvNames.h"
 #include "player/VideoWidget.h"
 #include "player/StreamHeaders.h"
 
@@ -174,11 +175,11 @@ void TMediaPlayer::engineStarted(mpv_handle* mpv, const std::string& startError)
 
 void TMediaPlayer::adopt(mpv_handle* mpv) {
     mpv_ = mpv;
-    mpv_observe_property(mpv_, kPause, "pause", MPV_FORMAT_FLAG);
-    mpv_observe_property(mpv_, kCacheWait, "paused-for-cache", MPV_FORMAT_FLAG);
-    mpv_observe_property(mpv_, kMediaTitle, "media-title", MPV_FORMAT_STRING);
-    mpv_observe_property(mpv_, kMetadata, "metadata", MPV_FORMAT_NONE);
-    mpv_observe_property(mpv_, kVideo, "vo-configured", MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv_, kPause, mpvname::Pause, MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv_, kCacheWait, mpvname::PausedForCache, MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv_, kMediaTitle, mpvname::MediaTitle, MPV_FORMAT_STRING);
+    mpv_observe_property(mpv_, kMetadata, mpvname::Metadata, MPV_FORMAT_NONE);
+    mpv_observe_property(mpv_, kVideo, mpvname::VideoConfigured, MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(mpv_, &TMediaPlayer::wakeup, this);
     if (video_) video_->SetEngine(mpv_);
 }
@@ -232,7 +233,7 @@ void TMediaPlayer::setURL(const QString& url) {
 
 void TMediaPlayer::load() {
     const int rc = LoadWithHeaders(mpv_, url_);
-    if (rc < 0) Fail("loadfile", rc);
+    if (rc < 0) Fail(mpvname::LoadFile, rc);
 }
 
 void TMediaPlayer::reopen() {
@@ -275,9 +276,9 @@ void TMediaPlayer::close() {
     tracker_.Close();
     playPending_ = false;
     if (mpv_) {
-        const char* args[] = {"stop", nullptr};
+        const char* args[] = {mpvname::Stop, nullptr};
         const int rc = mpv_command(mpv_, args);
-        if (rc < 0) Fail("stop", rc);
+        if (rc < 0) Fail(mpvname::Stop, rc);
     }
     // When nothing was open no event follows; report the stop anyway.
     if (!drainPosted_.exchange(true)) QMetaObject::invokeMethod(this, &TMediaPlayer::drainEvents, Qt::QueuedConnection);
@@ -361,7 +362,7 @@ void TMediaPlayer::drainEvents() {
 bool TMediaPlayer::stretchToFit() const {
     requireEngine();
     if (!mpv_) return stretch_;
-    char* value = mpv_get_property_string(mpv_, "video-unscaled");
+    char* value = mpv_get_property_string(mpv_, mpvname::VideoUnscaled);
     if (!value) throw EPlayerError("Can't read the zoom setting");
     const bool fit = std::string_view(value) == "no";
     mpv_free(value);
@@ -373,16 +374,16 @@ void TMediaPlayer::setStretchToFit(bool on) {
     stretch_ = on;
     if (!mpv_) return;
     // Off keeps small video at its own size; on scales it to the area, keeping the aspect ratio.
-    const int rc = mpv_set_property_string(mpv_, "video-unscaled", on ? "no" : "downscale-big");
-    if (rc < 0) Fail("video-unscaled", rc);
+    const int rc = mpv_set_property_string(mpv_, mpvname::VideoUnscaled, on ? "no" : "downscale-big");
+    if (rc < 0) Fail(mpvname::VideoUnscaled, rc);
 }
 
 int TMediaPlayer::volume() const {
     requireEngine();
     if (!mpv_) return volume_;
     double value = 0;
-    const int rc = mpv_get_property(mpv_, "volume", MPV_FORMAT_DOUBLE, &value);
-    if (rc < 0) Fail("volume", rc);
+    const int rc = mpv_get_property(mpv_, mpvname::Volume, MPV_FORMAT_DOUBLE, &value);
+    if (rc < 0) Fail(mpvname::Volume, rc);
     return static_cast<int>(std::lround(value));
 }
 
@@ -392,46 +393,48 @@ void TMediaPlayer::setVolume(int volume) {
     volume_ = std::clamp(volume, 0, 100);
     if (!mpv_) return;
     double value = volume_;
-    const int rc = mpv_set_property(mpv_, "volume", MPV_FORMAT_DOUBLE, &value);
-    if (rc < 0) Fail("volume", rc);
+    const int rc = mpv_set_property(mpv_, mpvname::Volume, MPV_FORMAT_DOUBLE, &value);
+    if (rc < 0) Fail(mpvname::Volume, rc);
 }
 
 bool TMediaPlayer::mute() const {
     requireEngine();
     if (!mpv_) return mute_;
     int flag = 0;
-    const int rc = mpv_get_property(mpv_, "mute", MPV_FORMAT_FLAG, &flag);
-    if (rc < 0) Fail("mute", rc);
+    const int rc = mpv_get_property(mpv_, mpvname::Mute, MPV_FORMAT_FLAG, &flag);
+    if (rc < 0) Fail(mpvname::Mute, rc);
     return flag != 0;
 }
 
 void TMediaPlayer::setMute(bool on) {
     requireEngine();
     mute_ = on;
-    if (mpv_) setFlag("mute", on);
+    if (mpv_) setFlag(mpvname::Mute, on);
 }
 
 bool TMediaPlayer::hasVideo() const {
     if (!mpv_) return false;
     int configured = 0;
-    char* track = mpv_get_property_string(mpv_, "vid");
+    char* track = mpv_get_property_string(mpv_, mpvname::VideoTrack);
     const bool selected = track && std::string_view(track) != "no";
     mpv_free(track);
-    return selected && mpv_get_property(mpv_, "vo-configured", MPV_FORMAT_FLAG, &configured) >= 0 && configured;
+    return selected && mpv_get_property(mpv_, mpvname::VideoConfigured, MPV_FORMAT_FLAG, &configured) >= 0 &&
+           configured;
 }
 
 bool TMediaPlayer::isLive() const {
     if (!mpv_) return false;
     // Read while the entry is open: a clip that is already over by now was no live stream.
-    char* path = mpv_get_property_string(mpv_, "path");
+    char* path = mpv_get_property_string(mpv_, mpvname::Path);
     if (!path) return false;
     mpv_free(path);
     // A file of known length that ends is over; a stream without one was cut off. The engine gives a
     // growing duration for some unbounded streams, but never a size.
     double duration = 0;
     int64_t size = 0;
-    const bool hasDuration = mpv_get_property(mpv_, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0 && duration > 0;
-    const bool hasSize = mpv_get_property(mpv_, "file-size", MPV_FORMAT_INT64, &size) >= 0 && size > 0;
+    const bool hasDuration =
+        mpv_get_property(mpv_, mpvname::Duration, MPV_FORMAT_DOUBLE, &duration) >= 0 && duration > 0;
+    const bool hasSize = mpv_get_property(mpv_, mpvname::FileSize, MPV_FORMAT_INT64, &size) >= 0 && size > 0;
     return !(hasDuration && hasSize);
 }
 
@@ -446,7 +449,7 @@ QString TMediaPlayer::metadata(const char* key) const {
 
 QString TMediaPlayer::engineMediaName() const {
     if (!mpv_) return {};
-    char* value = mpv_get_property_string(mpv_, "media-title");
+    char* value = mpv_get_property_string(mpv_, mpvname::MediaTitle);
     if (!value) return QString();
     QString name = QString::fromUtf8(value);
     mpv_free(value);
@@ -456,7 +459,7 @@ QString TMediaPlayer::engineMediaName() const {
         if (!station.isEmpty()) return station;
     }
     // A chained Ogg stream gathers every song's title into one, joined by ';': the newest is last.
-    if (char* format = mpv_get_property_string(mpv_, "file-format")) {
+    if (char* format = mpv_get_property_string(mpv_, mpvname::FileFormat)) {
         const bool ogg = std::string_view(format) == "ogg";
         mpv_free(format);
         if (ogg) name = name.section(';', -1);
