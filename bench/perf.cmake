@@ -18,3 +18,12 @@ add_executable(castora-barewindow ${CMAKE_CURRENT_SOURCE_DIR}/bare_window.cpp)
 target_link_libraries(castora-barewindow PRIVATE Qt6::Widgets)
 add_executable(castora-firstplay ${CMAKE_CURRENT_SOURCE_DIR}/first_play.cpp)
 target_link_libraries(castora-firstplay PRIVATE castora_player)
+
+# The generator's own test, beside it.
+if(BUILD_TESTING)
+  find_package(GTest REQUIRED)
+  add_executable(test_gencat ${CMAKE_CURRENT_SOURCE_DIR}/test_gencat.cpp)
+  target_link_libraries(test_gencat PRIVATE castora_benchgen castora_testsupport GTest::gtest_main)
+  add_test(NAME test_gencat COMMAND test_gencat)
+  set_tests_properties(test_gencat PROPERTIES ENVIRONMENT "LC_ALL=C.UTF-8" TIMEOUT 300 LABELS fast)
+endif()
