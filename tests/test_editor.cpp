@@ -8,6 +8,7 @@
 #include <QStackedWidget>
 #include <QKeyEvent>
 
+#include "catalogue/ChannelNotes.h"
 #include "catalogue/ListFiles.h"
 #include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
@@ -228,3 +229,22 @@ TEST_F(Editor, LongerStoredValuesAreShownWholeAndKeptBySave) {
 }
 
 }  // namespace
+
+// What the program knows of a channel follows an edit of its address, and is written at once.
+TEST_F(Editor, AnAddressEditCarriesTheChannelsNoteAlong) {
+    form->CatalogueOwner().ChangeNotes([](ChannelNotes& notes) {
+        notes.SetFavourite("http://two", true);
+        notes.Change("http://two", [](ChannelNote& n) { n.tvgId = "two.tv"; });
+    });
+    Channels().SelectGridRow(2);
+    Channels().EditButton->click();
+    Page().UrlEdit->setText("http://two.example/live");
+    messages.Answer(false);  // no submission
+    Page().ApplyButton->click();
+    ChannelNotes written(dir / NotesFileName);
+    ASSERT_TRUE(written.Load().ok);
+    EXPECT_EQ(written.Find("http://two"), nullptr);
+    ASSERT_NE(written.Find("http://two.example/live"), nullptr);
+    EXPECT_EQ(written.Find("http://two.example/live")->tvgId, "two.tv");
+    EXPECT_EQ(written.Favourites(), std::vector<std::string>{"http://two.example/live"});
+}

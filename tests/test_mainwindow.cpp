@@ -16,6 +16,7 @@
 #include "app/Gauge.h"
 #include "app/SplashForm.h"
 #include "app/UpdatePage.h"
+#include "catalogue/ChannelNotes.h"
 #include "catalogue/ListFiles.h"
 #include "pages/ChannelGrid.h"
 #include "pages/ChannelModel.h"
@@ -414,3 +415,12 @@ TEST(ErrorText, AppendsAFullStopAfterCharactersThatSortAfterIt) {
 }
 
 }  // namespace
+
+TEST_F(MainWindow, DamagedChannelNotesAreReportedOnceAndLeftAlone) {
+    WriteCatalogue();
+    WriteFile(dir / NotesFileName, "not the program's notes\n");
+    TMainForm& w = Start();
+    EXPECT_EQ(messages.Texts(), QStringList{"Can't read channels.meta: the file is damaged."});
+    EXPECT_EQ(w.Table().ChannelCount, 5);  // the lists load all the same
+    EXPECT_EQ(ReadFile(dir / NotesFileName), "not the program's notes\n");
+}

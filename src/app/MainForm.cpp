@@ -129,6 +129,8 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     connect(About, &AboutPage::publisherClicked, this, [this] { OpenWebPage(config_.publisherPage); });
     connect(catalogue_, &Catalogue::stateChanged, this, &TMainForm::CatalogueStateChanged);
     connect(catalogue_, &Catalogue::loaded, this, &TMainForm::CatalogueLoaded);
+    connect(catalogue_, &Catalogue::notesFailed, this,
+            [this](const std::string& error) { ShowException(messages_, QString::fromLocal8Bit(error.c_str())); });
     // Ctrl+S saves the local list from any page, unless the table is being replaced.
     auto* save = new QShortcut(QKeySequence::Save, this);
     connect(save, &QShortcut::activated, this, [this] {
@@ -221,6 +223,7 @@ void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
     SplashForm->hide();
     ready_ = true;
     if (outcome.firstError) ShowException(messages_, FromAnsi(*outcome.firstError));
+    if (outcome.notesError) ShowException(messages_, QString::fromLocal8Bit(outcome.notesError->c_str()));
     emit ready();
     if (showWhenReady_) show();
 }

@@ -22,6 +22,7 @@ struct Catalogue::Shared {
 
 struct Catalogue::TableResult {
     ChannelTable table;
+    std::optional<ChannelNotes> notes;   // read with the lists at start-up
     std::vector<TChannelRec> locals;     // a reload's local records until they are in the new table
     std::shared_ptr<SearchIndex> index;  // when the filter searches
     RowSet rows;
@@ -64,9 +65,10 @@ private:
 }  // namespace
 
 Catalogue::Catalogue(std::filesystem::path listDir, QObject* parent)
-    : QObject(parent), listDir_(std::move(listDir)), shared_(std::make_shared<Shared>()),
-      runner_(
-          [this](JobRunner::Task task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); }) {
+    : QObject(parent), listDir_(std::move(listDir)), notes_(listDir_ / NotesFileName),
+      shared_(std::make_shared<Shared>()), runner_([this](JobRunner::Task task) {
+          QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+      }) {
     shared_->table = &table_;
     shared_->index = &index_;
 }
@@ -209,7 +211,19 @@ bool Catalogue::AppendMany(const std::vector<TChannelRec>& records) {
     return true;
 }
 
+void Catalogue::ChangeNotes(const std::function<void(ChannelNotes&)>& change) {
+    change(notes_);
+    if (!notes_.Dirty()) return;
+    const std::string error = notes_.Save();
+    if (!error.empty()) emit notesFailed(error);
+    emit notesChanged();
+}
+
 void Catalogue::Store(int32_t index, const TChannelRec& rec) {
+    if (index >= 1 && index <= table_.ChannelCount && table_.Channels[index].Url != rec.Url) {
+        const std::string from = table_.Channels[index].Url.str();
+        ChangeNotes([&](ChannelNotes& notes) { notes.Move(from, rec.Url.view()); });
+    }
     Change([index, &rec](ChannelTable& table, SearchIndex* search) {
         table.StoreChannel(index, rec);
         if (search && index >= 1 && index <= table.ChannelCount) search->Store(index, rec);
@@ -274,6 +288,11 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
             if (previous->first.Channels[i].IsLocal)
                 result->locals.push_back(previous->first.Channels[i]);  // own texts
         previous.reset();
+        if (!reload) {
+            result->notes.emplace(dir / NotesFileName);
+            const ChannelNotes::ReadResult read = result->notes->Load();
+            if (!read.ok) result->outcome.notesError = read.error;
+        }
         try {
             ChannelTable& table = result->table;
             for (int list = 0; list < (reload ? 1 : 2); ++list) {
@@ -321,6 +340,7 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
             indexed_ = !result->filter.query.Empty();
             ++version_;
         }
+        if (result->notes) notes_ = std::move(*result->notes);
         shownFilter_ = result->filter;
         shownMatches_ = std::move(result->rows.matches);
         // A million records take tens of milliseconds to free: not on the window's thread.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/ChannelNotes.h"
 #include "catalogue/ChannelTable.h"
 #include "catalogue/JobRunner.h"
 #include "catalogue/Rows.h"
@@ -22,6 +23,7 @@ enum class CatalogueState { Idle, Loading, Rebuilding, Replacing };
 struct LoadOutcome {
     std::optional<std::string> listDates[2];  // the first line of each list file that was read
     std::optional<std::string> firstError;    // first read or number error of the lists
+    std::optional<std::string> notesError;    // the channel notes could not be read (start-up only)
     bool reload = false;
 };
 
@@ -76,6 +78,10 @@ public:
     }
     // Empties the table; only before the first load.
     void Clear();
+    // What the program knows of each channel beyond its record (read with the lists at start-up). A
+    // change is written at once with SaveNotes; an edit of a channel's address carries its note along.
+    const ChannelNotes& Notes() const { return notes_; }
+    void ChangeNotes(const std::function<void(ChannelNotes&)>& change);
     // The table's own changes, made by the rules above.
     void Append(const TChannelRec& rec);
     // While a table is on its way the records wait and join it once it is in place: false then.
@@ -93,6 +99,10 @@ signals:
     // A new RowMap is in place (after a rebuild, a load or a reload).
     void rowsReplaced();
     void loaded(const castora::LoadOutcome& outcome);
+    // The notes could not be written (the reason, for the user).
+    void notesFailed(const std::string& error);
+    // The notes changed (favourites, history, what an import knew).
+    void notesChanged();
 
 private:
     struct Shared;
@@ -114,6 +124,7 @@ private:
 
     std::filesystem::path listDir_;
     ChannelTable table_;
+    ChannelNotes notes_;
     int32_t rows_ = 0;
     RowFilter filter_;
     SearchIndex index_;
