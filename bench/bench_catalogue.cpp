@@ -172,7 +172,7 @@ void BM_CancelRows(benchmark::State& state) {
     std::vector<double> waits;
     for (auto _ : state) {
         std::atomic<bool> cancel{false};
-        RowRequest req{{0, 0, 0, ParseSearch("r")}};
+        RowRequest req{{0, 0, 0, ParseSearch("r"), RowView::All, {}}};
         req.cancel = &cancel;
         std::vector<int32_t> rows;
         std::thread job([&] { ComputeRows(*l.table, l.index, req, rows); });
@@ -223,9 +223,10 @@ void BM_FindRows(benchmark::State& state) {
     const int key = static_cast<int>(state.range(1));
     const int mode = static_cast<int>(state.range(2));
     const int32_t code = mode & 2 ? 1 : 0;
-    RowRequest req{{code, code, code, ParseSearch(Keystrokes[key])}};
+    RowRequest req{{code, code, code, ParseSearch(Keystrokes[key]), RowView::All, {}}};
     req.threads = mode & 4 ? 1 : 0;
-    RowFilter previous{code, code, code, ParseSearch(key == 0 || key == 6 ? "" : Keystrokes[key - 1])};
+    RowFilter previous{code,         code, code, ParseSearch(key == 0 || key == 6 ? "" : Keystrokes[key - 1]),
+                       RowView::All, {}};
     std::vector<int32_t> previousRows;
     if (mode & 1) {
         ComputeRows(*l.table, l.index, RowRequest{previous}, previousRows);

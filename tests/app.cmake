@@ -2,3 +2,4 @@
 castora_test(test_mainwindow SOURCES test_mainwindow.cpp LIBS castora_app Qt6::Test OFFSCREEN LABELS widgets)
 castora_test(test_catalogue_jobs SOURCES test_catalogue_jobs.cpp LIBS castora_app OFFSCREEN LABELS widgets)
 castora_test(test_editor SOURCES test_editor.cpp LIBS castora_app OFFSCREEN LABELS widgets)
+castora_test(test_favourites SOURCES test_favourites.cpp LIBS castora_app Qt6::Test OFFSCREEN LABELS widgets)

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "catalogue/ChannelNotes.h"
+#include "catalogue/NotedRecords.h"
 #include "support/TempDir.h"
 
 using namespace castora;
@@ -160,4 +161,62 @@ TEST_F(Notes, TwoCopiesWritingInTurnKeepEachOthersNotes) {
     first.Played("http://one", 5);
     ASSERT_EQ(first.Save(), "");
     EXPECT_EQ(Open().Favourites(), (std::vector<std::string>{"http://one", "http://two"}));
+}
+
+// The records of the user's lists stay found through every change of the table, without a new scan.
+TEST(NotedRecords, FollowTheTableThroughEveryChange) {
+    ChannelTable table;
+    for (const char* url : {"a", "b", "c", "d"}) {
+        TChannelRec rec;
+        rec.Url = url;
+        table.AppendChannel(rec);
+    }
+    NotedRecords noted;
+    noted.Build(table, {"b", "d", "gone"});
+    const auto records = [&] {
+        return std::vector<int32_t>{noted.RecordOf("b"), noted.RecordOf("d"), noted.RecordOf("gone")};
+    };
+    EXPECT_EQ(records(), (std::vector<int32_t>{2, 4, 0}));
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::vector<int32_t> expected;
+    } cases[] = {
+        {"a delete before them moves them down",
+         [&] {
+             table.DeleteChannel(1);
+             noted.Deleted(1);
+         },
+         {1, 3, 0}},
+        {"an address that comes back is found",
+         [&] {
+             TChannelRec rec;
+             rec.Url = "gone";
+             table.AppendChannel(rec);
+             noted.Appended(table, table.ChannelCount);
+         },
+         {1, 3, 4}},
+        {"an address edit moves it",
+         [&] {
+             TChannelRec rec;
+             rec.Url = "b2";
+             table.StoreChannel(1, rec);
+             noted.Stored(table, 1, "b");
+         },
+         {0, 3, 4}},
+        {"deleting it leaves it unfound",
+         [&] {
+             table.DeleteChannel(3);
+             noted.Deleted(3);
+         },
+         {0, 0, 3}},
+    };
+    for (const Case& c : cases) {
+        c.change();
+        EXPECT_EQ(records(), c.expected) << c.what;
+    }
+    noted.Want(table, "c", 2);  // told where it is
+    EXPECT_EQ(noted.RecordOf("c"), 2);
+    noted.Want(table, "b2", 3);  // told wrong: looked up
+    EXPECT_EQ(noted.RecordOf("b2"), 1);
 }

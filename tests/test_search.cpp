@@ -49,7 +49,9 @@ ChannelTable MixedTable(int32_t n) {
     return t;
 }
 
-RowFilter Typed(const std::string& text, int32_t country = 0) { return {0, country, 0, ParseSearch(text)}; }
+RowFilter Typed(const std::string& text, int32_t country = 0) {
+    return {0, country, 0, ParseSearch(text), RowView::All, {}};
+}
 
 }  // namespace
 
@@ -121,13 +123,13 @@ TEST(Search, ComputedRowsFollowThePlainRule) {
     SearchIndex index, stale;  // stale is empty: its count does not fit the table
     index.Build(t);
     const RowFilter filters[] = {{},
-                                 {2, 0, 0, {}},
-                                 {1, 3, 4, {}},
+                                 {2, 0, 0, {}, RowView::All, {}},
+                                 {1, 3, 4, {}, RowView::All, {}},
                                  Typed("r"),
                                  Typed("RADIO"),
                                  Typed(RadioUp),
                                  Typed("jazz blue"),
-                                 {2, 0, 0, ParseSearch("rock")},
+                                 {2, 0, 0, ParseSearch("rock"), RowView::All, {}},
                                  Typed("nothing")};
     std::atomic<bool> cancel{false};
     for (const RowFilter& f : filters)
@@ -159,7 +161,7 @@ TEST(Search, NarrowingTestsOnlyThePreviousRows) {
         RowFilter filter;
         bool narrows;
     } cases[] = {{Typed("ro"), true}, {Typed("r", 1), true}, {Typed("d r"), true},
-                 {Typed("d"), false}, {Typed(""), false},    {{1, 0, 0, ParseSearch("ro")}, true}};
+                 {Typed("d"), false}, {Typed(""), false},    {{1, 0, 0, ParseSearch("ro"), RowView::All, {}}, true}};
     for (const auto& c : cases) {
         std::vector<int32_t> expected = Reference(t, c.filter);
         if (c.narrows)

@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFrame>
@@ -121,6 +122,9 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     connect(PlayButton, &QPushButton::clicked, Play, &PlayPage::PlayButtonClick);
     connect(Channels, &ChannelsPage::channelActivated, Play, &PlayPage::ChannelGridDblClick);
     connect(Play, &PlayPage::screenRequested, this, &TMainForm::ScreenButtonClick);
+    connect(Play, &PlayPage::channelPlayed, this, [this](const QString& url, int32_t record) {
+        catalogue_->Played(ToAnsi(url), record, QDateTime::currentSecsSinceEpoch());
+    });
     connect(Play, &PlayPage::captionChanged, this, [this](const QString& caption) {
         // Not the application's display name: Qt appends that to every title that lacks it.
         setWindowTitle(caption);

@@ -7,7 +7,7 @@ namespace castora {
 
 std::optional<RowSet> ComputeRowSet(const ChannelTable& table, const SearchIndex& index, const RowRequest& request) {
     const RowFilter& f = request.filter;
-    if (f.source == 0 && f.country == 0 && f.genre == 0 && f.query.Empty()) {
+    if (f.view == RowView::All && f.source == 0 && f.country == 0 && f.genre == 0 && f.query.Empty()) {
         // Every record, in order: nothing to look at.
         RowSet set;
         set.rows = table.ChannelCount;
@@ -22,8 +22,9 @@ std::optional<RowSet> ComputeRowSet(const ChannelTable& table, const SearchIndex
     set.rows = static_cast<int32_t>(matches.size());
     set.rowMap.assign(static_cast<size_t>(table.ChannelCount) + 2, 0);
     std::copy(matches.begin(), matches.end(), set.rowMap.begin() + 1);
-    // Only a small result is worth narrowing from.
-    if (matches.size() * 32 <= static_cast<size_t>(table.ChannelCount)) set.matches = std::move(matches);
+    // Only a small result is worth narrowing from, and only one over all records.
+    if (f.view == RowView::All && matches.size() * 32 <= static_cast<size_t>(table.ChannelCount))
+        set.matches = std::move(matches);
     return set;
 }
 

@@ -119,11 +119,11 @@ bool Passes(const RowFilter& f, int32_t source, int32_t country, int32_t genre) 
            (f.genre == 0 || f.genre == genre);
 }
 
-// Each filter code of `narrower` is the same as in `wider` or wider lets every code pass.
+// Each filter code of `narrower` is the same as in `wider` or wider lets every code pass, over all records.
 bool CodesRefine(const RowFilter& narrower, const RowFilter& wider) {
     const auto refines = [](int32_t n, int32_t w) { return w == 0 || n == w; };
-    return refines(narrower.source, wider.source) && refines(narrower.country, wider.country) &&
-           refines(narrower.genre, wider.genre);
+    return narrower.view == RowView::All && wider.view == RowView::All && refines(narrower.source, wider.source) &&
+           refines(narrower.country, wider.country) && refines(narrower.genre, wider.genre);
 }
 
 constexpr int32_t PollEvery = 4096;
@@ -367,6 +367,20 @@ RowsStatus ComputeRows(const ChannelTable& table, const SearchIndex& index, cons
                        std::vector<int32_t>& rows) {
     rows.clear();
     const int32_t count = table.ChannelCount;
+    if (req.filter.view != RowView::All) {
+        // A few hundred records of the user's: each is looked at, in the user's order.
+        const bool indexed = index.Count() == count;
+        for (const int32_t r : req.filter.order) {
+            if (r < 1 || r > count) continue;
+            const TChannelRec& rec = table.Channels[r];
+            if (!Passes(req.filter, rec.Source, rec.Country, rec.Genre)) continue;
+            if (!req.filter.query.Empty() &&
+                !(indexed ? index.Matches(r, req.filter.query) : MatchesChannel(rec, req.filter.query)))
+                continue;
+            rows.push_back(r);
+        }
+        return RowsStatus::Done;
+    }
     std::vector<Part> parts;
     const auto records = [](auto scan) {
         return [scan](Part& part, size_t begin, size_t end) {

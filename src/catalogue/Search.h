@@ -83,12 +83,18 @@ private:
     std::vector<Codes> codes_;     // Count + 1 entries; entry 0 unused
 };
 
-// What the grid shows: the three filter codes (0 lets every code pass) and the words typed.
+// Which records the grid starts from: all of them in table order, or a list of the user's in its own order.
+enum class RowView { All, Favourites, Recent };
+
+// What the grid shows: the three filter codes (0 lets every code pass) and the words typed, over the
+// records of the view; `order` holds those of a view other than All, in the order they show.
 struct RowFilter {
     int32_t source = 0;
     int32_t country = 0;
     int32_t genre = 0;
     SearchQuery query;
+    RowView view = RowView::All;
+    std::vector<int32_t> order;
     friend bool operator==(const RowFilter&, const RowFilter&) = default;
 };
 
@@ -107,7 +113,8 @@ struct RowRequest {
 
 enum class RowsStatus { Done, Cancelled };
 
-// The record indices, ascending, that pass the filter: rows[r - 1] is the record of grid row r.
+// The record indices that pass the filter, ascending (or in the view's order): rows[r - 1] is the record
+// of grid row r.
 // Reads only the index (and the table to check it describes as many records); rows is left empty when
 // cancelled. An index that does not match the table's count is ignored and the table is scanned.
 RowsStatus ComputeRows(const ChannelTable& table, const SearchIndex& index, const RowRequest& request,

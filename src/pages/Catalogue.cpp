@@ -1,5 +1,6 @@
 #include "pages/Catalogue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <mutex>
@@ -23,6 +24,7 @@ struct Catalogue::Shared {
 struct Catalogue::TableResult {
     ChannelTable table;
     std::optional<ChannelNotes> notes;   // read with the lists at start-up
+    NotedRecords noted;                  // where the user's lists stand in the new table
     std::vector<TChannelRec> locals;     // a reload's local records until they are in the new table
     std::shared_ptr<SearchIndex> index;  // when the filter searches
     RowSet rows;
@@ -192,10 +194,12 @@ void Catalogue::Clear() {
 }
 
 void Catalogue::Append(const TChannelRec& rec) {
+    const int32_t first = table_.ChannelCount + 1;
     Change([&rec](ChannelTable& table, SearchIndex* index) {
         table.AppendChannel(rec);
         if (index) index->Append(rec);
     });
+    noted_.Appended(table_, first);
 }
 
 bool Catalogue::AppendMany(const std::vector<TChannelRec>& records) {
@@ -203,11 +207,13 @@ bool Catalogue::AppendMany(const std::vector<TChannelRec>& records) {
         held_.insert(held_.end(), records.begin(), records.end());  // copies: their texts become their own
         return false;
     }
+    const int32_t first = table_.ChannelCount + 1;
     Change([&records](ChannelTable& table, SearchIndex* index) {
         table.AppendChannels(records);
         if (index)
             for (const TChannelRec& rec : records) index->Append(rec);
     });
+    noted_.Appended(table_, first);
     return true;
 }
 
@@ -219,15 +225,75 @@ void Catalogue::ChangeNotes(const std::function<void(ChannelNotes&)>& change) {
     emit notesChanged();
 }
 
+std::vector<int32_t> Catalogue::FavouriteRecords() const {
+    std::vector<int32_t> records;
+    for (const std::string& url : notes_.Favourites())
+        if (const int32_t r = noted_.RecordOf(url)) records.push_back(r);
+    return records;
+}
+
+std::vector<int32_t> Catalogue::RecentRecords() const {
+    std::vector<int32_t> records;
+    for (const std::string& url : notes_.Recent(RecentCount))
+        if (const int32_t r = noted_.RecordOf(url)) records.push_back(r);
+    return records;
+}
+
+bool Catalogue::IsFavourite(int32_t record) const {
+    return record >= 1 && record <= table_.ChannelCount && notes_.IsFavourite(table_.Channels[record].Url.view());
+}
+
+void Catalogue::SetFavourite(int32_t record, bool on) {
+    if (record < 1 || record > table_.ChannelCount) return;
+    const std::string url = table_.Channels[record].Url.str();
+    noted_.Want(table_, url, record);
+    ChangeNotes([&](ChannelNotes& notes) { notes.SetFavourite(url, on); });
+}
+
+bool Catalogue::MoveFavourite(int32_t record, int step) {
+    if (!IsFavourite(record)) return false;
+    // Among the favourites the table holds: one that is not here is stepped over.
+    const std::vector<int32_t> shown = FavouriteRecords();
+    const auto at = std::find(shown.begin(), shown.end(), record);
+    if (at == shown.end()) return false;
+    const auto to = at - shown.begin() + (step < 0 ? -1 : 1);
+    if (to < 0 || to >= static_cast<std::ptrdiff_t>(shown.size())) return false;
+    const std::string url = table_.Channels[record].Url.str();
+    const std::string past = table_.Channels[shown[static_cast<size_t>(to)]].Url.str();
+    ChangeNotes([&](ChannelNotes& notes) {
+        for (;;) {
+            const std::vector<std::string> order = notes.Favourites();
+            const auto mine = std::find(order.begin(), order.end(), url);
+            const auto theirs = std::find(order.begin(), order.end(), past);
+            if (step < 0 ? mine < theirs : mine > theirs) break;
+            if (!notes.MoveFavourite(url, step)) break;
+        }
+    });
+    return true;
+}
+
+void Catalogue::Played(const std::string& url, int32_t record, int64_t when) {
+    if (url.empty()) return;
+    noted_.Want(table_, url, record);
+    ChangeNotes([&](ChannelNotes& notes) { notes.Played(url, when); });
+}
+
+void Catalogue::ClearHistory() {
+    ChangeNotes([](ChannelNotes& notes) { notes.ClearHistory(); });
+}
+
 void Catalogue::Store(int32_t index, const TChannelRec& rec) {
-    if (index >= 1 && index <= table_.ChannelCount && table_.Channels[index].Url != rec.Url) {
-        const std::string from = table_.Channels[index].Url.str();
-        ChangeNotes([&](ChannelNotes& notes) { notes.Move(from, rec.Url.view()); });
-    }
+    const bool inTable = index >= 1 && index <= table_.ChannelCount;
+    const std::string from = inTable ? table_.Channels[index].Url.str() : std::string();
+    if (inTable && from != rec.Url.view()) ChangeNotes([&](ChannelNotes& notes) { notes.Move(from, rec.Url.view()); });
     Change([index, &rec](ChannelTable& table, SearchIndex* search) {
         table.StoreChannel(index, rec);
         if (search && index >= 1 && index <= table.ChannelCount) search->Store(index, rec);
     });
+    if (inTable && from != rec.Url.view()) {
+        noted_.Stored(table_, index, from);
+        if (notes_.Find(rec.Url.view())) noted_.Want(table_, rec.Url.view(), index);
+    }
 }
 
 void Catalogue::Delete(int32_t index) {
@@ -237,6 +303,7 @@ void Catalogue::Delete(int32_t index) {
         rows_ = table.DeleteChannel(index, rows_);
         if (search) search->Delete(index);
     });
+    noted_.Deleted(index);
     // With newer rows on their way the grid keeps its rows (less the deleted one, which now reads as
     // empty) and its selection until they arrive.
     if (state_ != CatalogueState::Rebuilding) emit rowsReplaced();
@@ -277,8 +344,10 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
         shownMatches_.clear();
         emit rowsReplaced();
     }
+    // The addresses of the user's lists, to be found in the new table (at start-up its notes tell them).
+    std::vector<std::string> noted = noted_.Urls();
     StartJob(JobKind::Load, [this, progressTarget = progress_, dir = listDir_, filter = filter_, reload, selectedUrl,
-                             whenDone, previous](const JobRunner::Context& job) mutable {
+                             whenDone, previous, noted](const JobRunner::Context& job) mutable {
         auto result = std::make_shared<TableResult>();
         result->filter = filter;
         result->outcome.reload = reload;
@@ -292,6 +361,8 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
             result->notes.emplace(dir / NotesFileName);
             const ChannelNotes::ReadResult read = result->notes->Load();
             if (!read.ok) result->outcome.notesError = read.error;
+            noted = result->notes->Favourites();
+            for (std::string& url : result->notes->Recent(RecentCount)) noted.push_back(std::move(url));
         }
         try {
             ChannelTable& table = result->table;
@@ -306,6 +377,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
                 result->locals = {};
             }
             table.RemoveDuplicates(&progress);
+            result->noted.Build(table, noted);
             progress.ShowProgressPhase("Loading channel list ...", Blue, table.ChannelCount);
             result->index = std::make_shared<SearchIndex>();
             if (!filter.query.Empty()) result->index->Build(table);
@@ -341,6 +413,7 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
             ++version_;
         }
         if (result->notes) notes_ = std::move(*result->notes);
+        noted_ = std::move(result->noted);
         shownFilter_ = result->filter;
         shownMatches_ = std::move(result->rows.matches);
         // A million records take tens of milliseconds to free: not on the window's thread.
@@ -349,6 +422,7 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
         // A reload that failed still gives back the user's own channels it had taken.
         std::unique_lock<std::shared_mutex> writing(shared_->lock);
         table_.AppendChannels(result->locals);
+        noted_.Build(table_, noted_.Urls());
         ++version_;
     }
     if (result->filter == filter_ && !result->failed) {

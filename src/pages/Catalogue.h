@@ -11,6 +11,7 @@
 #include "catalogue/ChannelNotes.h"
 #include "catalogue/ChannelTable.h"
 #include "catalogue/JobRunner.h"
+#include "catalogue/NotedRecords.h"
 #include "catalogue/Rows.h"
 #include "catalogue/Search.h"
 
@@ -82,6 +83,18 @@ public:
     // change is written at once with SaveNotes; an edit of a channel's address carries its note along.
     const ChannelNotes& Notes() const { return notes_; }
     void ChangeNotes(const std::function<void(ChannelNotes&)>& change);
+    // The user's favourites and the channels played last (newest first), as the records of the table
+    // that hold them; a favourite whose channel is not in the table is kept, and shows when it comes back.
+    static constexpr size_t RecentCount = 50;
+    std::vector<int32_t> FavouriteRecords() const;
+    std::vector<int32_t> RecentRecords() const;
+    bool IsFavourite(int32_t record) const;
+    void SetFavourite(int32_t record, bool on);
+    // One place up (-1) or down (+1) among the favourites; false when it cannot move.
+    bool MoveFavourite(int32_t record, int step);
+    // The channel with this address reached playing (`record` holds it, or 0 when unknown).
+    void Played(const std::string& url, int32_t record, int64_t when);
+    void ClearHistory();
     // The table's own changes, made by the rules above.
     void Append(const TChannelRec& rec);
     // While a table is on its way the records wait and join it once it is in place: false then.
@@ -125,6 +138,7 @@ private:
     std::filesystem::path listDir_;
     ChannelTable table_;
     ChannelNotes notes_;
+    NotedRecords noted_;  // where the favourites and recent channels stand in table_
     int32_t rows_ = 0;
     RowFilter filter_;
     SearchIndex index_;

@@ -1,6 +1,10 @@
 #include "pages/ChannelModel.h"
 
 #include <QColor>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <cmath>
 
 #include "pages/Text.h"
 
@@ -8,7 +12,30 @@ namespace castora {
 
 namespace {
 const char* const Headers[4] = {" Channel", "Genre", "Bitrate", "Comments"};
+
+// A small gold star, drawn once.
+const QPixmap& StarMark() {
+    static const QPixmap star = [] {
+        QPixmap p(12, 12);
+        p.fill(Qt::transparent);
+        QPainter painter(&p);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        for (int i = 0; i < 10; ++i) {
+            const double r = i % 2 ? 2.4 : 5.8;
+            const double a = -M_PI / 2 + i * M_PI / 5;
+            const QPointF at(6 + r * std::cos(a), 6.3 + r * std::sin(a));
+            if (i == 0) path.moveTo(at);
+            else path.lineTo(at);
+        }
+        path.closeSubpath();
+        painter.fillPath(path, QColor(230, 170, 0));
+        return p;
+    }();
+    return star;
 }
+
+}  // namespace
 
 ChannelModel::ChannelModel(const ChannelTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {}
 
@@ -51,9 +78,20 @@ int ChannelModel::rowCount(const QModelIndex& parent) const { return parent.isVa
 
 int ChannelModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
 
+void ChannelModel::FavouritesChanged() {
+    if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, 0), {Qt::DecorationRole, Qt::AccessibleTextRole});
+}
+
 QVariant ChannelModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
-    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return CellText(index.column(), index.row() + 1);
+    const bool starred = index.column() == 0 && favourite_ &&
+                         (role == Qt::DecorationRole || role == Qt::AccessibleTextRole) &&
+                         favourite_(RecordAt(index.row() + 1));
+    if (role == Qt::DisplayRole) return CellText(index.column(), index.row() + 1);
+    if (role == Qt::AccessibleTextRole)
+        return starred ? QStringLiteral("\u2605 favourite,") + CellText(0, index.row() + 1)
+                       : CellText(index.column(), index.row() + 1);
+    if (role == Qt::DecorationRole && starred) return StarMark();
     return {};
 }
 

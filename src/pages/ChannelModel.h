@@ -1,6 +1,7 @@
 #pragma once
 #include <QAbstractTableModel>
 #include <QStringList>
+#include <functional>
 
 #include "catalogue/ChannelTable.h"
 
@@ -17,6 +18,10 @@ public:
     void SetRows(int32_t rows);
     int32_t FilledRows() const { return rows_; }
     void SetGenreNames(QStringList names);
+    // Which records are favourites: their name shows a star, and screen readers hear it.
+    void SetFavouriteTest(std::function<bool(int32_t record)> test) { favourite_ = std::move(test); }
+    // Favourites changed: the visible rows are drawn again.
+    void FavouritesChanged();
     // Record index shown in grid row r (1-based), 0 for the empty row.
     int32_t RecordAt(int32_t gridRow) const;
     std::string_view RecordName(int32_t record) const { return table_.Channels[record].Name; }
@@ -32,6 +37,7 @@ private:
     const ChannelTable& table_;
     int32_t rows_ = 0;
     QStringList genres_;
+    std::function<bool(int32_t)> favourite_;
 };
 
 }  // namespace castora

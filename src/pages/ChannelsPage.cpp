@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -93,6 +94,18 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     commands->addWidget(Separator(commandRow_));
     commands->addWidget(DeleteButton);
     commands->addStretch(1);
+    FavouritesButton = FlatButton("Favourites", commandRow_);
+    RecentButton = FlatButton("Recent", commandRow_);
+    for (QPushButton* b : {FavouritesButton, RecentButton}) {
+        b->setCheckable(true);
+        b->setAccessibleName(b->text());
+        commands->addWidget(b);
+    }
+    FavouritesButton->setObjectName("FavouritesButton");
+    RecentButton->setObjectName("RecentButton");
+    FavouritesButton->setToolTip("Show only the favourites (Ctrl+1)");
+    RecentButton->setToolTip("Show the channels played last (Ctrl+2)");
+    commands->addWidget(Separator(commandRow_));
     commands->addWidget(RefreshButton);
     commands->addWidget(Separator(commandRow_));
     commands->addWidget(SaveButton);
@@ -116,6 +129,7 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
 
     model_ = new ChannelModel(table_, this);
     model_->SetGenreNames({});
+    model_->SetFavouriteTest([this](int32_t record) { return catalogue_.IsFavourite(record); });
     ChannelGrid = new TChannelGrid(*model_, this);
     ChannelGrid->setObjectName("ChannelGrid");
     ChannelGrid->setAccessibleName("Channels");
@@ -166,9 +180,29 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     ImportUrlAction = action("Import playlist from URL\u2026", QKeySequence(Qt::CTRL | Qt::Key_L));
     ExportAction = action("Export to M3U\u2026", QKeySequence(Qt::CTRL | Qt::Key_E));
     FindAction = action("Find\u2026", QKeySequence(Qt::CTRL | Qt::Key_F));
+    FavouriteAction = action("Add to favourites", QKeySequence(Qt::CTRL | Qt::Key_D));
+    MoveUpAction = action("Move up", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Up));
+    MoveDownAction = action("Move down", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Down));
+    ClearHistoryAction = action("Clear history", QKeySequence());
+    auto* showFavourites = action("Show favourites", QKeySequence(Qt::CTRL | Qt::Key_1));
+    auto* showRecent = action("Show recent", QKeySequence(Qt::CTRL | Qt::Key_2));
+    connect(showFavourites, &QAction::triggered, FavouritesButton, &QPushButton::click);
+    connect(showRecent, &QAction::triggered, RecentButton, &QPushButton::click);
+    connect(FavouritesButton, &QPushButton::toggled, this, &ChannelsPage::ShowFavourites);
+    connect(RecentButton, &QPushButton::toggled, this, &ChannelsPage::ShowRecent);
+    connect(FavouriteAction, &QAction::triggered, this, &ChannelsPage::FavouriteActionTrigger);
+    connect(MoveUpAction, &QAction::triggered, this, [this] { MoveFavourite(-1); });
+    connect(MoveDownAction, &QAction::triggered, this, [this] { MoveFavourite(+1); });
+    connect(ClearHistoryAction, &QAction::triggered, this, [this] { catalogue_.ClearHistory(); });
+    connect(&catalogue_, &Catalogue::notesChanged, this, &ChannelsPage::NotesChanged);
     ChannelGrid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ChannelGrid, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         QMenu menu(this);
+        UpdateFavouriteAction();
+        menu.addAction(FavouriteAction);
+        if (FavouritesButton->isChecked()) menu.addActions({MoveUpAction, MoveDownAction});
+        menu.addAction(ClearHistoryAction);
+        menu.addSeparator();
         menu.addActions({ImportAction, ImportUrlAction, ExportAction});
         menu.addSeparator();
         menu.addAction(FindAction);
@@ -238,10 +272,58 @@ void ChannelsPage::ChannelGridSelectCell(int32_t row) {
 }
 
 RowFilter ChannelsPage::Filter() const {
-    RowFilter filter{
-        SourceComboBox->currentIndex(), CountryComboBox->currentIndex(), GenreComboBox->currentIndex(), {}};
+    RowFilter filter;
+    filter.source = SourceComboBox->currentIndex();
+    filter.country = CountryComboBox->currentIndex();
+    filter.genre = GenreComboBox->currentIndex();
     if (Find->isVisible()) filter.query = ParseSearch(Find->AnsiText());
+    if (FavouritesButton->isChecked()) {
+        filter.view = RowView::Favourites;
+        filter.order = catalogue_.FavouriteRecords();
+    } else if (RecentButton->isChecked()) {
+        filter.view = RowView::Recent;
+        filter.order = catalogue_.RecentRecords();
+    }
     return filter;
+}
+
+void ChannelsPage::ShowFavourites(bool on) {
+    if (on && RecentButton->isChecked()) {
+        const QSignalBlocker quiet(RecentButton);  // one rebuild for the switch
+        RecentButton->setChecked(false);
+    }
+    ShowChannels();
+}
+
+void ChannelsPage::ShowRecent(bool on) {
+    if (on && FavouritesButton->isChecked()) {
+        const QSignalBlocker quiet(FavouritesButton);
+        FavouritesButton->setChecked(false);
+    }
+    ShowChannels();
+}
+
+void ChannelsPage::UpdateFavouriteAction() {
+    FavouriteAction->setText(catalogue_.IsFavourite(catalogue_.Selected()) ? "Remove from favourites"
+                                                                           : "Add to favourites");
+    FavouriteAction->setEnabled(catalogue_.Selected() > 0);
+}
+
+void ChannelsPage::FavouriteActionTrigger() {
+    const int32_t record = catalogue_.Selected();
+    if (record > 0) catalogue_.SetFavourite(record, !catalogue_.IsFavourite(record));
+}
+
+void ChannelsPage::MoveFavourite(int step) {
+    if (!FavouritesButton->isChecked()) return;
+    catalogue_.MoveFavourite(catalogue_.Selected(), step);
+}
+
+void ChannelsPage::NotesChanged() {
+    model_->FavouritesChanged();
+    UpdateFavouriteAction();
+    // The list shown follows the user's own: a new favourite, a new order, a channel played.
+    if (FavouritesButton->isChecked() || RecentButton->isChecked()) ShowChannels();
 }
 
 void ChannelsPage::OpenFind() {
@@ -262,12 +344,18 @@ void ChannelsPage::RowsReplaced() {
     model_->SetRows(rows);
     if (Find->isVisible()) Find->SetMatchCount(rows);
     progress_.ShowProgress(table_.ChannelCount);
-    // Rows hold ascending record indices, so the selected channel's row is found by bisection.
+    // Rows over the whole catalogue hold ascending record indices, so the selected channel's row is found by
+    // bisection; the user's lists are short and in their own order.
     int32_t row = 0;
     if (keep > 0) {
         const auto first = table_.RowMap.begin() + 1;
-        const auto it = std::lower_bound(first, first + rows, keep);
-        if (it != first + rows && *it == keep) row = static_cast<int32_t>(it - first) + 1;
+        if (catalogue_.Filter().view == RowView::All) {
+            const auto it = std::lower_bound(first, first + rows, keep);
+            if (it != first + rows && *it == keep) row = static_cast<int32_t>(it - first) + 1;
+        } else {
+            const auto it = std::find(first, first + rows, keep);
+            if (it != first + rows) row = static_cast<int32_t>(it - first) + 1;
+        }
     }
     SelectGridRow(row);
 }

@@ -39,6 +39,13 @@ public:
     QAction* ImportUrlAction;
     QAction* ExportAction;
     QAction* FindAction;
+    // The user's lists: favourites and the channels played last, shown in place of the whole catalogue.
+    QPushButton* FavouritesButton;
+    QPushButton* RecentButton;
+    QAction* FavouriteAction;  // adds the highlighted channel to the favourites, or removes it
+    QAction* MoveUpAction;     // moves it among the favourites, while they show
+    QAction* MoveDownAction;
+    QAction* ClearHistoryAction;
     QLabel* GlobalDatePanel;
     QLabel* LocalDatePanel;
 
@@ -64,6 +71,10 @@ public slots:
     void DeleteButtonClick();
     void RefreshButtonClick();
     void SaveButtonClick();
+    void FavouriteActionTrigger();
+    // Shows the favourites (or the recent channels) alone, with the filters and find still applied.
+    void ShowFavourites(bool on);
+    void ShowRecent(bool on);
 
 signals:
     void newChannelRequested();
@@ -76,6 +87,9 @@ signals:
 private:
     // A new row map is in place: the grid shows it, and the selected channel stays highlighted if shown.
     void RowsReplaced();
+    void NotesChanged();
+    void MoveFavourite(int step);
+    void UpdateFavouriteAction();
 
     Catalogue& catalogue_;
     const ChannelTable& table_;

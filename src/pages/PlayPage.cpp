@@ -136,6 +136,7 @@ void PlayPage::InitVolumeFromPlayer() {
 }
 
 void PlayPage::StartSelected() {
+    startedRecord_ = table_.SelectedIndex();
     emit screenRequested();
     player_.setURL(FromAnsi(table_.Selected().Url));
     player_.setEnabled(true);
@@ -176,6 +177,7 @@ void PlayPage::PlayerPlayStateChange(PlayState newState) {
         if (newState == PlayState::Playing) {
             SetAction(ButtonAction::Stop);
             UpdateTitle();
+            emit channelPlayed(player_.URL(), startedRecord_);
         }
     });
 }

@@ -59,6 +59,8 @@ signals:
     // New main window caption.
     void captionChanged(const QString& caption);
     void linkClicked();
+    // The channel the page started reached playing (its address, and the record that held it then).
+    void channelPlayed(const QString& url, int32_t record);
 
 private:
     void SetAction(ButtonAction action);
@@ -78,6 +80,7 @@ private:
     QCheckBox* zoom_;
     QAbstractButton* playButton_ = nullptr;
     ButtonAction action_ = ButtonAction::Play;
+    int32_t startedRecord_ = 0;  // the record the last start took its address from
 };
 
 // Status line text for a play state; Playing and Connecting need the caller's names. A state outside the
