@@ -223,6 +223,7 @@ void TMainForm::FormCreate() {
 void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
     for (int list : {0, 1})
         if (outcome.listDates[list]) Channels->SetListDate(list, *outcome.listDates[list]);
+    if (!outcome.reload) Channels->SetLocalListDamaged(outcome.localDamaged);
     if (outcome.reload || ready_) return;  // an update shows no read error
     SplashForm->hide();
     ready_ = true;
