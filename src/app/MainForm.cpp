@@ -85,6 +85,12 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
       workers_(new WorkerThreads(this)) {
     catalogue_->SetProgress(this);
     import_ = new PlaylistImport(catalogue_->Reader(), messages_, this);
+    connect(
+        import_, &PlaylistImport::finished, this,
+        [this] {
+            if (!pendingImports_.isEmpty()) ImportPlaylist(pendingImports_.takeFirst());
+        },
+        Qt::QueuedConnection);
     setAcceptDrops(true);
     setWindowTitle(AppTitle);
     setAccessibleName(AppTitle);
@@ -322,7 +328,26 @@ void TMainForm::ReloadCatalogue(std::function<void()> whenDone) {
 
 void TMainForm::ImportPlaylist(const QString& location) {
     if (location.isEmpty()) return;
+    // One import at a time; one asked for meanwhile starts when it is over.
+    if (import_->Busy()) {
+        pendingImports_ << location;
+        return;
+    }
     import_->Start(location, Lookups(), [this](std::vector<TChannelRec> records) { AddImported(std::move(records)); });
+}
+
+void TMainForm::OpenFromAnotherStart(const QString& location) {
+    if (ready_) {
+        if (isMinimized()) showNormal();
+        else show();
+        raise();
+        activateWindow();
+    }
+    if (location.isEmpty()) return;
+    if (ready_) ImportPlaylist(location);
+    else
+        connect(
+            this, &TMainForm::ready, this, [this, location] { ImportPlaylist(location); }, Qt::SingleShotConnection);
 }
 
 void TMainForm::AddImported(std::vector<TChannelRec> records) {
