@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/Gauge.h"
+#include "app/ImportProgress.h"
 #include "app/Mpris.h"
 #include "app/PlaylistImport.h"
 #include "app/SplashForm.h"
@@ -85,6 +86,7 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
       workers_(new WorkerThreads(this)) {
     catalogue_->SetProgress(this);
     import_ = new PlaylistImport(catalogue_->Reader(), messages_, this);
+    new ImportProgress(*import_, this);
     connect(
         import_, &PlaylistImport::finished, this,
         [this] {
