@@ -298,7 +298,7 @@ TEST_F(MprisTest, OpenUriPlaysAnAddressImportsAPlaylistAndRefusesTheRest) {
     // Any other address of a listed scheme plays.
     const QString tone = QUrl::fromLocalFile(QString::fromStdString((dir / "long.wav").string())).toString();
     EXPECT_EQ(Call(kPlayer, "OpenUri", {tone}).type(), QDBusMessage::ReplyMessage);
-    ASSERT_TRUE(WaitStatus("Playing"));
+    ASSERT_TRUE(WaitStatus("Playing", 30000));
     EXPECT_EQ(form->Player->URL(), QString::fromStdString((dir / "long.wav").string()));
     EXPECT_EQ(form->PlayButton->text(), "Stop");
 

@@ -95,7 +95,7 @@ TEST(PlayerHeaders, AHeaderWithAControlByteIsDroppedAndTheAddressStillPlays) {
         server.Send(WavAnswer()).Start();
         player.setURL(QString::fromStdString(server.Url("/tone.wav") + c.suffix));
         ASSERT_TRUE(
-            QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); }, 8000));
+            QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); }, 30000));
         EXPECT_EQ(std::count(states.begin(), states.end(), 3), 1) << "the address played";
         const std::string sent = Requests(server);
         EXPECT_TRUE(sent.starts_with("GET /tone.wav HTTP/1.1\r\n")) << sent;
@@ -140,7 +140,7 @@ TEST(PlayerAddresses, EngineAddressesAreRefusedBeforeTheEngineSeesThem) {
         EXPECT_EQ(player.playState(), castora::PlayState::Stopped);
     }
     // The page hears "stopped" and nothing else; the engine never asked for the tone.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty(); }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty(); }, 30000));
     EXPECT_EQ(states, std::vector<int>{castora::PlayState::Stopped});
     EXPECT_EQ(server.Connections(), 0u);
 
@@ -149,7 +149,7 @@ TEST(PlayerAddresses, EngineAddressesAreRefusedBeforeTheEngineSeesThem) {
     castora::test::WriteFile(dir / "tone.wav", castora::test::MakeWav(0.3));
     states.clear();
     player.setURL(QString::fromStdString((dir / "tone.wav").string()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 8; }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 8; }, 30000));
     EXPECT_EQ(std::count(states.begin(), states.end(), 3), 1);
 }
 
@@ -179,7 +179,7 @@ TEST(PlayerAddresses, APlaylistFromTheNetCannotLeadToAnEngineAddress) {
         states.clear();
         player.setURL(QString::fromStdString(list.Url("/list.m3u")));
         ASSERT_TRUE(
-            QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); }, 8000));
+            QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); }, 30000));
         EXPECT_EQ(std::count(states.begin(), states.end(), 3), c.plays ? 1 : 0);
         EXPECT_EQ(states.back(), c.plays ? 8 : 10);
     }
