@@ -77,7 +77,8 @@ TEST(PlayerHeaders, AHeaderWithAControlByteIsDroppedAndTheAddressStillPlays) {
     castora::test::EnsureApp();
     TMediaPlayer player(PlayerOptions{true, 3});
     std::vector<int> states;
-    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange,
+                     [&](castora::PlayState state) { states.push_back(StateCode(state)); });
     const struct Case {
         const char* what;
         std::string suffix;
@@ -94,8 +95,8 @@ TEST(PlayerHeaders, AHeaderWithAControlByteIsDroppedAndTheAddressStillPlays) {
         ScriptedServer server;
         server.Send(WavAnswer()).Start();
         player.setURL(QString::fromStdString(server.Url("/tone.wav") + c.suffix));
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); }, 30000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); },
+                                    kPatienceMs));
         EXPECT_EQ(std::count(states.begin(), states.end(), 3), 1) << "the address played";
         const std::string sent = Requests(server);
         EXPECT_TRUE(sent.starts_with("GET /tone.wav HTTP/1.1\r\n")) << sent;
@@ -114,7 +115,8 @@ TEST(PlayerAddresses, EngineAddressesAreRefusedBeforeTheEngineSeesThem) {
     castora::test::EnsureApp();
     TMediaPlayer player(PlayerOptions{true, 3});
     std::vector<int> states;
-    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange,
+                     [&](castora::PlayState state) { states.push_back(StateCode(state)); });
     ScriptedServer server;
     server.Send(WavAnswer()).Start();
     const std::string refused[] = {
@@ -140,8 +142,8 @@ TEST(PlayerAddresses, EngineAddressesAreRefusedBeforeTheEngineSeesThem) {
         EXPECT_EQ(player.playState(), castora::PlayState::Stopped);
     }
     // The page hears "stopped" and nothing else; the engine never asked for the tone.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty(); }, 30000));
-    EXPECT_EQ(states, std::vector<int>{castora::PlayState::Stopped});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty(); }, kPatienceMs));
+    EXPECT_EQ(states, std::vector<int>{StateCode(castora::PlayState::Stopped)});
     EXPECT_EQ(server.Connections(), 0u);
 
     // A plain path is a file, and plays.
@@ -149,7 +151,7 @@ TEST(PlayerAddresses, EngineAddressesAreRefusedBeforeTheEngineSeesThem) {
     castora::test::WriteFile(dir / "tone.wav", castora::test::MakeWav(0.3));
     states.clear();
     player.setURL(QString::fromStdString((dir / "tone.wav").string()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 8; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && states.back() == 8; }, kPatienceMs));
     EXPECT_EQ(std::count(states.begin(), states.end(), 3), 1);
 }
 
@@ -157,7 +159,8 @@ TEST(PlayerAddresses, APlaylistFromTheNetCannotLeadToAnEngineAddress) {
     castora::test::EnsureApp();
     TMediaPlayer player(PlayerOptions{true, 3});
     std::vector<int> states;
-    QObject::connect(&player, &TMediaPlayer::PlayStateChange, [&](int s) { states.push_back(s); });
+    QObject::connect(&player, &TMediaPlayer::PlayStateChange,
+                     [&](castora::PlayState state) { states.push_back(StateCode(state)); });
     ScriptedServer tone;
     tone.Send(WavAnswer()).Start();
     const struct Case {
@@ -178,8 +181,8 @@ TEST(PlayerAddresses, APlaylistFromTheNetCannotLeadToAnEngineAddress) {
             .Start();
         states.clear();
         player.setURL(QString::fromStdString(list.Url("/list.m3u")));
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); }, 30000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); },
+                                    kPatienceMs));
         EXPECT_EQ(std::count(states.begin(), states.end(), 3), c.plays ? 1 : 0);
         EXPECT_EQ(states.back(), c.plays ? 8 : 10);
     }
