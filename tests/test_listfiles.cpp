@@ -126,12 +126,87 @@ TEST(ParseChannelList, BadNumberKeepsLoadingAndReportsOnce) {
     const LoadResult r = ParseChannelList(t, 0, data);
     ASSERT_EQ(t.ChannelCount, 4);
     ASSERT_TRUE(r.error);
-    EXPECT_EQ(*r.error, "'x' is not a valid integer value");
+    EXPECT_EQ(*r.error, "global.dat, record 2: 'x' is not a valid integer value");
     EXPECT_EQ(t.Channels[2].Name, "B");
     EXPECT_EQ(t.Channels[2].Format, 0);
     EXPECT_EQ(t.Channels[2].Source, 2);
     EXPECT_EQ(t.Channels[3].Genre, 7);
     EXPECT_EQ(t.Channels[4].Country, 0);
+}
+
+TEST(ParseChannelList, NumberErrorNamesTheFileAndRecordAndQuotesTheStartOfTheLine) {
+    // A record that lacks its bitrate line: every later record is read one line out of step.
+    std::string missingLine = "d\r\n" + Block(1, 1, 1, 1, "Radio 1", "http://1", "64", "first");
+    missingLine.erase(missingLine.find("64\r\n"), 4);
+    missingLine += Block(1, 1, 1, 1, "Radio 2", "http://2", "", "") + Block(1, 1, 1, 1, "Radio 3", "http://3", "", "");
+    const std::string huge(8 << 20, '7');
+    const std::string longLine = "d\r\n" + Block(1, 1, 1, 1, "A", "a", "", "") + "x" + huge +
+                                 "\r\n1\r\n1\r\n1\r\nB\r\n" + ScrambleUrl("b", UrlKey, false) + "\r\n\r\n\r\n";
+    std::string manyRecords = "d\r\n";
+    for (int i = 0; i < 3000; ++i) manyRecords += Block(1, 1, 1, 1, "N", "u", "", "");
+    manyRecords.replace(manyRecords.rfind("\r\n1\r\n1\r\n1\r\n1\r\n") + 2, 1, "q");
+    const struct Case {
+        const char* what;
+        int list;
+        std::string data;
+        LoadOptions options;
+        std::string error;
+    } cases[] = {
+        {"missing line", 1, missingLine, {1, 0}, "local.dat, record 2: 'Radio 2' is not a valid integer value"},
+        {"8 MB line",
+         0,
+         longLine,
+         {1, 0},
+         "global.dat, record 2: 'x" + huge.substr(0, 39) + "\x85' is not a valid integer value"},
+        {"error in the half a second thread reads",
+         0,
+         manyRecords,
+         {2, 1024},
+         "global.dat, record 3000: 'q' is not a valid integer value"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ChannelTable t;
+        const LoadResult r = ParseChannelList(t, c.list, c.data, nullptr, c.options);
+        ASSERT_TRUE(r.error);
+        EXPECT_EQ(*r.error, c.error);
+    }
+}
+
+TEST(ListFiles, DamagedLocalListIsKeptUnderANameNoLaterBackupTakes) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const std::string first = "first\r\n" + Block(1, 1, 1, 1, "Old", "http://old", "", "");
+    test::WriteFile(dir / "local.dat", first);
+    EXPECT_EQ(DamagedListBackupName(dir.path()), "local.dat.bak");
+    ASSERT_EQ(KeepLocalList(dir.path(), "local.dat.bak"), 0);
+    // The list is replaced by a save; the kept name still holds the old bytes.
+    ChannelTable t;
+    TChannelRec rec;
+    rec.IsLocal = true;
+    t.AppendChannel(rec);
+    ASSERT_TRUE(SaveLocalList(t, dir.path(), "new").ok);
+    EXPECT_EQ(test::ReadFile(dir / "local.dat.bak"), first);
+
+    // A second damaged list takes a dated name; the first backup stays as it was.
+    const std::string second = test::ReadFile(dir / "local.dat");
+    const std::string name = DamagedListBackupName(dir.path());
+    EXPECT_TRUE(name.starts_with("local.dat.20") && name.ends_with(".bak")) << name;
+    ASSERT_EQ(KeepLocalList(dir.path(), name), 0);
+    EXPECT_EQ(test::ReadFile(dir / name), second);
+    EXPECT_EQ(test::ReadFile(dir / "local.dat.bak"), first);
+    EXPECT_NE(KeepLocalList(dir.path(), name), 0) << "a taken name is never replaced";
+    EXPECT_EQ(test::ReadFile(dir / name), second);
+
+    // A link is kept as the link, even one that leads nowhere; nothing there is nothing to keep.
+    fs::remove(dir / "local.dat");
+    fs::create_symlink(dir / "gone.dat", dir / "local.dat");
+    ASSERT_EQ(KeepLocalList(dir.path(), "link.bak"), 0);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "link.bak")));
+    EXPECT_EQ(fs::read_symlink(dir / "link.bak"), dir / "gone.dat");
+    fs::remove(dir / "local.dat");
+    EXPECT_EQ(KeepLocalList(dir.path(), "none.bak"), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "none.bak")));
 }
 
 TEST(ListFiles, MissingFilesContributeNothing) {
@@ -162,6 +237,15 @@ TEST(ListFiles, ListsThatCannotBeReadAreReportedAndTheOtherIsKept) {
         {"failing reads", 0, [](const fs::path& p) { fs::create_symlink("/proc/self/mem", p); },
          "Can't read global.dat: Input/output error"},
         {"directory", 1, [](const fs::path& p) { fs::create_directory(p); }, "Can't read local.dat: Is a directory"},
+        {"link to nothing", 1, [](const fs::path& p) { fs::create_symlink(p.string() + "-gone", p); },
+         "Can't read local.dat: it is a link to a file that does not exist"},
+        // Sparse: no disk is used, and no memory either, since the size is refused before any read.
+        {"100 GB", 1,
+         [](const fs::path& p) {
+             test::WriteFile(p, "");
+             fs::resize_file(p, uint64_t(100) << 30);
+         },
+         "Can't read local.dat: the file is larger than 2 GiB"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.what) + " at list " + std::to_string(c.list));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -137,7 +139,7 @@ TEST_F(MainWindow, BadNumberLineIsReportedOnceAfterTheWholeLoad) {
     WriteFile(dir / "global.dat", bytes);
     TMainForm& w = Start();
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].text, "'x' is not a valid integer value.");
+    EXPECT_EQ(messages.shown[0].text, "global.dat, record 1: 'x' is not a valid integer value.");
     EXPECT_EQ(w.Table().ChannelCount, 4);  // both global channels and both local ones
 }
 
@@ -305,6 +307,64 @@ TEST_F(MainWindow, SaveWritesTheLocalListAndReloadsTheSame) {
     ChannelTable again;
     LoadChannelList(again, 1, dir.path());
     EXPECT_EQ(again.ChannelCount, 0);
+}
+
+TEST_F(MainWindow, ALocalListThatLoadedWithAnErrorIsKeptBeforeTheFirstSave) {
+    namespace fs = std::filesystem;
+    const std::string good =
+        ListFileBytes("02.12.2026", {Channel("Radio 1", "http://r1", 2, 1, 3, "64"), Channel("Radio 2", "http://r2"),
+                                     Channel("Radio 3", "http://r3")});
+    std::string missingLine = good;
+    missingLine.erase(missingLine.find("\r\n64\r\n") + 2, 4);  // the first record's bitrate line
+    const struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> plant;
+        QString loadMessage;
+    } cases[] = {
+        {"a line missing", [&](const fs::path& p) { WriteFile(p, missingLine); },
+         "local.dat, record 2: 'Radio 2' is not a valid integer value."},
+        {"a link to nothing", [](const fs::path& p) { fs::create_symlink(p.string() + "-gone", p); },
+         "Can't read local.dat: it is a link to a file that does not exist."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        form.reset();
+        for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove_all(entry.path());
+        WriteCatalogue();
+        fs::remove(dir / "local.dat");
+        c.plant(dir / "local.dat");
+        const auto before = fs::symlink_status(dir / "local.dat").type();
+        const std::string bytes = fs::is_symlink(dir / "local.dat") ? "" : ReadFile(dir / "local.dat");
+        messages.Clear();
+        Start();
+        ASSERT_EQ(messages.Texts(), QStringList{c.loadMessage});
+
+        // No; then Yes: the question says where the list is kept, and it is kept there before the save.
+        messages.Answer(false);
+        Page().SaveButton->click();
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "local.dat.bak")));
+        messages.Answer(true);
+        Page().SaveButton->click();
+        const QString asked = "Do you want to save the local channel list?\n"
+                              "The damaged local.dat will be kept as local.dat.bak.";
+        EXPECT_EQ(messages.Texts().mid(1), (QStringList{asked, asked, "Channel list successfully saved."}));
+        EXPECT_EQ(fs::symlink_status(dir / "local.dat.bak").type(), before);
+        if (!bytes.empty()) {
+            EXPECT_EQ(ReadFile(dir / "local.dat.bak"), bytes);
+        }
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "local.dat")));
+
+        // What loads now is good: the next save asks as always and leaves the kept list alone.
+        messages.Clear();
+        messages.Answer(true);
+        Page().SaveButton->click();
+        EXPECT_EQ(messages.Texts(),
+                  (QStringList{"Do you want to save the local channel list?", "Channel list successfully saved."}));
+        if (!bytes.empty()) {
+            EXPECT_EQ(ReadFile(dir / "local.dat.bak"), bytes);
+        }
+        EXPECT_EQ(fs::symlink_status(dir / "local.dat.bak").type(), before);
+    }
 }
 
 TEST_F(MainWindow, SaveFailureIsReported) {

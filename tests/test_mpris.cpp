@@ -15,6 +15,7 @@
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTest>
+#include <QUrl>
 
 #include "app/Mpris.h"
 #include "pages/ChannelsPage.h"
@@ -273,7 +274,6 @@ TEST_F(MprisTest, ControlsRespectTheToolbarAndTheNoOpsAnswer) {
                    {QVariant::fromValue(QDBusObjectPath("/org/castora/Player/Track/1")), qlonglong(0)})
                   .type(),
               QDBusMessage::ReplyMessage);
-    EXPECT_EQ(Call(kPlayer, "OpenUri", {QString("http://127.0.0.1:9/x")}).type(), QDBusMessage::ReplyMessage);
     QTest::qWait(200);
     EXPECT_EQ(form->Player->URL(), QString());
     EXPECT_EQ(Get(kPlayer, "PlaybackStatus").toString(), "Stopped");
@@ -284,6 +284,41 @@ TEST_F(MprisTest, ControlsRespectTheToolbarAndTheNoOpsAnswer) {
     QTest::qWait(200);
     EXPECT_TRUE(form->isVisible());
     EXPECT_TRUE(messages.shown.empty()) << messages.Texts().join('\n').toStdString();
+}
+
+TEST_F(MprisTest, OpenUriPlaysAnAddressImportsAPlaylistAndRefusesTheRest) {
+    // A playlist is imported, with the window's own question.
+    WriteFile(dir / "more.m3u", "#EXTM3U\n#EXTINF:-1,From the bus\nhttp://bus.example/one\n");
+    messages.AnswerImport(0);
+    const QString list = QUrl::fromLocalFile(QString::fromStdString((dir / "more.m3u").string())).toString();
+    EXPECT_EQ(Call(kPlayer, "OpenUri", {list}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Table().ChannelCount == 3; }, 30000));
+    EXPECT_EQ(form->Table().Channels[3].Name, "From the bus");
+
+    // Any other address of a listed scheme plays.
+    const QString tone = QUrl::fromLocalFile(QString::fromStdString((dir / "long.wav").string())).toString();
+    EXPECT_EQ(Call(kPlayer, "OpenUri", {tone}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(WaitStatus("Playing", 30000));
+    EXPECT_EQ(form->Player->URL(), QString::fromStdString((dir / "long.wav").string()));
+    EXPECT_EQ(form->PlayButton->text(), "Stop");
+
+    const struct Case {
+        QString uri;
+        QString error;
+    } refused[] = {
+        {"ftp://example.org/radio.mp3", "Castora Player opens only http, https, mms, rtsp, rtmp, file addresses."},
+        {"av://lavfi:sine", "Castora Player opens only http, https, mms, rtsp, rtmp, file addresses."},
+        {"", "Castora Player opens only http, https, mms, rtsp, rtmp, file addresses."},
+        {"http://", "Can't play \"http://\": the player opens only network streams and files."},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.uri.toStdString());
+        const QDBusMessage reply = Call(kPlayer, "OpenUri", {c.uri});
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+        EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.NotSupported");
+        EXPECT_EQ(reply.errorMessage(), c.error);
+    }
+    EXPECT_EQ(messages.shown.size(), 1u) << messages.Texts().join('\n').toStdString();
 }
 
 TEST_F(MprisTest, RaiseShowsAMinimisedWindow) {

@@ -124,7 +124,7 @@ TEST(DownloadPlaylist, CancelAndStallEndTheTransferWithinTheirTime) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 
     ScriptedServer silent;
-    silent.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n#EXTM3U\n").Pause(20s).Start();
+    silent.Pause(20s).Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n#EXTM3U\n").Start();
     PlaylistDownloadOptions stall;
     stall.stallTimeout = 1s;
     start = std::chrono::steady_clock::now();
@@ -132,8 +132,38 @@ TEST(DownloadPlaylist, CancelAndStallEndTheTransferWithinTheirTime) {
     EXPECT_FALSE(d.ok);
     EXPECT_FALSE(d.cancelled);
     EXPECT_EQ(d.error, "The playlist could not be downloaded: the server did not answer in time.");
-    // libcurl averages the speed over several seconds, so a stall is noticed a few seconds late.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST(DownloadPlaylist, AServerSlowerThanTheLeastSpeedFails) {
+    // Two bytes every 100 ms: 20 bytes a second, for three seconds.
+    const std::string body(60, '#');
+    const auto trickle = [&](ScriptedServer& server) {
+        server.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+        for (size_t at = 0; at < body.size(); at += 2) server.Send(body.substr(at, 2)).Pause(100ms);
+        server.Start();
+    };
+    const struct Case {
+        const char* what;
+        uint64_t minBytesPerSecond;
+        bool ok;
+        std::string error;
+    } cases[] = {
+        {"below the least speed", 1024, false, "The playlist could not be downloaded: the server is too slow."},
+        {"above it", 2, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedServer server;
+        trickle(server);
+        PlaylistDownloadOptions options;
+        options.stallTimeout = 1s;
+        options.minBytesPerSecond = c.minBytesPerSecond;
+        const PlaylistDownload d = DownloadPlaylist(server.Url("/slow.m3u"), options);
+        EXPECT_EQ(d.ok, c.ok);
+        EXPECT_EQ(d.error, c.error);
+        EXPECT_EQ(d.body, c.ok ? body : "");
+    }
 }
 
 TEST(DownloadPlaylist, AnnouncedLengthAboveTheLimitEndsTheTransferBeforeTheBody) {

@@ -1,16 +1,20 @@
 // The import flow (worker thread, question, hand-over) and export, with scripted answers and the real dialog.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QComboBox>
 #include <QDir>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 
+#include "app/ImportProgress.h"
 #include "app/PlaylistImport.h"
 #include "pages/ImportDialog.h"
 #include "support/Patience.h"
@@ -19,6 +23,7 @@
 #include "support/ScriptedMessages.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
+#include "support/WindowFixture.h"
 
 using namespace castora;
 using namespace castora::test;
@@ -155,6 +160,66 @@ TEST_F(ImportFlow, DownloadReportsProgressResolvesAgainstTheUrlAndCanBeCancelled
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(results.back(), false);
+}
+
+TEST_F(ImportFlow, ASlowDownloadShowsHowFarItGotAndCancelEndsIt) {
+    QWidget window;
+    ImportProgress shown(import, &window);
+    const std::function<void(QProgressDialog*)> cancels[] = {
+        [](QProgressDialog* dialog) {
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->text() == "Cancel") b->click();
+        },
+        [](QProgressDialog* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); },
+    };
+    for (const auto& cancel : cancels) {
+        results.clear();
+        ScriptedServer slow;
+        slow.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n#EXTM3U\n" + std::string(3000, '#'))
+            .Pause(120s)
+            .Start();
+        ASSERT_TRUE(import.Start(QString::fromStdString(slow.Url("/slow.m3u")), Lookups(), [](auto) {}));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shown.Dialog() && shown.Dialog()->isVisible(); }, 30000));
+        QProgressDialog* dialog = shown.Dialog();
+        EXPECT_EQ(dialog->windowTitle(), "Castora Player");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->labelText().contains(" of 98 KiB"); }, 30000));
+        EXPECT_EQ(dialog->labelText(), "Downloading the playlist: 3 of 98 KiB.");
+        EXPECT_EQ(dialog->maximum(), 1000);
+        EXPECT_EQ(dialog->value(), 30);
+        cancel(dialog);
+        // Well before the server's pause is over.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !import.Busy(); }, 60000));
+        EXPECT_EQ(results, std::vector<bool>{false});
+        EXPECT_TRUE(messages.shown.empty()) << messages.Texts().join('|').toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.Dialog(); }, 30000));
+    }
+}
+
+class ImportThroughTheWindow : public WindowFixture {};
+
+TEST_F(ImportThroughTheWindow, AnImportAskedForWhileOneRunsWaitsItsTurn) {
+    WriteFile(dir / "second.m3u", "#EXTM3U\n#EXTINF:-1,Second\nhttp://second/\n");
+    const std::string body = "#EXTM3U\n#EXTINF:-1,First\nhttp://first/\n" + std::string(5000, '#') + "\n";
+    ScriptedServer slow;
+    slow.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, 100))
+        .Pause(2s)
+        .Send(body.substr(100))
+        .Start();
+    TMainForm& w = Start();
+    messages.Clear();
+    w.ImportPlaylist(QString::fromStdString(slow.Url("/first.m3u")));
+    w.ImportPlaylist(QString::fromStdString((dir / "second.m3u").string()));
+    // The first shows its progress while it downloads, and goes on to its question when it is done.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.findChild<QProgressDialog*>() != nullptr; }, 30000));
+    messages.AnswerImport(0);
+    messages.AnswerImport(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return messages.importQuestions.size() == 2; }, 30000));
+    EXPECT_EQ(messages.importQuestions[0].playlistName, "first");
+    EXPECT_EQ(messages.importQuestions[1].playlistName, "second");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Table().ChannelCount == 2; }, 30000));
+    EXPECT_EQ(w.Table().Channels[1].Name, "First");
+    EXPECT_EQ(w.Table().Channels[2].Name, "Second");
+    EXPECT_EQ(messages.shown.size(), 2u) << messages.Texts().join('|').toStdString();
 }
 
 TEST(ImportQuestionDialog, ShowsTheCountsAndTheSourceChoice) {

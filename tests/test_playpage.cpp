@@ -146,6 +146,23 @@ TEST_F(PlayPageTest, PlayShowsConnectingThenTheMediaAndStopStops) {
     EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join('\n').toStdString();
 }
 
+TEST_F(PlayPageTest, AnEngineAddressStopsWhatPlaysAndSaysWhy) {
+    AddChannel("Tone", "av://lavfi:sine=frequency=440");
+    table.SelectedChannel = 1;
+    page->PlayButtonClick();
+    ASSERT_TRUE(WaitState(3, 30000));
+    // A double click on the channel whose address the player does not open.
+    table.SelectedChannel = 3;
+    page->ChannelGridDblClick();
+    EXPECT_EQ(
+        messages.errors,
+        QStringList{"Can't play \"av://lavfi:sine=frequency=440\": the player opens only network streams and files."});
+    ASSERT_TRUE(WaitState(1, 30000));
+    EXPECT_EQ(Status(), "Stopped");
+    EXPECT_EQ(button.text(), "Play");
+    EXPECT_TRUE(player->URL().isEmpty());
+}
+
 TEST_F(PlayPageTest, EndOfFileShowsMediaEndedAndKeepsStop) {
     AddChannel("End", server.Url("/end.wav"));
     table.SelectedChannel = 3;

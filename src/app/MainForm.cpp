@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/Gauge.h"
+#include "app/ImportProgress.h"
 #include "app/Mpris.h"
 #include "app/PlaylistImport.h"
 #include "app/SplashForm.h"
@@ -85,6 +86,13 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
       workers_(new WorkerThreads(this)) {
     catalogue_->SetProgress(this);
     import_ = new PlaylistImport(catalogue_->Reader(), messages_, this);
+    new ImportProgress(*import_, this);
+    connect(
+        import_, &PlaylistImport::finished, this,
+        [this] {
+            if (!pendingImports_.isEmpty()) ImportPlaylist(pendingImports_.takeFirst());
+        },
+        Qt::QueuedConnection);
     setAcceptDrops(true);
     setWindowTitle(AppTitle);
     setAccessibleName(AppTitle);
@@ -223,6 +231,7 @@ void TMainForm::FormCreate() {
 void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
     for (int list : {0, 1})
         if (outcome.listDates[list]) Channels->SetListDate(list, *outcome.listDates[list]);
+    if (!outcome.reload) Channels->SetLocalListDamaged(outcome.localDamaged);
     if (outcome.reload || ready_) return;  // an update shows no read error
     SplashForm->hide();
     ready_ = true;
@@ -321,7 +330,26 @@ void TMainForm::ReloadCatalogue(std::function<void()> whenDone) {
 
 void TMainForm::ImportPlaylist(const QString& location) {
     if (location.isEmpty()) return;
+    // One import at a time; one asked for meanwhile starts when it is over.
+    if (import_->Busy()) {
+        pendingImports_ << location;
+        return;
+    }
     import_->Start(location, Lookups(), [this](std::vector<TChannelRec> records) { AddImported(std::move(records)); });
+}
+
+void TMainForm::OpenFromAnotherStart(const QString& location) {
+    if (ready_) {
+        if (isMinimized()) showNormal();
+        else show();
+        raise();
+        activateWindow();
+    }
+    if (location.isEmpty()) return;
+    if (ready_) ImportPlaylist(location);
+    else
+        connect(
+            this, &TMainForm::ready, this, [this, location] { ImportPlaylist(location); }, Qt::SingleShotConnection);
 }
 
 void TMainForm::AddImported(std::vector<TChannelRec> records) {

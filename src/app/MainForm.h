@@ -103,6 +103,9 @@ public slots:
     void StartSubmission(const castora::SubmissionValues& values);
     // A playlist file, file:// URL or http(s) URL: read on a worker, asked about, added as local channels.
     void ImportPlaylist(const QString& location);
+    // Another start of the program asked for this window, with a playlist to import unless location
+    // is empty: the window comes up, and the import follows once the catalogue is in place.
+    void OpenFromAnotherStart(const QString& location);
     void ImportPlaylistClick();
     void ImportPlaylistUrlClick();
     void ExportPlaylistClick();
@@ -138,6 +141,8 @@ private:
     // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
     LookupList lookups_[3];
     bool showWhenReady_ = false;  // shown as soon as the start-up load is in place
+    // Playlists asked for while an import runs, in turn.
+    QStringList pendingImports_;
 };
 
 }  // namespace castora

@@ -6,8 +6,10 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QSlider>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <optional>
 
 #include "app/MainForm.h"
@@ -197,10 +199,35 @@ QString TMprisRootAdaptor::Identity() const { return QString::fromUtf8(AppTitle)
 
 QString TMprisRootAdaptor::DesktopEntry() const { return QStringLiteral("castora-player"); }
 
-QStringList TMprisRootAdaptor::SupportedUriSchemes() const {
-    return {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("mms"), QStringLiteral("rtsp"),
-            QStringLiteral("rtmp")};
+QStringList TMpris::UriSchemes() {
+    return {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("mms"),
+            QStringLiteral("rtsp"), QStringLiteral("rtmp"),  QStringLiteral("file")};
 }
+
+QString TMpris::OpenUri(const QString& uri) {
+    const QUrl url(uri, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || !UriSchemes().contains(scheme))
+        return QStringLiteral("Castora Player opens only %1 addresses.").arg(UriSchemes().join(", "));
+    const QString address = url.isLocalFile() ? url.toLocalFile() : uri;
+    const QString path = url.path().toLower();
+    if (path.endsWith(".m3u") || path.endsWith(".m3u8") || path.endsWith(".pls")) {
+        form_.ImportPlaylist(address);
+        return {};
+    }
+    if (!ButtonUsable()) return QStringLiteral("Castora Player can't start a channel now.");
+    try {
+        if (page_->Action() == PlayPage::ButtonAction::Stop) form_.PlayButton->click();
+        form_.ScreenButtonClick();
+        player_->setURL(address);
+        player_->setEnabled(true);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return {};
+}
+
+QStringList TMprisRootAdaptor::SupportedUriSchemes() const { return TMpris::UriSchemes(); }
 
 QStringList TMprisRootAdaptor::SupportedMimeTypes() const {
     return {QStringLiteral("audio/mpeg"),
@@ -239,6 +266,11 @@ void TMprisPlayerAdaptor::Seek(qlonglong) {}
 
 void TMprisPlayerAdaptor::SetPosition(const QDBusObjectPath&, qlonglong) {}
 
-void TMprisPlayerAdaptor::OpenUri(const QString&) {}
+void TMprisPlayerAdaptor::OpenUri(const QString& uri, const QDBusMessage& message) {
+    const QString error = owner_->OpenUri(uri);
+    if (error.isEmpty()) return;
+    message.setDelayedReply(true);
+    owner_->Bus().send(message.createErrorReply(QDBusError::NotSupported, error));
+}
 
 }  // namespace castora

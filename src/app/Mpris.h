@@ -1,6 +1,7 @@
 #pragma once
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QPointer>
@@ -19,8 +20,10 @@ class TMediaPlayer;
 //
 // Play, Stop and PlayPause do what the toolbar's Play/Stop button does when the page's next action is the
 // one asked for (PlayPause: whatever it is), and nothing while the button cannot be pressed (an update
-// holds the toolbar, a message box is open). Live streams
-// cannot pause: Pause stops. Next, Previous, Seek, SetPosition and OpenUri do nothing.
+// holds the toolbar, a message box is open). Live streams cannot pause: Pause stops. Next, Previous, Seek
+// and SetPosition do nothing. OpenUri imports a playlist (.m3u, .m3u8, .pls) and plays any other address of
+// a scheme in SupportedUriSchemes; anything else, or an address the player refuses, is answered with a
+// D-Bus error.
 //
 // Metadata names the channel whose URL the player holds: xesam:title is the channel name, xesam:url its
 // URL, and while playing xesam:artist is the stream's own title, the text of the Play page's status line.
@@ -45,11 +48,15 @@ public:
     // player already holds it.
     bool Register();
     QString Service() const { return service_; }
+    QDBusConnection Bus() const { return bus_; }
 
     QString PlaybackStatus() const;
     QVariantMap Metadata() const;
     double Volume() const;
     void SetVolume(double volume);
+    static QStringList UriSchemes();
+    // What OpenUri does; the error text to answer with, empty when the address was taken.
+    QString OpenUri(const QString& uri);
 
 public slots:
     void Play();
@@ -151,7 +158,7 @@ public slots:
     void Previous() {}
     void Seek(qlonglong offset);
     void SetPosition(const QDBusObjectPath& trackId, qlonglong position);
-    void OpenUri(const QString& uri);
+    void OpenUri(const QString& uri, const QDBusMessage& message);
 
 signals:
     void Seeked(qlonglong position);

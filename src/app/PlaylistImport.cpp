@@ -132,6 +132,8 @@ void PlaylistImport::Work(QString location, bool fromUrl) {
                 Qt::QueuedConnection);
         };
         PlaylistDownload d = DownloadPlaylist(where, options);
+        QMetaObject::invokeMethod(
+            this, [this] { emit downloaded(); }, Qt::QueuedConnection);
         if (!d.ok) error = d.error;
         bytes = std::move(d.body);
         base = d.finalUrl;

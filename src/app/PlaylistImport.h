@@ -62,6 +62,8 @@ public:
 signals:
     // While a download runs, at most every 50 ms: bytes so far, announced total (0 when unknown).
     void progress(qint64 received, qint64 total);
+    // The download is over (done, failed or cancelled); what follows is the question or the message.
+    void downloaded();
     // After the records were delivered (true), or after an error, Cancel or nothing to add (false).
     void finished(bool imported);
 

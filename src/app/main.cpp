@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <clocale>
+#include <cstdio>
 
 #include "app/MainForm.h"
 #include "app/PlaylistImport.h"
+#include "app/SingleInstance.h"
 #include "app/Termination.h"
 #include "pages/Messages.h"
 
@@ -15,6 +17,15 @@ int main(int argc, char** argv) {
     // The media player library parses numbers in the C locale.
     std::setlocale(LC_NUMERIC, "C");
 
+    // One copy per list directory: a later start hands its playlist to the running one.
+    castora::SingleInstance instance;
+    const castora::SingleInstance::Role role = instance.Claim(castora::PlaylistArgument(QApplication::arguments()));
+    if (role == castora::SingleInstance::Role::HandedOver) return 0;
+    if (role == castora::SingleInstance::Role::Unreachable) {
+        std::fputs("castora-player: another copy runs in this directory but does not answer.\n", stderr);
+        return 1;
+    }
+
     castora::MessageBoxes messages;
     castora::TMainForm form(castora::AppConfig{}, messages);
     messages.SetParent(&form);
@@ -25,6 +36,8 @@ int main(int argc, char** argv) {
         QObject::connect(
             &form, &castora::TMainForm::ready, &form, [&form, playlist] { form.ImportPlaylist(playlist); },
             Qt::QueuedConnection);
+    QObject::connect(&instance, &castora::SingleInstance::openRequested, &form,
+                     &castora::TMainForm::OpenFromAnotherStart);
     castora::QuitOnTerminationSignals();
     return app.exec();
 }

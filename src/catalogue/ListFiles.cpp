@@ -26,6 +26,8 @@ namespace {
 
 constexpr char CR = '\r';
 constexpr char LF = '\n';
+// The characters of a bad line that an error quotes.
+constexpr size_t QuoteLimit = 40;
 
 const char* FindCR(const char* p, const char* end);
 
@@ -378,7 +380,12 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options) {
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) image.error = errno;
             if (n <= 0) break;
-            const size_t grown = std::max(capacity * 2, size + ReadChunk + 1);
+            // A file that grows while it is read, or says no size, stops at the limit like a big one.
+            if (size >= ListSizeLimit) {
+                image.error = EFBIG;
+                break;
+            }
+            const size_t grown = std::min<size_t>(std::max(capacity * 2, size + ReadChunk + 1), ListSizeLimit + 1);
             std::unique_ptr<char[]> bigger(new char[grown]);
             std::memcpy(bigger.get(), buf.get(), size);
             buf = std::move(bigger);
@@ -395,17 +402,23 @@ ListImage ReadList(int fd, size_t expected, const LoadOptions& options) {
     return image;
 }
 
-[[gnu::noinline, gnu::cold]] std::string BadNumber(std::string_view line) {
-    std::string text = "'";
-    text.append(line).append("' is not a valid integer value");
+// Names the file and the record, and quotes no more of the line than a message box can show: a line of
+// megabytes would take the box longer to lay out than the whole list takes to load.
+[[gnu::noinline, gnu::cold]] std::string BadNumber(int listNumber, int64_t record, std::string_view line) {
+    std::string text = std::string(ListFiles[listNumber]) + ", record " + std::to_string(record) + ": '";
+    text.append(line.substr(0, QuoteLimit));
+    if (line.size() > QuoteLimit) text += '\x85';  // an ellipsis in Windows-1251
+    text.append("' is not a valid integer value");
     return text;
 }
 
 // Fills out[0, n) from the reader. After a failed read (`failed`), a record that runs into the end of
 // the data is dropped and reading stops there. Returns the records filled.
+// out[0] is record `first` of list `listNumber` (counting from 1), for the error text.
 template <class Tick>
-int32_t ReadRecordRange(BufferReader& reader, TChannelRec* out, int32_t n, bool local, bool failed,
+int32_t ReadRecordRange(BufferReader& reader, TChannelRec* out, int32_t n, int listNumber, int32_t first, bool failed,
                         std::optional<std::string>& error, Tick&& tick) {
+    const bool local = listNumber == 1;
     static const UrlKeyDeltas deltas;
     for (int32_t i = 0; i < n; ++i) {
         tick(i);
@@ -429,7 +442,7 @@ int32_t ReadRecordRange(BufferReader& reader, TChannelRec* out, int32_t n, bool 
                 *field = *v;
             } else {
                 *field = 0;
-                if (!error) error = BadNumber(line);
+                if (!error) error = BadNumber(listNumber, int64_t(first) + i, line);
             }
         }
         TText* texts[4] = {&rec.Name, &rec.Url, &rec.Bitrate, &rec.Comments};
@@ -498,7 +511,6 @@ LoadResult ParseImage(ChannelTable& table, int listNumber, const ListImage& imag
     table.ListDate = std::string(head.ReadLine());
     result.listDate = table.ListDate;
 
-    const bool local = listNumber == 1;
     const bool failed = image.error != 0;
     TChannelRec* first = &table.Record(base) + 1;
     int32_t split = count;
@@ -512,7 +524,8 @@ LoadResult ParseImage(ChannelTable& table, int listNumber, const ListImage& imag
             helper = std::thread([&, start = at->second] {
                 try {
                     BufferReader tail{data, image.size, start};
-                    ReadRecordRange(tail, first + split, count - split, local, false, tailError, [](int32_t) {});
+                    ReadRecordRange(tail, first + split, count - split, listNumber, split + 1, false, tailError,
+                                    [](int32_t) {});
                 } catch (...) {
                     tailFailure = std::current_exception();
                 }
@@ -523,7 +536,7 @@ LoadResult ParseImage(ChannelTable& table, int listNumber, const ListImage& imag
     const int64_t scale = split > 0 ? split : 1;
     int32_t done = 0;
     try {
-        done = ReadRecordRange(head, first, split, local, failed, result.error, [&](int32_t i) {
+        done = ReadRecordRange(head, first, split, listNumber, 1, failed, result.error, [&](int32_t i) {
             pacer.Tick(base + static_cast<int32_t>((static_cast<int64_t>(i) + 1) * count / scale));
         });
     } catch (...) {
@@ -569,9 +582,14 @@ LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::files
     // Only a missing list is an empty one; a list that is there but cannot be read is reported.
     if (fd < 0) {
         const int err = errno;
-        if (err == ENOENT || err == ENOTDIR) return {};
+        struct stat link {};
+        // A link that leads nowhere is a list that cannot be read, not a missing one: saving over it
+        // must not pass for saving the first list.
+        const bool dangling = err == ENOENT && ::lstat(path.c_str(), &link) == 0;
+        if ((err == ENOENT || err == ENOTDIR) && !dangling) return {};
         LoadResult result;
-        result.error = CantRead(listNumber, std::strerror(err));
+        result.error =
+            CantRead(listNumber, dangling ? "it is a link to a file that does not exist" : std::strerror(err));
         return result;
     }
     struct stat info {};
@@ -584,13 +602,20 @@ LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::files
         ::close(fd);
         return result;
     }
+    if (static_cast<uint64_t>(info.st_size) > ListSizeLimit) {
+        ::close(fd);
+        LoadResult result;
+        result.error = CantRead(listNumber, "the file is larger than 2 GiB");
+        return result;
+    }
     // The file is read once, whole, into the buffer its records then refer to: the texts are not
     // copied again, and a big list costs its size and its record array.
     const ListImage image = ReadList(fd, static_cast<size_t>(std::max<off_t>(info.st_size, 0)), options);
     ::close(fd);
     LoadResult result = ParseImage(table, listNumber, image, options, progress);
     // The records before a failed read are kept; the failure is what is shown, before any bad number.
-    if (image.error) result.error = CantRead(listNumber, std::strerror(image.error));
+    if (image.error == EFBIG) result.error = CantRead(listNumber, "the file is larger than 2 GiB");
+    else if (image.error) result.error = CantRead(listNumber, std::strerror(image.error));
     return result;
 }
 
@@ -657,6 +682,85 @@ SaveResult SaveLocalList(const ChannelTable& table, const std::filesystem::path&
     // A stale buffer from a crashed save is removed, never opened.
     result.ok = ReplaceFile(dir / "local_tmp.dat", dir / "local.dat", FormatLocalList(table, date)) == 0;
     return result;
+}
+
+namespace {
+bool NameTaken(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 || errno != ENOENT;
+}
+
+int CopyFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (in < 0) return errno;
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        return err;
+    }
+    int error = 0;
+    std::unique_ptr<char[]> buffer(new char[ReadChunk]);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.get(), ReadChunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        if (!WriteAll(out, std::string_view(buffer.get(), static_cast<size_t>(n)))) {
+            error = errno;
+            break;
+        }
+    }
+    if (!error && ::fsync(out) != 0) error = errno;
+    if (::close(out) != 0 && !error) error = errno;
+    ::close(in);
+    if (error) ::unlink(to.c_str());
+    return error;
+}
+}  // namespace
+
+std::string DamagedListBackupName(const std::filesystem::path& dir) {
+    const std::string plain = std::string(ListFiles[1]) + ".bak";
+    if (!NameTaken(dir / plain)) return plain;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local);
+    for (int n = 1;; ++n) {
+        const std::string name =
+            std::string(ListFiles[1]) + "." + stamp + (n > 1 ? "-" + std::to_string(n) : "") + ".bak";
+        if (!NameTaken(dir / name)) return name;
+    }
+}
+
+int KeepLocalList(const std::filesystem::path& dir, const std::string& name) {
+    const std::filesystem::path list = dir / ListFiles[1];
+    const std::filesystem::path kept = dir / name;
+    struct stat info {};
+    if (::lstat(list.c_str(), &info) != 0) return errno == ENOENT ? 0 : errno;
+    // The link itself, never what it points to: a link to nothing is kept as that link.
+    if (::linkat(AT_FDCWD, list.c_str(), AT_FDCWD, kept.c_str(), 0) == 0) {
+        SyncDirectory(dir);
+        return 0;
+    }
+    const int err = errno;
+    if (err == EEXIST || err == ENOENT || err == ENOSPC || err == EROFS || err == EACCES) return err;
+    // File systems without hard links, or a file the system protects from them.
+    int copied;
+    if (S_ISLNK(info.st_mode)) {
+        std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
+        const ssize_t n = ::readlink(list.c_str(), target.data(), target.size());
+        if (n < 0) return errno;
+        target.resize(static_cast<size_t>(n));
+        copied = ::symlink(target.c_str(), kept.c_str()) == 0 ? 0 : errno;
+    } else if (S_ISREG(info.st_mode)) {
+        copied = CopyFile(list, kept);
+    } else {
+        return err;
+    }
+    if (!copied) SyncDirectory(dir);
+    return copied;
 }
 
 std::string ShortDateToday() {

@@ -13,6 +13,8 @@ inline constexpr const char* ListFiles[2] = {"global.dat", "local.dat"};
 inline constexpr const char* ListNames[2] = {"global", "local"};
 inline constexpr const char* ListDateLabels[2] = {"Global list updated: ", "Local list updated: "};
 inline constexpr std::string_view UrlKey = "Qa7mvbxeZpt42Kro";
+// Far above any real list (a million channels are about 150 MB); a bigger file is refused before it is read.
+inline constexpr uint64_t ListSizeLimit = uint64_t(2) << 30;
 
 std::string ScrambleUrl(std::string_view text, std::string_view key, bool decode);
 
@@ -35,8 +37,9 @@ struct LoadOptions {
 
 // Reads list 0 (replacing the table) or list 1 (appending to it) from dir / ListFiles[listNumber].
 // A number line that is not an integer leaves that field 0; the load goes on and the first such
-// error is returned for the caller to show once. A missing file is an empty list; one that is there
-// but cannot be read keeps the records read before the failure and returns "Can't read <file>: <reason>"
+// error ("<file>, record <n>: '<line>' is not a valid integer value") is returned for the caller to show
+// once. A missing file is an empty list; one that is there but cannot be read (a link to nothing, a file
+// above ListSizeLimit) keeps the records read before the failure and returns "Can't read <file>: <reason>"
 // as its error instead. The records refer to the file's bytes, which the table keeps. A big list is
 // filled by two threads at once: nothing else may read the table until the call returns.
 LoadResult LoadChannelList(ChannelTable& table, int listNumber, const std::filesystem::path& dir = {},
@@ -65,6 +68,14 @@ struct SaveResult {
 // of its own even where a link stood before.
 SaveResult SaveLocalList(const ChannelTable& table, const std::filesystem::path& dir = {},
                          std::string_view dateLine = {});
+
+// A list that loaded with an error is kept before the first save replaces it. The name it is kept
+// under in dir: "local.dat.bak", or, when that is taken, one with the date and time that is free.
+std::string DamagedListBackupName(const std::filesystem::path& dir);
+// Keeps whatever stands at dir/local.dat (a file, a link) under dir/name, which must be free: a second
+// name for the same file where the file system allows it, else a copy. 0 (also when there is nothing to
+// keep), or the errno of the step that failed.
+int KeepLocalList(const std::filesystem::path& dir, const std::string& name);
 
 // Today's date in the user's short date format.
 std::string ShortDateToday();

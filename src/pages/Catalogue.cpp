@@ -370,6 +370,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
                 const LoadResult loaded = LoadChannelList(table, list, dir, &progress);
                 result->outcome.listDates[list] = loaded.listDate;
                 if (loaded.error && !result->outcome.firstError) result->outcome.firstError = loaded.error;
+                if (list == 1 && loaded.error) result->outcome.localDamaged = true;
                 if (job.Cancelled()) return;
             }
             if (reload) {
@@ -391,6 +392,8 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
         } catch (const std::exception& e) {
             result->failed = true;
             if (!result->outcome.firstError) result->outcome.firstError = e.what();
+            // The local records never reached the table: a save would write a list without them.
+            if (!reload) result->outcome.localDamaged = true;
         }
         job.Post([this, result, whenDone] { ApplyTable(result, whenDone); });
     });

@@ -25,6 +25,7 @@ struct LoadOutcome {
     std::optional<std::string> listDates[2];  // the first line of each list file that was read
     std::optional<std::string> firstError;    // first read or number error of the lists
     std::optional<std::string> notesError;    // the channel notes could not be read (start-up only)
+    bool localDamaged = false;                // local.dat is there but did not load without error
     bool reload = false;
 };
 

@@ -369,8 +369,21 @@ void ChannelsPage::DeleteButtonClick() {
 void ChannelsPage::RefreshButtonClick() { ShowChannels(); }
 
 void ChannelsPage::SaveButtonClick() {
-    if (!messages_.Ask("Do you want to save the local channel list?")) return;
-    const SaveResult result = SaveLocalList(table_, listDir_.toStdString());
+    const std::string dir = listDir_.toStdString();
+    // What did not load whole is never silently replaced by what did.
+    const std::string keepAs = localDamaged_ ? DamagedListBackupName(dir) : std::string();
+    QString question = "Do you want to save the local channel list?";
+    if (!keepAs.empty()) question += "\nThe damaged local.dat will be kept as " + QString::fromStdString(keepAs) + ".";
+    if (!messages_.Ask(question)) return;
+    if (!keepAs.empty()) {
+        if (KeepLocalList(dir, keepAs) != 0) {
+            messages_.Inform("Can't keep local.dat as " + QString::fromStdString(keepAs) +
+                             ", so the channel list was not saved.");
+            return;
+        }
+        localDamaged_ = false;
+    }
+    const SaveResult result = SaveLocalList(table_, dir);
     messages_.Inform(result.ok ? "Channel list successfully saved." : "Can't save the channel list.");
 }
 

@@ -56,6 +56,8 @@ public:
     void SetListDate(int listNumber, const std::string& date);
     // The directory the list files live in (the working directory by default).
     void SetListDirectory(const QString& dir) { listDir_ = dir; }
+    // local.dat loaded with an error: the next save keeps it under a name of its own first.
+    void SetLocalListDamaged(bool damaged) { localDamaged_ = damaged; }
     // Grid row (1-based) currently highlighted, 0 for none.
     int32_t CurrentGridRow() const;
     // Highlights grid row r (1-based), as a click on it would.
@@ -99,6 +101,7 @@ private:
     QWidget* filterPanel_;
     QWidget* commandRow_;
     QString listDir_;
+    bool localDamaged_ = false;
 };
 
 }  // namespace castora

@@ -50,6 +50,8 @@ mpv_handle* CreateEngine(const PlayerOptions& options, std::string& error) {
         {"input-vo-keyboard", "no"},
         {"ytdl", "no"},
         {"keep-open", "no"},
+        // A playlist that came over the net never leads to the engine's own addresses or local files.
+        {"load-unsafe-playlists", "no"},
         // Without a sound device an audio-only stream would otherwise end with an error.
         {"audio-fallback-to-null", "yes"},
         {"network-timeout", std::to_string(options.networkTimeoutSeconds)},
@@ -211,6 +213,15 @@ void TMediaPlayer::wakeup(void* self) {
 }
 
 void TMediaPlayer::setURL(const QString& url) {
+    if (!url.isEmpty() && !PlayerOpens(url)) {
+        // What played stops, as for any channel that cannot be opened, and the caller learns why.
+        url_.clear();
+        close();
+        const QString shown = url.size() > 40 ? url.left(40) + QChar(0x2026) : url;
+        throw EPlayerError(QStringLiteral("Can't play \"%1\": the player opens only network streams and files.")
+                               .arg(shown)
+                               .toStdString());
+    }
     url_ = url;
     if (url.isEmpty()) {
         // An empty URL plays nothing: drop whatever is open.

@@ -2,15 +2,37 @@
 
 #include <mpv/client.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/Playlist.h"
 
 namespace castora {
 
+namespace {
+
+bool HasControl(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// A path without a scheme, as a list may hold one ("C:\\Radio\\a.mp3", "music/a.ogg"). "-" would be the
+// engine's standard input, and "name://" its protocols.
+bool IsPlainPath(std::string_view address) {
+    return !address.empty() && address[0] != '-' && address.find("://") == std::string_view::npos &&
+           !HasControl(address);
+}
+
+bool Opens(std::string_view address) { return IsPlayableAddress(address) || IsPlainPath(address); }
+
+}  // namespace
+
+bool PlayerOpens(const QString& url) { return Opens(SplitHeaderSuffix(url.toStdString()).address); }
+
 int LoadWithHeaders(mpv_handle* mpv, const QString& url) {
     const HeaderSuffix parts = SplitHeaderSuffix(url.toStdString());
+    if (!Opens(parts.address)) return MPV_ERROR_INVALID_PARAMETER;
     std::string agent;
     if (char* value = mpv_get_property_string(mpv, "option-info/user-agent/default-value")) {
         agent = value;
@@ -20,6 +42,7 @@ int LoadWithHeaders(mpv_handle* mpv, const QString& url) {
     // an empty one still sends "Referer:".
     std::vector<std::string> fields;
     for (const auto& [name, value] : parts.headers) {
+        if (name.empty() || HasControl(name) || HasControl(value)) continue;
         const QString key = QString::fromStdString(name).toLower();
         if (key == "user-agent") agent = value;
         else if (key == "referer" || key == "referrer") fields.push_back("Referer: " + value);

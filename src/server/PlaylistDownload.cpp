@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "castora/Settings.h"
@@ -15,6 +16,10 @@ struct Transfer {
     const PlaylistDownloadOptions* options;
     std::string body;
     bool tooLarge = false;
+    bool tooSlow = false;
+    // The current stretch of stallTimeout over which the speed is measured.
+    std::chrono::steady_clock::time_point stretchStart = std::chrono::steady_clock::now();
+    uint64_t stretchBytes = 0;  // received before the stretch began
 };
 
 size_t Write(char* data, size_t size, size_t count, void* user) {
@@ -31,6 +36,19 @@ size_t Write(char* data, size_t size, size_t count, void* user) {
 int Progress(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
     auto* t = static_cast<Transfer*>(user);
     if (t->options->cancel && t->options->cancel->load()) return 1;
+    // libcurl calls this at least once a second, also while nothing arrives.
+    const auto clock = std::chrono::steady_clock::now();
+    const auto stretch = t->options->stallTimeout;
+    const uint64_t received = static_cast<uint64_t>(now < 0 ? 0 : now);
+    if (clock - t->stretchStart >= stretch) {
+        const uint64_t wanted = t->options->minBytesPerSecond * static_cast<uint64_t>(stretch.count()) / 1000;
+        if (received - t->stretchBytes < std::max<uint64_t>(wanted, 1)) {
+            t->tooSlow = true;
+            return 1;
+        }
+        t->stretchStart = clock;
+        t->stretchBytes = received;
+    }
     if (t->options->progress)
         t->options->progress(static_cast<uint64_t>(now < 0 ? 0 : now), static_cast<uint64_t>(total < 0 ? 0 : total));
     return 0;
@@ -66,8 +84,6 @@ PlaylistDownload DownloadPlaylist(const std::string& url, const PlaylistDownload
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(options.stallTimeout.count() / 1000)));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Write);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
@@ -84,6 +100,10 @@ PlaylistDownload DownloadPlaylist(const std::string& url, const PlaylistDownload
 
     if (t.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
         out.error = "The playlist is larger than " + MiB(options.maxBytes) + ".";
+    } else if (t.tooSlow && t.body.empty()) {
+        out.error = "The playlist could not be downloaded: the server did not answer in time.";
+    } else if (t.tooSlow) {
+        out.error = "The playlist could not be downloaded: the server is too slow.";
     } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
         out.cancelled = true;
         out.error = "The download was cancelled.";
