@@ -20,11 +20,6 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Checks at every progress report that the table being loaded is consistent.
 struct CheckingSink : ProgressSink {
     explicit CheckingSink(const ChannelTable& t) : table(t) {}
