@@ -1,0 +1,2 @@
+# The programme guide: reading XMLTV, the index and its cache, matching, downloads and refreshes.
+castora_test(test_guide SOURCES test_guide_reader.cpp test_guide_index.cpp LIBS castora_catalogue LABELS fast)
