@@ -93,6 +93,13 @@ TEST(GuideReader, RefusesWhatItCannotReadWithAClearMessage) {
     const std::string packed = Gzip(good);
     GuideReadOptions oneMiB;
     oneMiB.decode.maxDecodedBytes = 1024 * 1024;
+    GuideReadOptions few;
+    few.maxChannels = 2;
+    few.maxProgrammes = 2;
+    const std::string three =
+        Xmltv(XmlChannel("a", {"A"}) + XmlChannel("b", {"B"}) + XmlChannel("a", {"A again"}) + XmlChannel("c", {"C"}));
+    std::string many = XmlChannel("a", {"A"});
+    for (int i = 0; i < 3; ++i) many += XmlProgramme("a", "2026120910" + std::to_string(10 + i) + "00", "", "p");
     std::string deep = "<tv>";
     for (int i = 0; i < 300; ++i) deep += "<a>";
 
@@ -131,6 +138,8 @@ TEST(GuideReader, RefusesWhatItCannotReadWithAClearMessage) {
         // 200 MiB of blanks pack into a fifth of a MiB.
         {"a decompression bomb", Gzip("<tv>" + std::string(200 * 1024 * 1024, ' ') + "</tv>", 9),
          "The guide is larger than 1 MiB unpacked.", oneMiB},
+        {"too many channels", three, "The guide has more than 2 channels.", few},
+        {"too many programmes", Xmltv(many), "The guide has more than 2 programmes to keep.", few},
         {"plain XML beyond the limit", "<tv>" + std::string(1024 * 1024, ' ') + "</tv>",
          "The guide is larger than 1 MiB.", oneMiB},
     };

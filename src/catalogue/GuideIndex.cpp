@@ -118,7 +118,7 @@ uint64_t GuideHash(std::string_view bytes, uint64_t seed) {
         n -= 8;
     }
     uint64_t tail = 0;
-    std::memcpy(&tail, p, n);
+    if (n > 0) std::memcpy(&tail, p, n);
     b = Rotl(b ^ (tail * K3), 27) * K1;
     return Finalise(a ^ Rotl(b, 23));
 }
@@ -304,9 +304,22 @@ std::shared_ptr<const GuideIndex> GuideIndex::Load(const std::filesystem::path& 
 // -------------------------------------------------------------------------------------------------- builder
 
 GuideBuilder::GuideBuilder(const GuideInfo& info) : info_(info) {
-    chunks_.emplace_back(new char[GuideIndex::ChunkSize]());
-    used_ = 1;  // offset 0 is the empty text
+    NewChunk();
     table_.assign(1024, 0);
+}
+
+void GuideBuilder::NewChunk() {
+    if (chunks_.size() >= (uint64_t{1} << 32) / GuideIndex::ChunkSize)
+        throw GuideError("The guide is too large to keep: its texts exceed 4 GiB.");
+    // The bytes after the last text of a full chunk are written to the cache: zeros, not leftovers.
+    if (!chunks_.empty()) std::memset(chunks_.back().get() + used_, 0, GuideIndex::ChunkSize - used_);
+    chunks_.emplace_back(new char[GuideIndex::ChunkSize]);
+    chunks_.back()[GuideIndex::ChunkSize - 1] = '\0';
+    used_ = 0;
+    if (chunks_.size() == 1) {
+        chunks_.back()[0] = '\0';  // offset 0 is the empty text
+        used_ = 1;
+    }
 }
 
 int32_t GuideBuilder::AddChannel(std::string_view id) {
@@ -342,12 +355,7 @@ void GuideBuilder::AddKey(int32_t channel, std::string_view key) {
 
 char* GuideBuilder::Reserve(size_t bytes, uint32_t& offset) {
     // The last byte of every chunk stays a NUL.
-    if (used_ + bytes > GuideIndex::ChunkSize - 1) {
-        if (chunks_.size() >= (uint64_t{1} << 32) / GuideIndex::ChunkSize)
-            throw GuideError("The guide is too large to keep: its texts exceed 4 GiB.");
-        chunks_.emplace_back(new char[GuideIndex::ChunkSize]());
-        used_ = 0;
-    }
+    if (used_ + bytes > GuideIndex::ChunkSize - 1) NewChunk();
     offset = static_cast<uint32_t>(((chunks_.size() - 1) << GuideIndex::ChunkBits) | used_);
     char* p = chunks_.back().get() + used_;
     used_ += static_cast<uint32_t>(bytes);
@@ -445,8 +453,7 @@ std::shared_ptr<GuideIndex> GuideBuilder::Finish() {
     byId_.clear();
     programmes_.clear();
     chunks_.clear();
-    chunks_.emplace_back(new char[GuideIndex::ChunkSize]());
-    used_ = 1;
+    NewChunk();
     table_.assign(1024, 0);
     tableUsed_ = 0;
     return index;

@@ -139,6 +139,7 @@ public:
 
 private:
     char* Reserve(size_t bytes, uint32_t& offset);
+    void NewChunk();
 
     GuideInfo info_;
     std::vector<GuideChannel> channels_;

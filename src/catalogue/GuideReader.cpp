@@ -1,5 +1,6 @@
 #include "catalogue/GuideReader.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -84,12 +85,20 @@ private:
         for (;;) {
             const XmlReader::Event e = x_.Next();
             if (e == XmlReader::Event::Text) {
-                if (out.size() < GuideBuilder::MaxText) out.append(x_.Text());
+                // A few bytes past the limit show where the character at the limit ends; the text is cut
+                // before it is trimmed, so that how the text came in pieces changes nothing.
+                const size_t room = GuideBuilder::MaxText + 4 - std::min(out.size(), GuideBuilder::MaxText + 4);
+                out.append(x_.Text().substr(0, room));
             } else if (e == XmlReader::Event::StartElement) {
                 x_.SkipElement();
             } else if (x_.Depth() < depth) {
                 break;
             }
+        }
+        if (out.size() > GuideBuilder::MaxText) {
+            size_t n = GuideBuilder::MaxText;
+            while (n > 0 && (static_cast<unsigned char>(out[n]) & 0xC0) == 0x80) --n;
+            out.resize(n);
         }
         Trim(out);
         if (encoding_ != Encoding::Utf8) out = std::string(Utf8(out, scratch_));
@@ -120,6 +129,8 @@ private:
             }
         }
         ++s_.channels;
+        if (b_.ChannelCount() >= o_.maxChannels && b_.FindChannel(id) < 0)
+            throw GuideError("The guide has more than " + std::to_string(o_.maxChannels) + " channels.");
         const int32_t c = b_.AddChannel(id);
         if (!names_.empty()) b_.SetName(c, names_.front());
         b_.SetIcon(c, icon);
@@ -210,6 +221,8 @@ private:
                 x_.SkipElement();
             }
         }
+        if (b_.ProgrammeCount() >= o_.maxProgrammes)
+            throw GuideError("The guide has more than " + std::to_string(o_.maxProgrammes) + " programmes to keep.");
         b_.AddProgramme(p);
         ++s_.kept;
     }

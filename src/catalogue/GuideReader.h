@@ -21,6 +21,9 @@ struct GuideReadOptions {
     const GuideWanted* wanted = nullptr;  // null: every channel's programmes
     DecodeOptions decode;
     XmlReader::Limits limits;
+    // What one guide may hold; beyond either it is refused, so no input makes the index grow unbounded.
+    int32_t maxChannels = 200000;
+    uint64_t maxProgrammes = 4000000;  // kept
 };
 
 struct GuideReadStats {

@@ -20,9 +20,9 @@ constexpr size_t InputBlock = 256 * 1024;
 // The first block of a source, held back so its first bytes can be looked at before anyone reads them.
 class ProbeSource : public ByteSource {
 public:
-    explicit ProbeSource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)), held_(InputBlock) {
+    explicit ProbeSource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)), held_(new char[InputBlock]) {
         while (size_ < 2) {
-            const size_t n = inner_->Read(held_.data() + size_, held_.size() - size_);
+            const size_t n = inner_->Read(held_.get() + size_, InputBlock - size_);
             if (n == 0) break;
             size_ += n;
         }
@@ -34,9 +34,9 @@ public:
     size_t Read(char* buffer, size_t size) override {
         if (at_ < size_) {
             const size_t n = std::min(size, size_ - at_);
-            std::memcpy(buffer, held_.data() + at_, n);
+            std::memcpy(buffer, held_.get() + at_, n);
             at_ += n;
-            if (at_ == size_) std::vector<char>().swap(held_);
+            if (at_ == size_) held_.reset();
             return n;
         }
         return inner_->Read(buffer, size);
@@ -44,7 +44,7 @@ public:
 
 private:
     std::unique_ptr<ByteSource> inner_;
-    std::vector<char> held_;
+    std::unique_ptr<char[]> held_;
     size_t size_ = 0, at_ = 0;
 };
 
@@ -52,7 +52,7 @@ private:
 // start another one are ignored, as gzip ignores trailing garbage.
 class GzipSource : public ByteSource {
 public:
-    explicit GzipSource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)), in_(InputBlock) {
+    explicit GzipSource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)), in_(new char[InputBlock]) {
         if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK)
             throw GuideError("The guide could not be unpacked: out of memory.");
     }
@@ -96,12 +96,12 @@ public:
 private:
     bool Refill() {
         if (eof_) return false;
-        const size_t n = inner_->Read(in_.data(), in_.size());
+        const size_t n = inner_->Read(in_.get(), InputBlock);
         if (n == 0) {
             eof_ = true;
             return false;
         }
-        z_.next_in = reinterpret_cast<Bytef*>(in_.data());
+        z_.next_in = reinterpret_cast<Bytef*>(in_.get());
         z_.avail_in = static_cast<uInt>(n);
         return true;
     }
@@ -111,9 +111,9 @@ private:
         if (z_.avail_in < 2) {
             // One byte left in this block: the magic may straddle two reads.
             const unsigned char first = z_.next_in[0];
-            const size_t n = inner_->Read(in_.data() + 1, in_.size() - 1);
+            const size_t n = inner_->Read(in_.get() + 1, InputBlock - 1);
             in_[0] = static_cast<char>(first);
-            z_.next_in = reinterpret_cast<Bytef*>(in_.data());
+            z_.next_in = reinterpret_cast<Bytef*>(in_.get());
             z_.avail_in = static_cast<uInt>(1 + n);
             if (n == 0) eof_ = true;
         }
@@ -123,7 +123,7 @@ private:
     }
 
     std::unique_ptr<ByteSource> inner_;
-    std::vector<char> in_;
+    std::unique_ptr<char[]> in_;
     z_stream z_{};
     bool eof_ = false, done_ = false, memberStarted_ = false;
 };

@@ -168,7 +168,9 @@ XmlReader::Event XmlReader::Next() {
             if (buf_[pos_] != '<') throw GuideError("The guide is not XML.");
             Ensure(6);
             if (end_ - pos_ >= 6 && std::memcmp(buf_.get() + pos_, "<?xml", 5) == 0 && IsBlank(buf_[pos_ + 5])) {
-                const void* close = ::memmem(buf_.get() + pos_, end_ - pos_, "?>", 2);
+                const void* close;
+                while (!(close = ::memmem(buf_.get() + pos_, end_ - pos_, "?>", 2)) && end_ - pos_ < limits_.tag &&
+                       Fill()) {}
                 if (close) {
                     const size_t stop = static_cast<size_t>(static_cast<const char*>(close) - buf_.get()) + 2;
                     ReadDeclaration({buf_.get() + pos_, stop - pos_});
@@ -283,7 +285,8 @@ XmlReader::Event XmlReader::ReadText() {
             break;
         }
         scanned = end_ - pos_;
-        if (scanned >= limits_.text) {
+        // A few bytes beyond the cut show whether a character straddles it.
+        if (scanned >= limits_.text + 4) {
             // Cut before a reference or a character that would straddle the two parts.
             stop = pos_ + limits_.text;
             const char* amp = static_cast<const char*>(::memrchr(buf_.get() + stop - 12, '&', 12));
@@ -395,21 +398,24 @@ XmlReader::Event XmlReader::ReadStartTag() {
     return Event::StartElement;
 }
 
-XmlReader::Event XmlReader::ReadEndTag() {
+size_t XmlReader::FindEndTagEnd() {
     size_t scanned = 2;
-    size_t gt;
     for (;;) {
         const char* hit =
             static_cast<const char*>(std::memchr(buf_.get() + pos_ + scanned, '>', end_ - pos_ - scanned));
         if (hit) {
-            gt = static_cast<size_t>(hit - buf_.get());
+            const size_t gt = static_cast<size_t>(hit - buf_.get());
             if (gt - pos_ > limits_.tag) Fail("a tag longer than " + SizeText(limits_.tag));
-            break;
+            return gt;
         }
         scanned = end_ - pos_;
         if (scanned > limits_.tag) Fail("a tag longer than " + SizeText(limits_.tag));
         if (!Fill()) throw GuideError("The guide ends inside a tag.");
     }
+}
+
+XmlReader::Event XmlReader::ReadEndTag() {
+    const size_t gt = FindEndTagEnd();
     size_t last = gt;
     while (last > pos_ + 2 && IsBlank(buf_[last - 1])) --last;
     name_ = std::string_view(buf_.get() + pos_ + 2, last - pos_ - 2);
@@ -464,12 +470,7 @@ void XmlReader::SkipElement() {
                 ReadEndTag();
                 return;
             }
-            const char* gt = static_cast<const char*>(std::memchr(buf_.get() + pos_, '>', end_ - pos_));
-            if (!gt) {
-                ++pos_;  // the tag straddles the buffer's end: look again after the next read
-                continue;
-            }
-            pos_ = static_cast<size_t>(gt - buf_.get()) + 1;
+            pos_ = FindEndTagEnd() + 1;
         } else if (head.starts_with("<!--")) {
             pos_ += 4;
             SkipPast("-->", "a comment");

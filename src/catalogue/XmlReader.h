@@ -61,7 +61,8 @@ private:
     bool Ensure(size_t need);
     // Reads more bytes behind end_, first moving [pos_, end_) to the front when room is short.
     bool Fill();
-    size_t FindTagEnd(size_t from);  // index of the '>' closing the tag at pos_, or npos
+    size_t FindTagEnd(size_t from);  // index of the '>' closing the start tag at pos_
+    size_t FindEndTagEnd();          // the same for an end tag
     void SkipPast(std::string_view terminator, const char* what);
     void SkipDoctype();
     Event ReadText();
