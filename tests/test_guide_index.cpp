@@ -179,6 +179,17 @@ TEST(GuideLookup, ShowsEachChannelShiftedByItsOwnAndTheGlobalShift) {
     EXPECT_EQ(day[0].start, M(90));
     EXPECT_EQ(day[1].stop, M(210));
     EXPECT_EQ(GuideLookup().NowTitle(1, M(0)), "");
+
+    // A grid's rebuild asks for all its rows at once, and gets what it would one by one.
+    const std::vector<int32_t> rows = {3, 1, 2, 1, 7, 0, 2};
+    std::vector<std::string_view> titles;
+    for (int minute : {-40, 30, 59, 90, 150}) {
+        global.NowTitles(rows, M(minute), titles);
+        ASSERT_EQ(titles.size(), rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(titles[i], global.NowTitle(rows[i], M(minute))) << minute;
+    }
+    global.NowTitles(rows, M(40), titles);
+    EXPECT_EQ(titles, (std::vector<std::string_view>{"Morning", "Morning", "", "Morning", "", "", ""}));
 }
 
 TEST(GuideWanted, KeepsOnlyProgrammesACatalogueChannelCanShow) {

@@ -167,6 +167,31 @@ std::string_view GuideLookup::NowTitle(int32_t record, int64_t t) const {
     return p ? index_->Text(p->title) : std::string_view();
 }
 
+void GuideLookup::NowTitles(const std::vector<int32_t>& records, int64_t t,
+                            std::vector<std::string_view>& titles) const {
+    titles.assign(records.size(), std::string_view());
+    if (!index_ || index_->ChannelCount() == 0) return;
+    // The programme on air per guide channel without a shift, looked up when first needed.
+    std::vector<const GuideProgramme*> onAir(static_cast<size_t>(index_->ChannelCount()), nullptr);
+    std::vector<bool> known(onAir.size(), false);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const int32_t r = records[i];
+        const int32_t c = ChannelOf(r);
+        if (c < 0) continue;
+        const GuideProgramme* p;
+        if (shift_[r] == 0) {
+            if (!known[c]) {
+                onAir[c] = index_->OnAir(c, t);
+                known[c] = true;
+            }
+            p = onAir[c];
+        } else {
+            p = index_->OnAir(c, t - shift_[r]);
+        }
+        if (p) titles[i] = index_->Text(p->title);
+    }
+}
+
 std::vector<std::string> SplitGuideUrls(std::string_view attribute) {
     std::vector<std::string> out;
     size_t i = 0;

@@ -90,6 +90,10 @@ public:
     std::vector<GuideShow> Between(int32_t record, int64_t from, int64_t to) const;
     // Only the title on air, for a column: empty when there is none.
     std::string_view NowTitle(int32_t record, int64_t t) const;
+    // The same for many records at once, as a grid's rebuild wants them: titles[i] for records[i].
+    // Records sharing a guide channel (and shift) share one search. `titles` keeps its capacity
+    // between calls.
+    void NowTitles(const std::vector<int32_t>& records, int64_t t, std::vector<std::string_view>& titles) const;
 
     GuideShow Show(const GuideProgramme* p, int32_t shift) const;
 
