@@ -85,7 +85,9 @@ public:
         uint64_t maxDownloadBytes = GuideDownloadLimit;
         uint64_t maxDecodedBytes = 4ull * 1024 * 1024 * 1024;
         std::function<int64_t()> clock;  // seconds since 1970; the system clock when empty
-        int niceness = 10;               // of the worker thread: the window's thread comes first
+        // Of the worker thread. One thread reading at a lower priority gets next to nothing on a busy
+        // machine, and the window's thread, asleep most of the time, is woken ahead of it anyway.
+        int niceness = 0;
     };
     using Done = std::function<void(const GuideRefreshResult&)>;
 
