@@ -71,6 +71,14 @@ TEST(DownloadGuide, AsksWhetherItsCopyChangedAndStoresTheBodyAsItCame) {
     EXPECT_TRUE(HasLine(conditional, "If-None-Match: \"v1\"")) << conditional;
     EXPECT_TRUE(HasLine(conditional, "If-Modified-Since: Wed, 09 Dec 2026 10:00:00 GMT")) << conditional;
 
+    // Moved: the redirect is followed, and its validators are those of the last answer.
+    server.Put("/old.xml", {"", "\"moved\"", "", "Location: " + server.Url("/epg.xml.gz") + "\r\n", 301});
+    const GuideDownload moved = DownloadGuide(server.Url("/old.xml"), dir / "moved", {}, {});
+    EXPECT_EQ(moved.outcome, GuideDownload::Outcome::Fetched) << moved.error;
+    EXPECT_EQ(moved.finalUrl, server.Url("/epg.xml.gz"));
+    EXPECT_EQ(moved.validators.etag, "\"v1\"");
+    EXPECT_EQ(ReadFile(dir / "moved"), packed);
+
     // Changed on the server: the new body comes.
     server.Put("/epg.xml.gz", {"<tv/>", "\"v2\"", ""});
     const GuideDownload changed = DownloadGuide(server.Url("/epg.xml.gz"), dir / "copy3", first.validators, {});

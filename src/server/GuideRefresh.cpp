@@ -220,7 +220,7 @@ GuideRefreshResult RefreshGuide(const GuideRefreshRequest& request, std::shared_
     options.wanted = request.wanted.get();
     options.decode.maxDecodedBytes = request.maxDecodedBytes;
     options.decode.cancel = request.cancel;
-    std::vector<std::shared_ptr<const GuideIndex>> parts;
+    std::vector<std::shared_ptr<GuideIndex>> parts;
     for (Work& w : work) {
         if (w.read.empty()) continue;
         std::shared_ptr<GuideIndex> index;
@@ -285,10 +285,10 @@ GuideRefreshResult RefreshGuide(const GuideRefreshRequest& request, std::shared_
     info.sourcesStamp = stamp();
     std::shared_ptr<GuideIndex> merged;
     if (parts.size() == 1) {
-        merged = std::const_pointer_cast<GuideIndex>(parts.front());
+        merged = std::move(parts.front());
         merged->Info() = info;
     } else {
-        merged = MergeGuides(parts, info);
+        merged = MergeGuides(std::vector<std::shared_ptr<const GuideIndex>>(parts.begin(), parts.end()), info);
     }
     parts.clear();
     try {
