@@ -3,7 +3,7 @@ castora_test(test_hostile SOURCES test_hostile.cpp LIBS castora_server LABELS se
 castora_test(test_crashsave SOURCES test_crashsave.cpp LIBS castora_catalogue LABELS catalogue TIMEOUT 120)
 
 # The fuzz targets compiled by g++ with renamed entry points, replaying seeds and former findings.
-set(fuzz_replay_targets listfile lookup encoding extract http playlist)
+set(fuzz_replay_targets listfile lookup encoding extract http playlist guide)
 set(fuzz_replay_sources test_fuzz_regressions.cpp)
 foreach(t ${fuzz_replay_targets})
   list(APPEND fuzz_replay_sources fuzz/fuzz_${t}.cpp)

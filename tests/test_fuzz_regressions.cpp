@@ -18,6 +18,7 @@ extern "C" int CastoraFuzz_encoding(const uint8_t*, size_t);
 extern "C" int CastoraFuzz_extract(const uint8_t*, size_t);
 extern "C" int CastoraFuzz_http(const uint8_t*, size_t);
 extern "C" int CastoraFuzz_playlist(const uint8_t*, size_t);
+extern "C" int CastoraFuzz_guide(const uint8_t*, size_t);
 
 namespace {
 
@@ -30,6 +31,7 @@ const Target Targets[] = {
     {"fuzz_listfile", CastoraFuzz_listfile}, {"fuzz_lookup", CastoraFuzz_lookup},
     {"fuzz_encoding", CastoraFuzz_encoding}, {"fuzz_extract", CastoraFuzz_extract},
     {"fuzz_http", CastoraFuzz_http},         {"fuzz_playlist", CastoraFuzz_playlist},
+    {"fuzz_guide", CastoraFuzz_guide},
 };
 
 // Runs one input; a broken property comes back as an exception naming it.

@@ -1,0 +1,3 @@
+# The programme guide: reading XMLTV, the index and its cache, matching, downloads and refreshes.
+castora_test(test_guide SOURCES test_guide_reader.cpp test_guide_index.cpp LIBS castora_catalogue LABELS fast)
+castora_test(test_guide_refresh SOURCES test_guide_refresh.cpp LIBS castora_server LABELS server TIMEOUT 120)
