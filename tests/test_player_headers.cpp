@@ -64,7 +64,7 @@ TEST(PlayerHeaders, SuffixGoesOutAsRequestHeadersForThatFileOnly) {
     ScriptedServer plain;
     plain.Send(WavAnswer()).Start();
     player.setURL(QString::fromStdString(plain.Url("/plain.wav")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ended() >= 2; }, kPatienceMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ended() >= 2; }, kPatienceMs)) << ::testing::PrintToString(states);
     const std::string next = Requests(plain);
     EXPECT_TRUE(next.starts_with("GET /plain.wav HTTP/1.1\r\n")) << next;
     EXPECT_NE(next.find("\r\nUser-Agent: "), std::string::npos) << next;
@@ -96,7 +96,8 @@ TEST(PlayerHeaders, AHeaderWithAControlByteIsDroppedAndTheAddressStillPlays) {
         server.Send(WavAnswer()).Start();
         player.setURL(QString::fromStdString(server.Url("/tone.wav") + c.suffix));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); },
-                                    kPatienceMs));
+                                    kPatienceMs))
+            << ::testing::PrintToString(states);
         EXPECT_EQ(std::count(states.begin(), states.end(), 3), 1) << "the address played";
         const std::string sent = Requests(server);
         EXPECT_TRUE(sent.starts_with("GET /tone.wav HTTP/1.1\r\n")) << sent;
@@ -182,7 +183,8 @@ TEST(PlayerAddresses, APlaylistFromTheNetCannotLeadToAnEngineAddress) {
         states.clear();
         player.setURL(QString::fromStdString(list.Url("/list.m3u")));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !states.empty() && (states.back() == 8 || states.back() == 10); },
-                                    kPatienceMs));
+                                    kPatienceMs))
+            << ::testing::PrintToString(states);
         EXPECT_EQ(std::count(states.begin(), states.end(), 3), c.plays ? 1 : 0);
         EXPECT_EQ(states.back(), c.plays ? 8 : 10);
     }

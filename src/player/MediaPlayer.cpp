@@ -22,7 +22,7 @@
 namespace castora {
 
 namespace {
-enum : uint64_t { kPause = 1, kCacheWait, kMediaTitle, kMetadata, kVideo };
+enum : uint64_t { kPause = 1, kCacheWait, kMediaTitle, kMetadata, kVideo, kPreloaded };
 
 // Pauses between attempts to reopen a dropped live stream: short at first, then every few seconds.
 int ReopenDelayMs(int attempt) { return std::min(500 << std::min(attempt, 4), 8000); }
@@ -182,6 +182,9 @@ void TMediaPlayer::adopt(mpv_handle* mpv) {
     mpv_observe_property(mpv_, kMediaTitle, mpvname::MediaTitle, MPV_FORMAT_STRING);
     mpv_observe_property(mpv_, kMetadata, mpvname::Metadata, MPV_FORMAT_NONE);
     mpv_observe_property(mpv_, kVideo, mpvname::VideoConfigured, MPV_FORMAT_FLAG);
+    // The engine waits at this point of each open until the player has looked at the entry: its length and
+    // size are there for certain, however soon a short clip ends after it.
+    mpv_hook_add(mpv_, kPreloaded, mpvname::PreloadedHook, 0);
     mpv_set_wakeup_callback(mpv_, &TMediaPlayer::wakeup, this);
     if (video_) video_->SetEngine(mpv_);
 }
@@ -307,8 +310,13 @@ void TMediaPlayer::drainEvents() {
             if (!tracker_.Reconnecting()) entryLive_ = false;
             tracker_.Feed(PlayerEvent::StartFile);
             break;
+        case MPV_EVENT_HOOK: {
+            const auto* hook = static_cast<mpv_event_hook*>(event->data);
+            if (event->reply_userdata == kPreloaded && !tracker_.Reconnecting()) entryLive_ = isLive();
+            mpv_hook_continue(mpv_, hook->id);
+            break;
+        }
         case MPV_EVENT_PLAYBACK_RESTART:
-            if (!tracker_.Reconnecting()) entryLive_ = isLive();
             tracker_.Feed(PlayerEvent::PlaybackRestart);
             break;
         case MPV_EVENT_END_FILE: {
@@ -435,10 +443,6 @@ bool TMediaPlayer::hasVideo() const {
 
 bool TMediaPlayer::isLive() const {
     if (!mpv_) return false;
-    // Read while the entry is open: a clip that is already over by now was no live stream.
-    char* path = mpv_get_property_string(mpv_, mpvname::Path);
-    if (!path) return false;
-    mpv_free(path);
     // A file of known length that ends is over; a stream without one was cut off. The engine gives a
     // growing duration for some unbounded streams, but never a size.
     double duration = 0;

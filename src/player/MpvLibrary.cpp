@@ -48,6 +48,9 @@ CASTORA_MPV(int, mpv_get_property, (mpv_handle * ctx, const char* name, mpv_form
 CASTORA_MPV(char*, mpv_get_property_string, (mpv_handle * ctx, const char* name), (ctx, name), nullptr)
 CASTORA_MPV(int, mpv_observe_property, (mpv_handle * mpv, uint64_t reply_userdata, const char* name, mpv_format format),
             (mpv, reply_userdata, name, format), MPV_ERROR_UNINITIALIZED)
+CASTORA_MPV(int, mpv_hook_add, (mpv_handle * ctx, uint64_t reply_userdata, const char* name, int priority),
+            (ctx, reply_userdata, name, priority), MPV_ERROR_UNINITIALIZED)
+CASTORA_MPV(int, mpv_hook_continue, (mpv_handle * ctx, uint64_t id), (ctx, id), MPV_ERROR_UNINITIALIZED)
 CASTORA_MPV(mpv_event*, mpv_wait_event, (mpv_handle * ctx, double timeout), (ctx, timeout), nullptr)
 CASTORA_MPV(void, mpv_set_wakeup_callback, (mpv_handle * ctx, void (*cb)(void* d), void* d), (ctx, cb, d), void())
 CASTORA_MPV(int, mpv_render_context_create, (mpv_render_context * *res, mpv_handle* mpv, mpv_render_param* params),

@@ -12,12 +12,13 @@ inline constexpr const char* VideoUnscaled = "video-unscaled";
 inline constexpr const char* Volume = "volume";
 inline constexpr const char* Mute = "mute";
 inline constexpr const char* VideoTrack = "vid";
-inline constexpr const char* Path = "path";
 inline constexpr const char* Duration = "duration";
 inline constexpr const char* FileSize = "file-size";
 inline constexpr const char* FileFormat = "file-format";
 inline constexpr const char* UserAgent = "user-agent";
 inline constexpr const char* HeaderFields = "http-header-fields";
+
+inline constexpr const char* PreloadedHook = "on_preloaded";
 
 inline constexpr const char* LoadFile = "loadfile";
 inline constexpr const char* Stop = "stop";
