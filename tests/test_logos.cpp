@@ -14,9 +14,13 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 
+#include "pages/ChannelGrid.h"
+#include "pages/ChannelModel.h"
 #include "pages/LogoCache.h"
+#include "support/Catalogues.h"
 #include "support/HandlerServer.h"
 #include "support/QtApp.h"
 #include "support/TempDir.h"
@@ -522,5 +526,128 @@ TEST(LogoStore, DecodesTheFormatsQtReadsHereAndNothingElse) {
         const QImage thumbnail = LogoStore::Thumbnail(image, 24);
         EXPECT_EQ(thumbnail.size(), QSize(24, 12)) << c.name;
         EXPECT_TRUE(Near(thumbnail.pixel(12, 6), Qt::red)) << c.name;
+    }
+}
+
+// ---- the grid's logo column (offscreen) ------------------------------------------------------------------
+
+namespace {
+
+class LogoGrid : public Logos {
+protected:
+    void Fill(int32_t count) {
+        for (int32_t i = 1; i <= count; ++i)
+            table.AppendChannel(Channel("Ch" + std::to_string(i), "http://c/" + std::to_string(i)));
+        Show(count, [](int32_t row) { return row; });
+    }
+    // Grid rows 1..rows show the records `record` gives them.
+    void Show(int32_t rows, const std::function<int32_t(int32_t row)>& record) {
+        std::vector<int32_t> map(static_cast<size_t>(table.ChannelCount) + 2, 0);
+        for (int32_t r = 1; r <= rows; ++r) map[static_cast<size_t>(r)] = record(r);
+        table.SetRowMap(std::move(map));
+        model.SetRows(rows);
+    }
+    std::vector<int> Widths() {
+        std::vector<int> out;
+        for (int c = 0; c < ChannelColumnCount; ++c) out.push_back(grid.isColumnHidden(c) ? 0 : grid.columnWidth(c));
+        return out;
+    }
+
+    QApplication& app = EnsureApp();  // before the first widget
+    ChannelTable table;
+    ChannelModel model{table};
+    TChannelGrid grid{model};
+};
+
+}  // namespace
+
+TEST_F(LogoGrid, TheLogoColumnAndTheRowHeightFollowTheLogos) {
+    Fill(3);
+    grid.setFixedSize(497, 315);
+    std::vector<QString> headers;
+    for (int c = 0; c < ChannelColumnCount; ++c)
+        headers.push_back(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+    EXPECT_EQ(headers, (std::vector<QString>{"", " Channel", "Genre", "Bitrate", "Comments"}));
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::AccessibleTextRole).toString(), "Logo");
+    EXPECT_EQ(model.CellText(ChannelColumn::Name, 2), " Ch2");
+
+    // Without logos the grid is as it always was.
+    EXPECT_EQ(Widths(), (std::vector<int>{0, 140, 80, 50, 224}));
+    EXPECT_EQ(grid.rowHeight(0), 20);
+
+    LogoCache cache(Options());
+    std::map<int32_t, std::string> logos{{2, "http://127.0.0.1:9/two.png"}};
+    grid.SetLogos(&cache, [&logos](int32_t record) {
+        const auto it = logos.find(record);
+        return it == logos.end() ? LogoAddress{} : LogoAddress{it->second};
+    });
+    EXPECT_EQ(Widths(), (std::vector<int>{30, 140, 80, 50, 194}));
+    EXPECT_EQ(grid.rowHeight(0), 28);
+    // What a screen reader reads for the headers.
+    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(&grid);
+    ASSERT_TRUE(view && view->tableInterface());
+    std::vector<QString> spoken;
+    for (int c = 0; c < ChannelColumnCount; ++c) {
+        const QList<QAccessibleInterface*> cells =
+            view->tableInterface()->cellAt(0, c)->tableCellInterface()->columnHeaderCells();
+        spoken.push_back(cells.isEmpty() ? QString() : cells.first()->text(QAccessible::Name));
+    }
+    EXPECT_EQ(spoken, (std::vector<QString>{"Logo", " Channel", "Genre", "Bitrate", "Comments"}));
+    EXPECT_EQ(model.LogoAt(1).url, "");
+    EXPECT_EQ(model.LogoAt(2).url, "http://127.0.0.1:9/two.png");
+
+    // A filter that shows only channels without logos: the rows return to their height.
+    Show(2, [](int32_t row) { return row == 1 ? 1 : 3; });
+    EXPECT_EQ(Widths(), (std::vector<int>{0, 140, 80, 50, 224}));
+    EXPECT_EQ(grid.rowHeight(0), 20);
+
+    logos[3] = "http://127.0.0.1:9/three.png";
+    grid.LogosChanged();
+    EXPECT_EQ(grid.rowHeight(0), 28);
+    EXPECT_FALSE(grid.isColumnHidden(0));
+}
+
+// Only the rows in view and a screenful ahead are fetched, in the direction of scrolling.
+TEST_F(LogoGrid, FetchesTheRowsInViewAndAScreenfulAhead) {
+    HandlerServer server([](const HttpRequest&) { return Answer(Png(24, 24, Qt::red)); });
+    Fill(2000);
+    grid.setFixedSize(497, 315);
+    grid.horizontalHeader()->setFixedHeight(20);
+    LogoCache cache(Options());
+    grid.SetLogos(&cache,
+                  [&](int32_t record) { return LogoAddress{server.Url("/" + std::to_string(record) + ".png")}; });
+    grid.show();
+    const auto asked = [&] {
+        std::set<int> rows;
+        for (const HttpRequest& r : server.Requests()) rows.insert(std::stoi(r.path.substr(1)));
+        return rows;
+    };
+    const int page = grid.viewport()->height() / TChannelGrid::LogoRowHeight + 1;
+    const auto ready = [&](int first, int last) {
+        return QTest::qWaitFor(
+            [&] {
+                for (int record = first; record <= last; ++record)
+                    if (cache.State({server.Url("/" + std::to_string(record) + ".png")}, 24) != LogoState::Ready)
+                        return false;
+                return true;
+            },
+            kWait);
+    };
+    ASSERT_TRUE(ready(1, 2 * page));
+    QTest::qWait(200);
+    EXPECT_EQ(*asked().rbegin(), 2 * page);
+    EXPECT_EQ(asked().size(), static_cast<size_t>(2 * page));
+
+    grid.verticalScrollBar()->setValue(1000);
+    const int first = grid.rowAt(0) + 1;
+    ASSERT_TRUE(ready(first, first + 2 * page - 1));
+    grid.verticalScrollBar()->setValue(500);
+    const int back = grid.rowAt(0) + 1;
+    ASSERT_TRUE(ready(back - page, back + page - 1));
+    QTest::qWait(200);
+    for (int record : asked()) {
+        const bool shown = record <= 2 * page || (record >= first && record < first + 2 * page) ||
+                           (record >= back - page && record < back + page);
+        EXPECT_TRUE(shown) << record << " was never in view nor a screenful ahead";
     }
 }
