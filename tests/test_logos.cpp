@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "pages/ChannelGrid.h"
 #include "pages/ChannelModel.h"
@@ -272,14 +273,17 @@ TEST_F(Logos, ANewerViewSupersedesWhatScrolledAway) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.Active() == 0; }, kWait));
     QTest::qWait(200);
 
-    std::set<std::string> asked;
-    for (const HttpRequest& r : server.Requests()) asked.insert(r.path);
-    EXPECT_EQ(asked, (std::set<std::string>{"/away0.png", "/away1.png", "/away2.png", "/away3.png", "/now0.png",
-                                            "/now1.png", "/now2.png", "/now3.png"}));
+    // The four that were running when the view moved, and the new view; none of the others that waited.
+    std::set<std::string> asked, awayAsked;
+    for (const HttpRequest& r : server.Requests()) (r.path.starts_with("/away") ? awayAsked : asked).insert(r.path);
+    EXPECT_EQ(server.Requests().size(), 8u);
+    EXPECT_EQ(awayAsked.size(), 4u);
+    EXPECT_EQ(asked, (std::set<std::string>{"/now0.png", "/now1.png", "/now2.png", "/now3.png"}));
     // Cancelled is not failed: shown again, they are asked for again.
-    EXPECT_EQ(cache.State(away[0].address, 24), LogoState::Unknown);
-    cache.Want({away[0]});
-    EXPECT_TRUE(Settles(cache, away[0].address, LogoState::Ready));
+    const LogoAddress cancelled{server.Url(*awayAsked.begin())};
+    EXPECT_EQ(cache.State(cancelled, 24), LogoState::Unknown);
+    cache.Want({{cancelled, 24}});
+    EXPECT_TRUE(Settles(cache, cancelled, LogoState::Ready));
 }
 
 // After a month a logo is shown from disk and asked for again with its validators: 304 keeps it, a new
@@ -650,4 +654,28 @@ TEST_F(LogoGrid, FetchesTheRowsInViewAndAScreenfulAhead) {
                            (record >= back - page && record < back + page);
         EXPECT_TRUE(shown) << record << " was never in view nor a screenful ahead";
     }
+}
+
+// A grid of many rows, the only logo far from both ends: the rows are shown at once, and the grid makes
+// room for logos once the model has read far enough.
+TEST_F(LogoGrid, ALogoFarFromBothEndsIsFoundInTheBackground) {
+    Fill(20000);
+    grid.setFixedSize(497, 315);
+    LogoCache cache(Options());
+    // A slow store: the model reads a few milliseconds' worth of rows at a time.
+    grid.SetLogos(&cache, [](int32_t record) {
+        std::this_thread::sleep_for(20us);
+        return record == 10000 ? LogoAddress{"http://127.0.0.1:9/middle.png"} : LogoAddress{};
+    });
+    EXPECT_FALSE(model.ShowsLogos());
+    EXPECT_EQ(grid.rowHeight(0), 20);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.ShowsLogos(); }, kWait));
+    EXPECT_EQ(grid.rowHeight(0), 28);
+
+    // The same rows again, now with the logo in view: decided before they are painted.
+    grid.verticalScrollBar()->setValue(9995);
+    model.SetRows(20000);
+    EXPECT_FALSE(model.ShowsLogos());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(model.ShowsLogos());
 }

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
 #include "catalogue/Search.h"
@@ -52,6 +53,10 @@ TChannelGrid::TChannelGrid(ChannelModel& model, QWidget* parent) : QTableView(pa
         ApplyLayout();
         ScheduleLogos();
     });
+    connect(&model_, &ChannelModel::logosShownChanged, this, [this] {
+        ApplyLayout();
+        ScheduleLogos();
+    });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         scrollingUp_ = value < lastScroll_;
         lastScroll_ = value;
@@ -73,13 +78,13 @@ void TChannelGrid::SetLogos(LogoCache* cache, LogoProvider provider) {
             ScheduleLogos();
         });
     }
-    LogosChanged();
+    ApplyLayout();
+    ScheduleLogos();
 }
 
 void TChannelGrid::LogosChanged() {
     model_.LogosChanged();
     ApplyLayout();
-    viewport()->update();
     ScheduleLogos();
 }
 
@@ -91,7 +96,16 @@ void TChannelGrid::ApplyLayout() {
     // The grid keeps its width: the comments give the logos their room.
     const int comments = ColumnIndex(ChannelColumn::Comments);
     if (logos) setColumnWidth(comments, ChannelColumns[comments].width - ChannelColumns[logo].width);
-    verticalHeader()->setDefaultSectionSize(logos ? LogoRowHeight : RowHeight);
+    const int height = logos ? LogoRowHeight : RowHeight;
+    if (verticalHeader()->defaultSectionSize() == height) return;
+    {
+        // The header reports every row it resizes, and the view queues each one: a million signals for
+        // a million rows. The view is laid out again at once instead.
+        const QSignalBlocker quiet(verticalHeader());
+        verticalHeader()->setDefaultSectionSize(height);
+    }
+    updateGeometries();
+    viewport()->update();
 }
 
 void TChannelGrid::resizeEvent(QResizeEvent* event) {
@@ -112,9 +126,17 @@ void TChannelGrid::RequestLogos() {
     model_.SetLogoScale(devicePixelRatioF());
     std::vector<LogoRequest> wanted;
     const int32_t rows = model_.FilledRows();
-    if (model_.ShowsLogos() && rows > 0) {
-        const int32_t first = std::max(0, rowAt(0));
-        const int32_t page = viewport()->height() / verticalHeader()->defaultSectionSize() + 1;
+    const int32_t first = std::max(0, rowAt(0));
+    const int32_t page = viewport()->height() / verticalHeader()->defaultSectionSize() + 1;
+    if (!model_.ShowsLogos()) {
+        // The rows in view decide before they are painted; the model reads the rest in the background.
+        for (int32_t r = first; r < std::min(rows, first + page); ++r) {
+            if (!model_.LogoAt(r + 1).Empty()) {
+                model_.LogoSeen();  // lays the grid out again and asks once more
+                return;
+            }
+        }
+    } else if (rows > 0) {
         const int size = model_.LogoPixels();
         const auto add = [&](int32_t row) {
             LogoAddress address = model_.LogoAt(row + 1);

@@ -1,9 +1,11 @@
 #include "pages/ChannelModel.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QTimer>
 #include <cmath>
 
 #include "pages/Text.h"
@@ -42,11 +44,18 @@ const ChannelColumnSpec ChannelColumns[ChannelColumnCount] = {
 
 ChannelModel::ChannelModel(const ChannelTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {}
 
+namespace {
+// How long the rows are read at a time, whatever the provider costs per row.
+constexpr qint64 ScanSliceNs = 2'000'000;
+}  // namespace
+
 void ChannelModel::SetRows(int32_t rows) {
     beginResetModel();
     rows_ = rows;
-    showsLogos_ = AnyLogo();
+    StartScan();
+    showsLogos_ = Scan();
     endResetModel();
+    ScanLater();
 }
 
 void ChannelModel::SetGenreNames(QStringList names) {
@@ -86,20 +95,63 @@ void ChannelModel::SetLogos(LogoCache* cache, LogoProvider provider) {
 }
 
 void ChannelModel::LogosChanged() {
-    showsLogos_ = AnyLogo();
+    StartScan();
+    const bool shown = Scan();
+    if (shown != showsLogos_) {
+        showsLogos_ = shown;
+        emit logosShownChanged();
+    }
     const int logo = ColumnIndex(ChannelColumn::Logo);
     if (rows_ > 0) emit dataChanged(index(0, logo), index(rows_ - 1, logo), {Qt::DecorationRole});
+    ScanLater();
 }
 
-// Stops at the first logo: a playlist's channels mostly have one. Only a grid without any logo is
-// read to its end.
-bool ChannelModel::AnyLogo() const {
-    if (!provider_) return false;
-    for (int32_t row = 1; row <= rows_; ++row) {
+void ChannelModel::LogoSeen() {
+    if (provider_) Found();
+}
+
+void ChannelModel::StartScan() {
+    scanFront_ = 1;
+    scanBack_ = provider_ ? rows_ : 0;
+}
+
+bool ChannelModel::Scan() {
+    const auto hasLogo = [this](int32_t row) {
         const int32_t record = RecordAt(row);
-        if (record > 0 && !provider_(record).Empty()) return true;
+        return record > 0 && !provider_(record).Empty();
+    };
+    QElapsedTimer slice;
+    slice.start();
+    for (int32_t n = 1; scanFront_ <= scanBack_; ++n) {
+        if (hasLogo(scanFront_++) || (scanFront_ <= scanBack_ && hasLogo(scanBack_--))) {
+            scanFront_ = 1;
+            scanBack_ = 0;
+            return true;
+        }
+        if (n % 256 == 0 && slice.nsecsElapsed() > ScanSliceNs) break;
     }
     return false;
+}
+
+void ChannelModel::ScanLater() {
+    if (scanQueued_ || scanFront_ > scanBack_) return;
+    scanQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scanQueued_ = false;
+        if (Scan()) {
+            Found();
+        } else {
+            ScanLater();
+        }
+    });
+}
+
+void ChannelModel::Found() {
+    scanFront_ = 1;
+    scanBack_ = 0;
+    if (showsLogos_) return;
+    showsLogos_ = true;
+    emit logosShownChanged();
 }
 
 LogoAddress ChannelModel::LogoAt(int32_t gridRow) const {

@@ -50,7 +50,12 @@ public:
     void LogosChanged();
     LogoAddress LogoAt(int32_t gridRow) const;
     // Some filled row has a logo address: the grid shows the logo column and rows tall enough for it.
+    // Learnt at once for the rows at both ends (imported channels come last) and, through LogoSeen(), for
+    // the rows in view; the rest is read a slice per turn of the event loop, so that a million rows
+    // without a logo never hold up the window.
     bool ShowsLogos() const { return showsLogos_; }
+    // A row in view has a logo.
+    void LogoSeen();
     void SetLogoScale(qreal devicePixelRatio) { scale_ = devicePixelRatio; }
     int LogoPixels() const { return qRound(LogoSize * scale_); }
 
@@ -59,8 +64,15 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+signals:
+    void logosShownChanged();
+
 private:
-    bool AnyLogo() const;
+    // Reads rows not read yet from both ends, for a slice of time; true when one has a logo.
+    bool Scan();
+    void StartScan();
+    void ScanLater();
+    void Found();
 
     const ChannelTable& table_;
     int32_t rows_ = 0;
@@ -69,6 +81,9 @@ private:
     LogoCache* logos_ = nullptr;
     LogoProvider provider_;
     bool showsLogos_ = false;
+    int32_t scanFront_ = 1;  // rows not read yet: scanFront_ .. scanBack_
+    int32_t scanBack_ = 0;
+    bool scanQueued_ = false;
     qreal scale_ = 1;
 };
 
