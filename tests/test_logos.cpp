@@ -504,6 +504,10 @@ TEST(LogoStore, DecodesTheFormatsQtReadsHereAndNothingElse) {
         {"bmp", Encoded(red, "bmp"), true},
         {"webp", Encoded(red, "webp"), true},
         {"svg", kSvg, true},
+        {"svg drawn at 100000 x 50000",
+         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100000\" height=\"50000\" viewBox=\"0 0 100 50\"><rect "
+         "width=\"100\" height=\"50\" fill=\"#ff0000\"/></svg>",
+         true},
         {"svg with a local image inside",
          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\"><image "
          "href = 'logo.png' width=\"4\" height=\"4\"/></svg>",

@@ -322,7 +322,8 @@ QImage LogoStore::Decode(const std::string& bytes, int maxSide, int64_t maxPixel
         return fail("an image in the format " + format.toStdString());
     if (format == "svg" && !SelfContainedSvg(bytes)) return fail("an SVG drawing that refers to other files");
     const QSize size = reader.size();
-    if (size.isValid() && static_cast<int64_t>(size.width()) * size.height() > maxPixels)
+    // A drawing is rendered at the size it is shown; a picture is decoded whole first.
+    if (format != "svg" && size.isValid() && static_cast<int64_t>(size.width()) * size.height() > maxPixels)
         return fail(std::to_string(size.width()) + " x " + std::to_string(size.height()) + " pixels");
     if (size.isValid() && maxSide > 0 && (size.width() > maxSide || size.height() > maxSide) &&
         reader.supportsOption(QImageIOHandler::ScaledSize))
