@@ -460,7 +460,8 @@ void RowsWithoutLogos(int reps) {
     std::unordered_map<std::string, std::string> store;
     for (int32_t i = 1; i <= 1000; ++i)
         store.emplace("http://elsewhere.example.net/" + std::to_string(i), grid.urls[i]);
-    LogoCache cache(Options(std::filesystem::temp_directory_path() / "castora-bench-logos-none", 4));
+    ScratchDir scratch("castora-bench-logos-none");
+    LogoCache cache(Options(scratch.Path() / "logos", 4));
     std::vector<double> with, without;
     for (int rep = 0; rep < reps; ++rep) {
         for (bool provider : {false, true}) {
