@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release) and measures every performance figure next to its reference, then
-# prints one table. Takes about 5 to 8 minutes on two cores.
+# prints one table. Takes about 10 to 14 minutes on two cores.
 #
 #   scripts/bench.sh [build-dir]          default build dir: build-bench
 #
 # Environment: CASTORA_BENCH_TMP   scratch space for catalogues and archives (default /tmp; ~1 GB)
-#              CASTORA_BENCH_QUICK=1  fewer repetitions and no Google Benchmark run (about 2 minutes)
+#              CASTORA_BENCH_QUICK=1  fewer repetitions and no Google Benchmark run (about 5 minutes)
 #              CASTORA_BENCH_JOBS  build parallelism (default 2)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +16,8 @@ jobs=${CASTORA_BENCH_JOBS:-2}
 quick=${CASTORA_BENCH_QUICK:-0}
 
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCASTORA_BENCH=ON >/dev/null
-cmake --build "$build" -j"$jobs" --target castora-gencat castora-perf castora-bench castora-player castora-barewindow >/dev/null
+cmake --build "$build" -j"$jobs" --target castora-gencat castora-perf castora-bench castora-player castora-barewindow \
+  castora-bench-logos >/dev/null
 
 bin=$build/bench
 scratch=$(mktemp -d "${CASTORA_BENCH_TMP:-/tmp}/castora-bench-run.XXXXXX")
@@ -66,6 +67,10 @@ figure save 100000 "$(reps 3 7)"
 figure extract "$scratch/update.zip" "$(reps 3 5)"
 figure download 200 "$(reps 3 7)"
 figure play "$(reps 3 9)"
+la=$(load_avg)
+echo "  logos (load average $la)" >&2
+"$bin/castora-bench-logos" all "$(reps 1 3)" 2>/dev/null |
+  awk -v la="$la" -F'\t' '$1=="FIG"{print $0 "\t" la} $1=="NOTE"{print $0}' >>"$results" || true
 rm -rf "$scratch/c5" "$scratch/c6" "$scratch/update.zip"
 
 gbench=$scratch/gbench.json
@@ -176,6 +181,27 @@ row("Play -> state 3, existing player", show("play.warm_ms", 1), "idle mpv over 
 row("Play -> state 3, player created for it", show("play.cold_ms", 1), "mpv command line: " + show("play.mpv_cli_ms", 1),
     "<= mpv + 20%", chk(lambda: v("play.cold_ms") <= 1.2 * v("play.mpv_cli_ms") if "play.cold_ms" in figs else float("nan")),
     "play.cold_ms")
+
+row("Logos, cold cache, 10^5 channels: show to every logo in view (loopback)", show("logos.cold_visible_ms"),
+    "one fetch at a time: " + show("logos.cold_visible_ms_one_at_a_time"), "<= 2000 ms",
+    chk(lambda: v("logos.cold_visible_ms") <= 2000 if "logos.cold_visible_ms" in figs else float("nan")),
+    "logos.cold_visible_ms")
+row("Logos, cold cache: longest event-loop pause meanwhile", show("logos.cold_max_gap_ms", 1),
+    "same window without logos: " + show("logos.cold_max_gap_ms_without_logos", 1), "", None, "logos.cold_max_gap_ms")
+for kind in ("wheel", "thumb"):
+    base = "logos.scroll_" + kind
+    row("Logos cached, scrolling 10^5 (%s): longest frame, window thread CPU" % kind,
+        show(base + "_longest_frame_cpu_ms", 1),
+        "without logos: " + show(base + "_longest_frame_cpu_ms_without_logos", 1), "<= 16 ms",
+        chk(lambda base=base: v(base + "_longest_frame_cpu_ms") <= 16 if base + "_longest_frame_cpu_ms" in figs else float("nan")),
+        base + "_longest_frame_cpu_ms")
+    row("Logos cached, scrolling 10^5 (%s): longest frame, wall" % kind, show(base + "_longest_frame_ms", 1),
+        "without logos: " + show(base + "_longest_frame_ms_without_logos", 1), "", None, base + "_longest_frame_ms")
+    row("Logos cached, scrolling 10^5 (%s): cells in view with their logo, at the scroll / at the frame's end" % kind,
+        show(base + "_cells_with_logo_at_scroll_pct", 1) + " / " + show(base + "_cells_with_logo_at_frame_end_pct", 1),
+        "", "", None, base + "_cells_with_logo_at_scroll_pct")
+row("Rows change, 10^5, none with a logo: the model's first slice", show("logos.rows_without_logos_ms", 1),
+    "no provider: " + show("logos.rows_without_logos_ms_no_provider", 3), "", None, "logos.rows_without_logos_ms")
 
 print("| Figure | Measured (median, min–max, n) | Reference, same run | Target | Verdict | Load avg |")
 print("|---|---|---|---|---|---|")

@@ -10,6 +10,7 @@ set -euo pipefail
 run_packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libgl-dev libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core
+  libqt6svg6 qt6-image-formats-plugins  # channel logos in SVG and WebP
   libmpv-dev libcurl4-openssl-dev libzip-dev zlib1g-dev libicu-dev
 )
 test_packages=(

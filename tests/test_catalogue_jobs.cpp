@@ -75,7 +75,7 @@ TEST_F(CatalogueJobs, ANewerFilterReplacesAnOlderOneStillRunning) {
     Settle();
     EXPECT_LE(shown, 2);
     ExpectRowsMatchFilters();
-    EXPECT_EQ(Page().Model().CellText(0, 1).trimmed().toStdString(),
+    EXPECT_EQ(Page().Model().CellText(ChannelColumn::Name, 1).trimmed().toStdString(),
               form->Table().Channels[form->Table().RowMap[1]].Name);
 }
 

@@ -114,9 +114,10 @@ TEST_F(Editor, EditingAGlobalChannelMakesItLocalInPlace) {
     EXPECT_TRUE(rec.IsLocal);
     EXPECT_EQ(rec.Comments, "c");
     // The grid shows the change only after a rebuild.
-    EXPECT_EQ(Channels().Model().CellText(0, 2), " Two (edited)");  // the grid reads the table directly
+    EXPECT_EQ(Channels().Model().CellText(ChannelColumn::Name, 2),
+              " Two (edited)");  // the grid reads the table directly
     Channels().RefreshButton->click();
-    EXPECT_EQ(Channels().Model().CellText(3, 2), "[local] c");
+    EXPECT_EQ(Channels().Model().CellText(ChannelColumn::Comments, 2), "[local] c");
 }
 
 TEST_F(Editor, CodesTheUserLeavesAloneAreKeptEvenBeyondTheLists) {

@@ -158,7 +158,7 @@ TEST(EndToEnd, UpdateSubmitAndQuitWithRealMessageBoxes) {
     })) << form->Update->UpdateStatusPanel->text().toStdString();
     EXPECT_EQ(clicker.seen.value(0), "Do you want to update the free channel list?");
     EXPECT_EQ(form->Table().ChannelCount, 2);
-    EXPECT_EQ(form->Channels->Model().CellText(0, 1), " Fresh");
+    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 1), " Fresh");
     EXPECT_EQ(form->Channels->GlobalDatePanel->text(), "Global list updated: 06.12.2026");
     ASSERT_TRUE(clicker.RunUntil([&] { return form->Toolbar->isEnabled(); }));
 
@@ -278,7 +278,7 @@ TEST(EndToEnd, DroppedPlaylistIsImportedAndPlaysWithItsHeader) {
     const TChannelRec& added = form->Table().Channels[2];
     EXPECT_EQ(added.Name, "Tone FM");
     EXPECT_TRUE(added.IsLocal);
-    EXPECT_EQ(form->Channels->Model().CellText(1, 2), "Music");
+    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Genre, 2), "Music");
 
     form->Channels->SelectGridRow(2);
     form->PlayButton->click();

@@ -47,7 +47,8 @@ protected:
     QStringList Names() {
         Settle();
         QStringList out;
-        for (int r = 1; r <= Page().Model().FilledRows(); ++r) out << Page().Model().CellText(0, r).trimmed();
+        for (int r = 1; r <= Page().Model().FilledRows(); ++r)
+            out << Page().Model().CellText(ChannelColumn::Name, r).trimmed();
         return out;
     }
     void Key(int key, Qt::KeyboardModifiers mods = Qt::ControlModifier) {
@@ -55,7 +56,7 @@ protected:
     }
     void Mark(const QString& name) {
         for (int r = 1; r <= Page().Model().FilledRows(); ++r)
-            if (Page().Model().CellText(0, r).trimmed() == name) Page().SelectGridRow(r);
+            if (Page().Model().CellText(ChannelColumn::Name, r).trimmed() == name) Page().SelectGridRow(r);
         Key(Qt::Key_D);
     }
     std::vector<std::string> Written() {
@@ -75,10 +76,13 @@ TEST_F(Favourites, MarkedShownReorderedAndPlayedThroughTheGrid) {
     Mark("Alpha");
     // Written at once, in the order marked; the grid shows a star that screen readers hear.
     EXPECT_EQ(Written(), (std::vector<std::string>{"http://d/", server.Url("/b.wav"), "http://a/"}));
-    const QModelIndex delta = Page().Model().index(3, 0);
+    const QModelIndex delta = Page().Model().index(3, ColumnIndex(ChannelColumn::Name));
     EXPECT_FALSE(Page().Model().data(delta, Qt::DecorationRole).isNull());
     EXPECT_TRUE(Page().Model().data(delta, Qt::AccessibleTextRole).toString().contains("favourite"));
-    EXPECT_TRUE(Page().Model().data(Page().Model().index(2, 0), Qt::DecorationRole).isNull());  // Charlie
+    EXPECT_TRUE(Page()
+                    .Model()
+                    .data(Page().Model().index(2, ColumnIndex(ChannelColumn::Name)), Qt::DecorationRole)
+                    .isNull());  // Charlie
 
     Page().FavouritesButton->click();
     EXPECT_EQ(Names(), (QStringList{"Delta", "Bravo", "Alpha"}));

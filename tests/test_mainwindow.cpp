@@ -59,7 +59,7 @@ protected:
         ASSERT_EQ(QApplication::activeWindow(), form.get());
     }
     ChannelModel& Model() { return Page().Model(); }
-    QStringList Column(int c) {
+    QStringList Column(ChannelColumn c) {
         QStringList out;
         for (int r = 1; r <= Model().rowCount(); ++r) out << Model().CellText(c, r);
         return out;
@@ -80,10 +80,10 @@ TEST_F(MainWindow, StartsOnTheAboutPageWithTheCatalogueLoaded) {
 
     // The local copy of "Two" is dropped: the global record wins.
     EXPECT_EQ(w.Table().ChannelCount, 5);
-    EXPECT_EQ(Column(0), (QStringList{" One", " Two", " Three", " Four", " Mine"}));
+    EXPECT_EQ(Column(ChannelColumn::Name), (QStringList{" One", " Two", " Three", " Four", " Mine"}));
     // Genre 0 shows the filter's "all" entry, a code beyond the list nothing; Cyrillic names show as such.
-    EXPECT_EQ(Column(1), (QStringList{"News", "Music", "all genres", "", QString::fromUtf8("Рок")}));
-    EXPECT_EQ(Column(3), (QStringList{"c1", "", "", "", "[local] my"}));
+    EXPECT_EQ(Column(ChannelColumn::Genre), (QStringList{"News", "Music", "all genres", "", QString::fromUtf8("Рок")}));
+    EXPECT_EQ(Column(ChannelColumn::Comments), (QStringList{"c1", "", "", "", "[local] my"}));
     EXPECT_EQ(Page().GlobalDatePanel->text(), "Global list updated: 01.12.2026");
     EXPECT_EQ(Page().LocalDatePanel->text(), "Local list updated: 02.12.2026");
     EXPECT_EQ(Page().SourceComboBox->itemText(0), "all sources");
@@ -127,7 +127,7 @@ TEST_F(MainWindow, StartsWithoutAnyFileAndKeepsDesignTimeLists) {
     EXPECT_EQ(Page().GenreComboBox->itemText(4), "Business");
     EXPECT_EQ(w.Table().ChannelCount, 0);
     EXPECT_EQ(Model().rowCount(), 1);
-    EXPECT_EQ(Model().CellText(0, 1), "");
+    EXPECT_EQ(Model().CellText(ChannelColumn::Name, 1), "");
     EXPECT_EQ(Page().GlobalDatePanel->text(), "Global list updated: Unknown");
     EXPECT_EQ(Page().LocalDatePanel->text(), "Local list updated: Unknown");
 }
@@ -150,7 +150,7 @@ TEST_F(MainWindow, UnreadableListIsReportedOnceAndTheOtherIsShown) {
     TMainForm& w = Start();
     EXPECT_EQ(messages.Texts(), QStringList{"Can't read global.dat: Is a directory."});
     EXPECT_EQ(w.Table().ChannelCount, 2);
-    EXPECT_EQ(Column(0), (QStringList{" Mine", " Copy of two"}));
+    EXPECT_EQ(Column(ChannelColumn::Name), (QStringList{" Mine", " Copy of two"}));
 }
 
 TEST_F(MainWindow, FiltersNarrowTheGridAndTheEmptyGridSelectsNothing) {
@@ -158,19 +158,19 @@ TEST_F(MainWindow, FiltersNarrowTheGridAndTheEmptyGridSelectsNothing) {
     Start();
     Page().SourceComboBox->setCurrentIndex(2);
     Settle();
-    EXPECT_EQ(Column(0), (QStringList{" Two", " Three", " Mine"}));
+    EXPECT_EQ(Column(ChannelColumn::Name), (QStringList{" Two", " Three", " Mine"}));
     Page().CountryComboBox->setCurrentIndex(1);
     Settle();
-    EXPECT_EQ(Column(0), (QStringList{" Three", " Mine"}));
+    EXPECT_EQ(Column(ChannelColumn::Name), (QStringList{" Three", " Mine"}));
     Page().GenreComboBox->setCurrentIndex(3);
     Settle();
-    EXPECT_EQ(Column(0), (QStringList{" Mine"}));
+    EXPECT_EQ(Column(ChannelColumn::Name), (QStringList{" Mine"}));
     EXPECT_EQ(form->Table().RowMap[1], 5);
     EXPECT_EQ(form->Table().RowMap[2], 0);
     Page().GenreComboBox->setCurrentIndex(2);  // no record has this combination
     Settle();
     EXPECT_EQ(Model().rowCount(), 1);
-    EXPECT_EQ(Model().CellText(0, 1), "");
+    EXPECT_EQ(Model().CellText(ChannelColumn::Name, 1), "");
     Page().SelectGridRow(1);
     EXPECT_EQ(form->Table().SelectedChannel, 0);
     Page().SourceComboBox->setCurrentIndex(0);
@@ -217,7 +217,7 @@ TEST_F(MainWindow, DeleteAsksAndRemovesOnlyTheHighlightedChannel) {
     messages.Answer(true);
     Page().DeleteButton->click();
     Settle();
-    EXPECT_EQ(Column(0), (QStringList{" One", " Three", " Four", " Mine"}));
+    EXPECT_EQ(Column(ChannelColumn::Name), (QStringList{" One", " Three", " Four", " Mine"}));
     // The channel that moved into the freed row is the one highlighted and selected.
     EXPECT_EQ(Page().CurrentGridRow(), 2);
     EXPECT_EQ(form->Table().Selected().Name, "Three");
@@ -248,23 +248,23 @@ TEST_F(MainWindow, FindNarrowsTheGridByWordsAndEscapeRestoresIt) {
 
     QTest::keyClicks(Page().Find->FindEdit, "t");
     Settle();
-    EXPECT_EQ(Column(0), (QStringList{" Two", " Three"}));
+    EXPECT_EQ(Column(ChannelColumn::Name), (QStringList{" Two", " Three"}));
     EXPECT_EQ(Page().Find->CountLabel->text(), "2 channels");
     // "Mine" is hidden: nothing is selected and nothing highlighted.
     EXPECT_EQ(form->Table().SelectedChannel, 0);
     EXPECT_EQ(Page().CurrentGridRow(), 0);
     QTest::keyClicks(Page().Find->FindEdit, "hr");
     Settle();
-    EXPECT_EQ(Column(0), QStringList{" Three"});
+    EXPECT_EQ(Column(ChannelColumn::Name), QStringList{" Three"});
     EXPECT_EQ(Page().Find->CountLabel->text(), "1 channel");
     Page().SelectGridRow(1);
     // Words in any order and case, in the name or the comments, within the filters.
     Page().Find->FindEdit->setText("C1 ONE");
     Settle();
-    EXPECT_EQ(Column(0), QStringList{" One"});
+    EXPECT_EQ(Column(ChannelColumn::Name), QStringList{" One"});
     Page().SourceComboBox->setCurrentIndex(2);
     Settle();
-    EXPECT_EQ(Model().CellText(0, 1), "");
+    EXPECT_EQ(Model().CellText(ChannelColumn::Name, 1), "");
     EXPECT_EQ(Page().Find->CountLabel->text(), "No channels");
     Page().SourceComboBox->setCurrentIndex(0);
     Page().Find->FindEdit->setText("thr");
@@ -274,7 +274,7 @@ TEST_F(MainWindow, FindNarrowsTheGridByWordsAndEscapeRestoresIt) {
     QTest::keyClick(Page().Find->FindEdit, Qt::Key_Escape);
     Settle();
     EXPECT_FALSE(Page().Find->isVisible());
-    EXPECT_EQ(Column(0), (QStringList{" One", " Two", " Three", " Four", " Mine"}));
+    EXPECT_EQ(Column(ChannelColumn::Name), (QStringList{" One", " Two", " Three", " Four", " Mine"}));
     // The channel found stays selected and highlighted in the whole grid.
     EXPECT_EQ(form->Table().Selected().Name, "Three");
     EXPECT_EQ(Page().CurrentGridRow(), 3);

@@ -67,6 +67,8 @@ TEST(InstallDeps, NamesThePackageOfEveryToolAndLibraryInTheRightSet) {
         {"/usr/include/zip.h", false},
         {"/usr/include/x86_64-linux-gnu/curl/curl.h", false},
         {"/usr/include/unicode/ucnv.h", false},
+        {"/usr/lib/x86_64-linux-gnu/qt6/plugins/imageformats/libqsvg.so", false},
+        {"/usr/lib/x86_64-linux-gnu/qt6/plugins/imageformats/libqwebp.so", false},
         {"/usr/include/gtest/gtest.h", true},
         {"/usr/include/gmock/gmock.h", true},
         {"/usr/include/benchmark/benchmark.h", true},

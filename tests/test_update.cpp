@@ -114,7 +114,7 @@ TEST_F(Update, FailedDownloadKeepsTheCatalogue) {
     EXPECT_EQ(Status(), "Can't download channel list");
     EXPECT_TRUE(ButtonsEnabled());
     EXPECT_EQ(form->Table().ChannelCount, 3);
-    EXPECT_EQ(form->Channels->Model().CellText(0, 1), " Old");
+    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 1), " Old");
     EXPECT_EQ(ReadFile(dir / "updates.zip"), "");
 }
 
@@ -138,9 +138,9 @@ TEST_F(Update, GoodArchiveReplacesTheGlobalListAndReloads) {
     EXPECT_FALSE(std::filesystem::exists(dir / "lists"));
     // The local copy of a channel that is now global is gone; the grid shows the new catalogue.
     ASSERT_EQ(form->Table().ChannelCount, 3);
-    EXPECT_EQ(form->Channels->Model().CellText(0, 1), " New one");
-    EXPECT_EQ(form->Channels->Model().CellText(0, 2), " New two");
-    EXPECT_EQ(form->Channels->Model().CellText(0, 3), " Mine");
+    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 1), " New one");
+    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 2), " New two");
+    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 3), " Mine");
     EXPECT_EQ(form->Channels->GlobalDatePanel->text(), "Global list updated: 05.12.2026");
     EXPECT_EQ(form->Update->Gauge1->Max(), 3);
     // The selection followed its channel to its new place.
@@ -176,7 +176,7 @@ TEST_F(UpdateBesideTheProgram, UnpacksWhereTheListsAreRead) {
     EXPECT_EQ(ReadFile(dir / "global.dat"), global);
     EXPECT_FALSE(std::filesystem::exists(programDir / "global.dat"));
     EXPECT_FALSE(std::filesystem::exists(dir / "updates.zip"));
-    EXPECT_EQ(form->Channels->Model().CellText(0, 1), " Fresh");
+    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 1), " Fresh");
 }
 
 TEST_F(Update, UnsavedLocalChangesSurviveTheUpdate) {
@@ -211,7 +211,8 @@ TEST_F(Update, UnsavedLocalChangesSurviveTheUpdate) {
     Settle();
     EXPECT_EQ(Status(), "Free channel list is updated");
     QStringList names;
-    for (int32_t r = 1; r <= form->Channels->Model().FilledRows(); ++r) names << form->Channels->Model().CellText(0, r);
+    for (int32_t r = 1; r <= form->Channels->Model().FilledRows(); ++r)
+        names << form->Channels->Model().CellText(ChannelColumn::Name, r);
     // The local copy of what is now global goes, as at start-up; the rest is as the user left it.
     EXPECT_EQ(names, (QStringList{" New one", " New two", " Mine, renamed", " Added"}));
 

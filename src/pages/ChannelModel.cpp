@@ -1,9 +1,11 @@
 #include "pages/ChannelModel.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QTimer>
 #include <cmath>
 
 #include "pages/Text.h"
@@ -11,8 +13,6 @@
 namespace castora {
 
 namespace {
-const char* const Headers[4] = {" Channel", "Genre", "Bitrate", "Comments"};
-
 // A small gold star, drawn once.
 const QPixmap& StarMark() {
     static const QPixmap star = [] {
@@ -37,17 +37,31 @@ const QPixmap& StarMark() {
 
 }  // namespace
 
+const ChannelColumnSpec ChannelColumns[ChannelColumnCount] = {
+    {"", "Logo", 30},         {" Channel", nullptr, 140}, {"Genre", nullptr, 80},
+    {"Bitrate", nullptr, 50}, {"Comments", nullptr, 224},
+};
+
 ChannelModel::ChannelModel(const ChannelTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {}
+
+namespace {
+// How long the rows are read at a time, whatever the provider costs per row.
+constexpr qint64 ScanSliceNs = 2'000'000;
+}  // namespace
 
 void ChannelModel::SetRows(int32_t rows) {
     beginResetModel();
     rows_ = rows;
+    StartScan();
+    showsLogos_ = Scan();
     endResetModel();
+    ScanLater();
 }
 
 void ChannelModel::SetGenreNames(QStringList names) {
     genres_ = std::move(names);
-    if (rows_ > 0) emit dataChanged(index(0, 1), index(rows_ - 1, 1));
+    const int genre = ColumnIndex(ChannelColumn::Genre);
+    if (rows_ > 0) emit dataChanged(index(0, genre), index(rows_ - 1, genre));
 }
 
 int32_t ChannelModel::RecordAt(int32_t gridRow) const {
@@ -56,48 +70,127 @@ int32_t ChannelModel::RecordAt(int32_t gridRow) const {
     return record >= 1 && record <= table_.ChannelCount ? record : 0;
 }
 
-QString ChannelModel::CellText(int column, int32_t gridRow) const {
+QString ChannelModel::CellText(ChannelColumn column, int32_t gridRow) const {
     const int32_t record = RecordAt(gridRow);
     if (record == 0) return {};
     const TChannelRec& rec = table_.Channels[record];
     switch (column) {
-    case 0:
+    case ChannelColumn::Name:
         return QStringLiteral(" ") + FromAnsi(rec.Name);
-    case 1:
+    case ChannelColumn::Genre:
         return rec.Genre >= 0 && rec.Genre < genres_.size() ? genres_[rec.Genre] : QString();
-    case 2:
+    case ChannelColumn::Bitrate:
         return FromAnsi(rec.Bitrate);
-    case 3:
+    case ChannelColumn::Comments:
         return rec.IsLocal ? QStringLiteral("[local] ") + FromAnsi(rec.Comments) : FromAnsi(rec.Comments);
     default:
         return {};
     }
 }
 
+void ChannelModel::SetLogos(LogoCache* cache, LogoProvider provider) {
+    logos_ = cache;
+    provider_ = std::move(provider);
+    LogosChanged();
+}
+
+void ChannelModel::LogosChanged() {
+    StartScan();
+    const bool shown = Scan();
+    if (shown != showsLogos_) {
+        showsLogos_ = shown;
+        emit logosShownChanged();
+    }
+    const int logo = ColumnIndex(ChannelColumn::Logo);
+    if (rows_ > 0) emit dataChanged(index(0, logo), index(rows_ - 1, logo), {Qt::DecorationRole});
+    ScanLater();
+}
+
+void ChannelModel::LogoSeen() {
+    if (provider_) Found();
+}
+
+void ChannelModel::StartScan() {
+    scanFront_ = 1;
+    scanBack_ = provider_ ? rows_ : 0;
+}
+
+bool ChannelModel::Scan() {
+    const auto hasLogo = [this](int32_t row) {
+        const int32_t record = RecordAt(row);
+        return record > 0 && !provider_(record).Empty();
+    };
+    QElapsedTimer slice;
+    slice.start();
+    for (int32_t n = 1; scanFront_ <= scanBack_; ++n) {
+        if (hasLogo(scanFront_++) || (scanFront_ <= scanBack_ && hasLogo(scanBack_--))) {
+            scanFront_ = 1;
+            scanBack_ = 0;
+            return true;
+        }
+        if (n % 256 == 0 && slice.nsecsElapsed() > ScanSliceNs) break;
+    }
+    return false;
+}
+
+void ChannelModel::ScanLater() {
+    if (scanQueued_ || scanFront_ > scanBack_) return;
+    scanQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scanQueued_ = false;
+        if (Scan()) {
+            Found();
+        } else {
+            ScanLater();
+        }
+    });
+}
+
+void ChannelModel::Found() {
+    scanFront_ = 1;
+    scanBack_ = 0;
+    if (showsLogos_) return;
+    showsLogos_ = true;
+    emit logosShownChanged();
+}
+
+LogoAddress ChannelModel::LogoAt(int32_t gridRow) const {
+    const int32_t record = provider_ ? RecordAt(gridRow) : 0;
+    return record > 0 ? provider_(record) : LogoAddress{};
+}
+
 int ChannelModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : std::max(rows_, 1); }
 
-int ChannelModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
+int ChannelModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ChannelColumnCount; }
 
 void ChannelModel::FavouritesChanged() {
-    if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, 0), {Qt::DecorationRole, Qt::AccessibleTextRole});
+    const int name = ColumnIndex(ChannelColumn::Name);
+    if (rows_ > 0)
+        emit dataChanged(index(0, name), index(rows_ - 1, name), {Qt::DecorationRole, Qt::AccessibleTextRole});
 }
 
 QVariant ChannelModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
-    const bool starred = index.column() == 0 && favourite_ &&
-                         (role == Qt::DecorationRole || role == Qt::AccessibleTextRole) &&
-                         favourite_(RecordAt(index.row() + 1));
-    if (role == Qt::DisplayRole) return CellText(index.column(), index.row() + 1);
+    const auto column = static_cast<ChannelColumn>(index.column());
+    const int32_t row = index.row() + 1;
+    const bool starred = column == ChannelColumn::Name && favourite_ &&
+                         (role == Qt::DecorationRole || role == Qt::AccessibleTextRole) && favourite_(RecordAt(row));
+    if (role == Qt::DisplayRole) return CellText(column, row);
     if (role == Qt::AccessibleTextRole)
-        return starred ? QStringLiteral("\u2605 favourite,") + CellText(0, index.row() + 1)
-                       : CellText(index.column(), index.row() + 1);
+        return starred ? QStringLiteral("\u2605 favourite,") + CellText(column, row) : CellText(column, row);
     if (role == Qt::DecorationRole && starred) return StarMark();
+    if (role == Qt::DecorationRole && column == ChannelColumn::Logo && logos_ && showsLogos_) {
+        const QPixmap logo = logos_->Pixmap(LogoAt(row), LogoSize, scale_);
+        if (!logo.isNull()) return logo;
+    }
     return {};
 }
 
 QVariant ChannelModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section > 3) return {};
-    if (role == Qt::DisplayRole) return QString::fromLatin1(Headers[section]);
+    if (orientation != Qt::Horizontal || section < 0 || section >= ChannelColumnCount) return {};
+    const ChannelColumnSpec& spec = ChannelColumns[section];
+    if (role == Qt::DisplayRole) return QString::fromLatin1(spec.header);
+    if (role == Qt::AccessibleTextRole && spec.accessibleName) return QString::fromLatin1(spec.accessibleName);
     if (role == Qt::BackgroundRole) return QColor(205, 205, 205);
     return {};
 }

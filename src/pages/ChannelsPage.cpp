@@ -133,7 +133,6 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     ChannelGrid = new TChannelGrid(*model_, this);
     ChannelGrid->setObjectName("ChannelGrid");
     ChannelGrid->setAccessibleName("Channels");
-    ChannelGrid->setModel(model_);
     ChannelGrid->setFixedSize(497, 315);
     ChannelGrid->setFrameShape(QFrame::NoFrame);
     ChannelGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -146,13 +145,10 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     ChannelGrid->verticalHeader()->hide();
     // Fixed row heights let the view place a million rows without measuring them.
     ChannelGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ChannelGrid->verticalHeader()->setDefaultSectionSize(20);
     ChannelGrid->horizontalHeader()->setFixedHeight(20);
     ChannelGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ChannelGrid->horizontalHeader()->setHighlightSections(false);
     ChannelGrid->horizontalHeader()->setStyleSheet("QHeaderView::section { background: rgb(205,205,205); }");
-    const int widths[4] = {140, 80, 50, 224};
-    for (int c = 0; c < 4; ++c) ChannelGrid->setColumnWidth(c, widths[c]);
     QPalette pal = ChannelGrid->palette();
     pal.setColor(QPalette::Base, Qt::white);
     ChannelGrid->setPalette(pal);
@@ -260,7 +256,7 @@ void ChannelsPage::SelectGridRow(int32_t row) {
         ChannelGridSelectCell(0);
         return;
     }
-    const QModelIndex index = model_->index(row - 1, 0);
+    const QModelIndex index = model_->index(row - 1, ColumnIndex(ChannelColumn::Name));
     ChannelGrid->selectionModel()->setCurrentIndex(index,
                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     ChannelGrid->scrollTo(index);
@@ -268,7 +264,7 @@ void ChannelsPage::SelectGridRow(int32_t row) {
 }
 
 void ChannelsPage::ChannelGridSelectCell(int32_t row) {
-    catalogue_.Select(model_->CellText(0, row).isEmpty() ? 0 : model_->RecordAt(row));
+    catalogue_.Select(model_->CellText(ChannelColumn::Name, row).isEmpty() ? 0 : model_->RecordAt(row));
 }
 
 RowFilter ChannelsPage::Filter() const {

@@ -111,8 +111,8 @@ WebResponse RunWebTransfer(const WebRequest& request, const WebTransferOptions& 
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.maxRedirects > 0 ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, request.maxRedirects);
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, request.acceptEncoding.c_str());
     curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, request.acceptEncoding.empty() || request.decode ? 1L : 0L);
     const std::string agent = std::string("CastoraPlayer/") + settings::Version;

@@ -28,6 +28,7 @@ struct WebTransferOptions {
 
 struct WebRequest {
     std::string url;
+    long maxRedirects = 10;
     std::vector<std::string> headers;  // extra request lines, "Name: value"
     // Accept-Encoding to send; empty asks for every encoding this libcurl decodes, and decodes it.
     std::string acceptEncoding;
