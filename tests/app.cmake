@@ -6,3 +6,4 @@ castora_test(test_favourites SOURCES test_favourites.cpp LIBS castora_app Qt6::T
 # One running copy per list directory, in one process: the later start runs on a thread of its own.
 castora_test(test_single_instance SOURCES test_single_instance.cpp LIBS castora_app Qt6::Test OFFSCREEN LABELS widgets
              TIMEOUT 120)
+castora_test(test_channel_logos SOURCES test_channel_logos.cpp LIBS castora_app Qt6::Test OFFSCREEN LABELS widgets)

@@ -16,6 +16,8 @@ struct AppConfig {
     QString listDir;
     // Where updates.zip is written and unpacked; empty means the directory of the program file.
     QString programDir;
+    // Where downloaded logos are kept; empty means the user's cache directory.
+    QString cacheDir;
     // Silent player outputs, for tests.
     bool nullMediaOutputs = false;
 };

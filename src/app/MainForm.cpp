@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/ChannelLogos.h"
 #include "app/Gauge.h"
 #include "app/ImportProgress.h"
 #include "app/Mpris.h"
@@ -117,6 +118,7 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     About = new AboutPage(config_.homePage, config_.publisherPage, Notebook1);
     Update = new UpdatePage(config_.homePage, Notebook1);
     Edit = new EditPage(*catalogue_, messages_, config_.homePage, Notebook1);
+    logos_ = new ChannelLogos(*catalogue_, *Channels, *Play, *Player, messages_, config_.cacheDir, this);
     Notebook1->addWidget(Play);
     Notebook1->addWidget(Channels);
     Notebook1->addWidget(About);

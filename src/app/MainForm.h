@@ -16,6 +16,7 @@ class QStackedWidget;
 namespace castora {
 
 class AboutPage;
+class ChannelLogos;
 class PlaylistImport;
 struct ImportLookups;
 class Catalogue;
@@ -83,6 +84,7 @@ public:
     void ReloadCatalogue(std::function<void()> whenDone) override;
 
     WorkerThreads& Workers() { return *workers_; }
+    ChannelLogos& Logos() { return *logos_; }
     std::filesystem::path ProgramDir() const;
 
     void OpenWebPage(const QString& url);
@@ -138,6 +140,7 @@ private:
     bool updateActive_ = false;  // an update thread exists, from the click to its end
     bool ready_ = false;
     PlaylistImport* import_;
+    ChannelLogos* logos_;
     // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
     LookupList lookups_[3];
     bool showWhenReady_ = false;  // shown as soon as the start-up load is in place

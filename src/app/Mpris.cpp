@@ -7,11 +7,13 @@
 #include <QMetaObject>
 #include <QSlider>
 #include <QUrl>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <exception>
 #include <optional>
 
+#include "app/ChannelLogos.h"
 #include "app/MainForm.h"
 #include "catalogue/ChannelTable.h"
 #include "pages/Messages.h"
@@ -54,6 +56,7 @@ TMpris::TMpris(TMainForm& form, const QDBusConnection& bus)
     connect(form_.Player, &TMediaPlayer::PlayStateChange, this, &TMpris::Refresh);
     connect(form_.Player, &TMediaPlayer::currentMediaNameChanged, this, &TMpris::Refresh);
     connect(form_.Play->TrackBar1(), &QSlider::valueChanged, this, &TMpris::Refresh);
+    connect(&form_.Logos(), &ChannelLogos::artChanged, this, &TMpris::Refresh);
     sentStatus_ = PlaybackStatus();
     sentMetadata_ = Metadata();
     sentVolume_ = Volume();
@@ -116,6 +119,8 @@ QVariantMap TMpris::Metadata() const {
                QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/castora/Player/Track/%1").arg(trackNumber_))));
     map.insert(QStringLiteral("xesam:url"), url);
     if (!channel.isEmpty()) map.insert(QStringLiteral("xesam:title"), channel);
+    if (const QString art = form_.Logos().ArtFile(); !art.isEmpty())
+        map.insert(QStringLiteral("mpris:artUrl"), QUrl::fromLocalFile(art).toString());
     if (player_->playState() == PlayState::Playing) {
         QString streamTitle;
         try {

@@ -143,8 +143,8 @@ ChannelNotes::ReadResult ChannelNotes::Load() {
     return result;
 }
 
-std::optional<std::map<std::string, ChannelNote>> ChannelNotes::Parse(std::string_view text) {
-    std::map<std::string, ChannelNote> notes;
+std::optional<NoteMap> ChannelNotes::Parse(std::string_view text) {
+    NoteMap notes;
     size_t pos = 0;
     bool first = true;
     while (pos < text.size()) {
@@ -194,7 +194,7 @@ std::optional<std::map<std::string, ChannelNote>> ChannelNotes::Parse(std::strin
     return notes;
 }
 
-std::string ChannelNotes::Format(const std::map<std::string, ChannelNote>& notes) {
+std::string ChannelNotes::Format(const NoteMap& notes) {
     std::string out(Header);
     out += '\n';
     for (const auto& [url, note] : notes) {
@@ -215,7 +215,7 @@ std::string ChannelNotes::Format(const std::map<std::string, ChannelNote>& notes
 }
 
 const ChannelNote* ChannelNotes::Find(std::string_view url) const {
-    const auto it = notes_.find(std::string(url));
+    const auto it = notes_.find(url);
     return it == notes_.end() ? nullptr : &it->second;
 }
 
@@ -236,7 +236,7 @@ void ChannelNotes::Change(std::string_view url, const std::function<void(Channel
 
 void ChannelNotes::Move(std::string_view from, std::string_view to) {
     if (from == to || from.empty() || to.empty()) return;
-    const auto it = notes_.find(std::string(from));
+    const auto it = notes_.find(from);
     if (it == notes_.end()) return;
     ChannelNote moved = std::move(it->second);
     notes_.erase(it);
@@ -323,9 +323,8 @@ std::string ChannelNotes::Save() {
     if (now.exists && now != stamp_ && !unreadable_) {
         std::string error;
         const std::string text = ReadWhole(file_, error);
-        std::optional<std::map<std::string, ChannelNote>> theirs;
-        if (error.empty() && now.size <= MaxFileBytes)
-            theirs = text.empty() ? std::map<std::string, ChannelNote>{} : Parse(text);
+        std::optional<NoteMap> theirs;
+        if (error.empty() && now.size <= MaxFileBytes) theirs = text.empty() ? NoteMap{} : Parse(text);
         if (theirs) {
             for (auto& [url, note] : *theirs)
                 if (!changed_.count(url)) notes_[url] = std::move(note);

@@ -31,6 +31,9 @@ struct ChannelNote {
     friend bool operator==(const ChannelNote&, const ChannelNote&) = default;
 };
 
+// Ordered by address, so that the file is written the same way each time; looked up by a view of one.
+using NoteMap = std::map<std::string, ChannelNote, std::less<>>;
+
 // The notes of every channel, as read from and written to their file. Changes are kept in memory and
 // written by Save, which first takes in what another copy of the program wrote meanwhile: an address this
 // copy did not change keeps the file's newer note.
@@ -73,8 +76,8 @@ public:
     std::string Save();
 
     // The file's text for these notes, and the notes a text holds (nullopt when it is not such a file).
-    static std::string Format(const std::map<std::string, ChannelNote>& notes);
-    static std::optional<std::map<std::string, ChannelNote>> Parse(std::string_view text);
+    static std::string Format(const NoteMap& notes);
+    static std::optional<NoteMap> Parse(std::string_view text);
 
 private:
     struct Stamp {
@@ -87,10 +90,10 @@ private:
     void Renumber();
 
     std::filesystem::path file_;
-    std::map<std::string, ChannelNote> notes_;  // ordered: the file is written in the same order each time
-    std::set<std::string> changed_;             // addresses changed since the last Load or Save
-    Stamp stamp_;                               // the file as this copy last read or wrote it
-    bool unreadable_ = false;                   // the file could not be read: keep it until a change
+    NoteMap notes_;
+    std::set<std::string> changed_;  // addresses changed since the last Load or Save
+    Stamp stamp_;                    // the file as this copy last read or wrote it
+    bool unreadable_ = false;        // the file could not be read: keep it until a change
 };
 
 }  // namespace castora

@@ -180,6 +180,10 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     MoveUpAction = action("Move up", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Up));
     MoveDownAction = action("Move down", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Down));
     ClearHistoryAction = action("Clear history", QKeySequence());
+    SetLogoAction = action("Set logo\u2026", QKeySequence());
+    ClearLogosAction = action("Clear logo cache", QKeySequence());
+    connect(SetLogoAction, &QAction::triggered, this, &ChannelsPage::setLogoRequested);
+    connect(ClearLogosAction, &QAction::triggered, this, &ChannelsPage::clearLogosRequested);
     auto* showFavourites = action("Show favourites", QKeySequence(Qt::CTRL | Qt::Key_1));
     auto* showRecent = action("Show recent", QKeySequence(Qt::CTRL | Qt::Key_2));
     connect(showFavourites, &QAction::triggered, FavouritesButton, &QPushButton::click);
@@ -198,6 +202,9 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
         menu.addAction(FavouriteAction);
         if (FavouritesButton->isChecked()) menu.addActions({MoveUpAction, MoveDownAction});
         menu.addAction(ClearHistoryAction);
+        menu.addSeparator();
+        SetLogoAction->setEnabled(catalogue_.Selected() > 0);
+        menu.addActions({SetLogoAction, ClearLogosAction});
         menu.addSeparator();
         menu.addActions({ImportAction, ImportUrlAction, ExportAction});
         menu.addSeparator();

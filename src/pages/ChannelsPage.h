@@ -46,6 +46,8 @@ public:
     QAction* MoveUpAction;     // moves it among the favourites, while they show
     QAction* MoveDownAction;
     QAction* ClearHistoryAction;
+    QAction* SetLogoAction;
+    QAction* ClearLogosAction;
     QLabel* GlobalDatePanel;
     QLabel* LocalDatePanel;
 
@@ -85,6 +87,8 @@ signals:
     void importRequested();
     void importUrlRequested();
     void exportRequested();
+    void setLogoRequested();
+    void clearLogosRequested();
 
 private:
     // A new row map is in place: the grid shows it, and the selected channel stays highlighted if shown.

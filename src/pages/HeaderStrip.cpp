@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 
 namespace castora {
@@ -33,6 +34,12 @@ HeaderStrip::HeaderStrip(const QString& title, const QString& address, QWidget* 
     pal.setColor(QPalette::WindowText, QColor(128, 128, 128));
     title_->setPalette(pal);
     layout->addWidget(title_);
+    icon_ = new QLabel(this);
+    icon_->setObjectName("HeaderIcon");
+    icon_->setFixedSize(20, 20);
+    icon_->setAlignment(Qt::AlignCenter);
+    icon_->hide();
+    layout->addWidget(icon_);
     layout->addStretch(1);
 
     link_ = new QPushButton(address, this);
@@ -48,5 +55,10 @@ HeaderStrip::HeaderStrip(const QString& title, const QString& address, QWidget* 
 
 void HeaderStrip::SetTitle(const QString& text) { title_->setText(text); }
 QString HeaderStrip::Title() const { return title_->text(); }
+
+void HeaderStrip::SetIcon(const QPixmap& icon) {
+    icon_->setPixmap(icon);
+    icon_->setVisible(!icon.isNull());
+}
 
 }  // namespace castora

@@ -16,12 +16,16 @@ public:
     QPushButton* LinkButton() const { return link_; }
     void SetTitle(const QString& text);
     QString Title() const;
+    // A small picture beside the title (the playing channel's logo); a null one shows nothing.
+    void SetIcon(const QPixmap& icon);
+    QLabel* IconLabel() const { return icon_; }
 
 signals:
     void linkClicked();
 
 private:
     QLabel* title_;
+    QLabel* icon_;
     QPushButton* link_;
 };
 

@@ -35,6 +35,10 @@ QString MessageBoxes::Choose(Choice choice) {
     case Choice::ExportFile:
         return QFileDialog::getSaveFileName(parent_, QStringLiteral("Export to M3U"), QStringLiteral("channels.m3u"),
                                             QStringLiteral("M3U playlists (*.m3u *.m3u8)"));
+    case Choice::LogoFile:
+        return QFileDialog::getOpenFileName(
+            parent_, QStringLiteral("Set logo"), QString(),
+            QStringLiteral("Images (*.png *.jpg *.jpeg *.gif *.svg *.webp);;All files (*)"));
     }
     return {};
 }

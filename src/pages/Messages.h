@@ -36,7 +36,7 @@ public:
     // import answer Cancel.
     virtual std::optional<int> AskImport(const ImportQuestion&) { return std::nullopt; }
     // Which playlist file to import, which link to import from, which file to export to; empty on Cancel.
-    enum class Choice { ImportFile, ImportUrl, ExportFile };
+    enum class Choice { ImportFile, ImportUrl, ExportFile, LogoFile };
     virtual QString Choose(Choice) { return {}; }
 };
 

@@ -25,6 +25,7 @@ protected:
         config.listDir = QString::fromStdString(dir.path().string());
         config.programDir = config.listDir;
         config.nullMediaOutputs = true;
+        config.cacheDir = QString::fromStdString((dir.path() / "cache").string());
         config.updateHost = "127.0.0.1:9";
         return config;
     }
