@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <unicode/uchar.h>
+
 #include "catalogue/Playlist.h"
 #include "support/TempDir.h"
 
@@ -205,6 +207,30 @@ TEST(ToRecordText, KeepsWhatWindows1251HoldsAndSpellsTheRestInLatin) {
     for (int b = 0x80; b < 0x100; ++b)
         if (b != 0x98) all.push_back(static_cast<char>(b));
     EXPECT_EQ(ToRecordText(Cp1251ToUtf8(all)), all);
+}
+
+TEST(Text, Windows1251FoldingAgreesWithUnicodeLowerCase) {
+    // Every byte against ICU's small letter of the character it stands for.
+    for (int b = 0; b < 256; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        size_t at = 0;
+        const std::string utf8 = Cp1251ToUtf8(byte);
+        const auto lower = static_cast<char32_t>(u_tolower(static_cast<UChar32>(NextCodePoint(utf8, at))));
+        const int want = EncodeCp1251(lower);
+        EXPECT_EQ(FoldByte(static_cast<unsigned char>(b)), want < 0 ? b : want) << b;
+    }
+    EXPECT_TRUE(StartsWithFolded("\xa8\xeb\xea\xe0 FM", "\xb8\xcb\xca"));  // "Ёлка" typed as "ёЛК"
+    EXPECT_FALSE(StartsWithFolded("\xe5\xeb\xea\xe0", "\xb8"));            // е is not ё
+    // The ASCII tests see nothing in bytes above 0x7F, whatever the locale.
+    for (int b = 0x80; b < 0x100; ++b) {
+        const char c = static_cast<char>(b);
+        EXPECT_FALSE(IsDigit(c) || IsAlpha(c) || IsAlnum(c) || IsBlank(c) || IsControl(c)) << b;
+        EXPECT_EQ(LowerAscii(c), c);
+    }
+    EXPECT_EQ(Trim("\t x \f", " \t\f"), "x");
+    EXPECT_EQ(Trim("\t x \f"), "x \f");
+    EXPECT_TRUE(EqualNoCase("User-Agent", "user-AGENT"));
+    EXPECT_FALSE(EqualNoCase("\xc0", "\xe0"));  // ASCII only: А and а are different bytes here
 }
 
 TEST(MatchCountry, FindsCodesNamesAndAliases) {

@@ -1,0 +1,243 @@
+#include "catalogue/ImportPlan.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include "catalogue/PlaylistAddress.h"
+#include "catalogue/Text.h"
+
+namespace castora {
+
+namespace {
+
+// Groups of names that mean one country; the first entry of a group is how the region data spells it.
+const std::vector<std::vector<std::string_view>>& CountryAliases() {
+    static const std::vector<std::vector<std::string_view>> groups = {
+        {"Russia", "Russian Federation", "RF"},
+        {"United States", "USA", "US", "United States of America", "America"},
+        {"United Kingdom", "UK", "Great Britain", "Britain", "England"},
+        {"South Korea", "Korea", "Korea, Republic of", "Republic of Korea"},
+        {"North Korea", "Korea, Democratic People's Republic of", "DPRK"},
+        {"Czechia", "Czech Republic"},
+        {"Vietnam", "Viet Nam"},
+        {"Iran", "Iran, Islamic Republic of"},
+        {"Moldova", "Republic of Moldova", "Moldova, Republic of"},
+        {"Syria", "Syrian Arab Republic"},
+        {"Türkiye", "Turkey"},
+        {"North Macedonia", "Macedonia"},
+        {"Netherlands", "Holland", "The Netherlands"},
+        {"United Arab Emirates", "UAE"},
+        {"Bosnia & Herzegovina", "Bosnia and Herzegovina"},
+        {"International", "INT", "Worldwide", "World"},
+    };
+    return groups;
+}
+
+std::string EnglishCountryName(std::string_view code) {
+    std::string upper = UpperAscii(code);
+    if (upper == "UK") upper = "GB";
+    if (upper.size() != 2) return {};
+    const icu::Locale region("", upper.c_str());
+    icu::UnicodeString name;
+    region.getDisplayCountry(icu::Locale::getEnglish(), name);
+    std::string out;
+    name.toUTF8String(out);
+    return out == upper ? std::string() : out;
+}
+
+// Every folded spelling of a country (names, aliases) -> its ISO code.
+const std::unordered_map<std::string, std::string>& IsoCodes() {
+    static const std::unordered_map<std::string, std::string> codes = [] {
+        std::unordered_map<std::string, std::string> m;
+        for (const char* const* c = icu::Locale::getISOCountries(); *c; ++c) {
+            const std::string name = EnglishCountryName(*c);
+            if (!name.empty()) m.emplace(FoldUtf8(name), *c);
+            m.emplace(FoldUtf8(*c), *c);
+        }
+        m.emplace("int", "INT");
+        for (const auto& group : CountryAliases()) {
+            auto it = m.end();
+            for (size_t k = 0; k < group.size() && it == m.end(); ++k) it = m.find(FoldUtf8(group[k]));
+            if (it == m.end()) continue;
+            const std::string code = it->second;
+            for (std::string_view alias : group) m.emplace(FoldUtf8(alias), code);
+        }
+        return m;
+    }();
+    return codes;
+}
+
+std::unordered_map<std::string, int32_t> IndexOf(const LookupList& list) {
+    std::unordered_map<std::string, int32_t> index;
+    for (size_t k = 1; k < list.size(); ++k) index.emplace(FoldUtf8(Cp1251ToUtf8(list[k])), static_cast<int32_t>(k));
+    return index;
+}
+
+class CountryMatcher {
+public:
+    explicit CountryMatcher(const LookupList& countries) : index_(IndexOf(countries)) {}
+
+    int32_t Match(std::string_view raw) {
+        const std::string_view value = FirstValue(raw);
+        if (value.empty()) return 0;
+        auto cached = cache_.find(std::string(value));
+        if (cached != cache_.end()) return cached->second;
+        int32_t code = 0;
+        std::vector<std::string> names = {FoldUtf8(value)};
+        if (value.size() <= 3) {
+            const std::string english = EnglishCountryName(value);
+            if (!english.empty()) names.push_back(FoldUtf8(english));
+        }
+        for (size_t n = 0, count = names.size(); n < count; ++n)
+            for (const auto& group : CountryAliases())
+                if (std::any_of(group.begin(), group.end(),
+                                [&](std::string_view a) { return FoldUtf8(a) == names[n]; }))
+                    for (std::string_view a : group) names.push_back(FoldUtf8(a));
+        for (const std::string& name : names) {
+            auto it = index_.find(name);
+            if (it != index_.end()) {
+                code = it->second;
+                break;
+            }
+        }
+        cache_.emplace(std::string(value), code);
+        return code;
+    }
+
+private:
+    std::unordered_map<std::string, int32_t> index_;
+    std::unordered_map<std::string, int32_t> cache_;
+};
+
+class GenreMatcher {
+public:
+    explicit GenreMatcher(const LookupList& genres) : index_(IndexOf(genres)) {}
+    int32_t Match(std::string_view group) {
+        if (group.empty()) return 0;
+        auto cached = cache_.find(std::string(group));
+        if (cached != cache_.end()) return cached->second;
+        auto it = index_.find(FoldUtf8(group));
+        const int32_t code = it == index_.end() ? 0 : it->second;
+        cache_.emplace(std::string(group), code);
+        return code;
+    }
+
+private:
+    std::unordered_map<std::string, int32_t> index_;
+    std::unordered_map<std::string, int32_t> cache_;
+};
+
+int32_t SourceContaining(const LookupList& sources, std::string_view word) {
+    for (size_t k = 1; k < sources.size(); ++k)
+        if (FoldUtf8(Cp1251ToUtf8(sources[k])).find(word) != std::string::npos) return static_cast<int32_t>(k);
+    return 0;
+}
+
+// ASCII stays, except `escape`; everything else becomes %XX of its UTF-8 bytes.
+std::string PercentEncoded(std::string_view utf8, std::string_view escape) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80 && escape.find(c) == std::string_view::npos) out.push_back(c);
+        else ((out += '%') += hex[u >> 4]) += hex[u & 15];
+    }
+    return out;
+}
+
+// Windows-1251 bytes for an address: as they are when Windows-1251 holds every character, otherwise
+// with the characters it lacks percent-encoded, which every server reads as the same UTF-8 path.
+// Header values are text, not addresses: they are spelt in Latin letters instead.
+std::string RecordUrl(std::string_view utf8) {
+    std::string out;
+    if (Utf8ToCp1251(utf8, out)) return out;
+    const HeaderSuffix parts = SplitHeaderSuffix(utf8);
+    const std::string_view address = parts.address;
+    if (Utf8ToCp1251(address, out)) {
+    } else if (!address.empty() && address[0] == '/') {
+        out = "file://" + PercentEncoded(address, "%#?");
+    } else {
+        out = PercentEncoded(address, "");
+    }
+    for (size_t i = 0; i < parts.headers.size(); ++i)
+        (((out += i == 0 ? '|' : '&') += ToRecordText(parts.headers[i].first)) += '=') +=
+            ToRecordText(parts.headers[i].second);
+    return out;
+}
+
+std::string CutName(std::string name) {
+    // One byte per character in Windows-1251, so any byte count is a character boundary.
+    if (name.size() > NameLimit) name.resize(NameLimit);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    return name;
+}
+
+}  // namespace
+
+int32_t MatchCountry(std::string_view value, const LookupList& countries) {
+    return CountryMatcher(countries).Match(value);
+}
+
+std::string CountryIsoCode(std::string_view cp1251Name) {
+    const auto& codes = IsoCodes();
+    auto it = codes.find(FoldUtf8(Cp1251ToUtf8(cp1251Name)));
+    return it == codes.end() ? std::string() : it->second;
+}
+
+ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const LookupList& sources,
+                      const LookupList& countries, const LookupList& genres) {
+    ImportPlan plan;
+    plan.name = playlist.name;
+    plan.unusable = playlist.unusable;
+    CountryMatcher country(countries);
+    GenreMatcher genre(genres);
+    const int32_t radio = SourceContaining(sources, "radio");
+    const int32_t tv = SourceContaining(sources, "tv");
+    const auto radioEntries =
+        std::count_if(playlist.entries.begin(), playlist.entries.end(), [](const PlaylistEntry& e) { return e.radio; });
+    const bool radioList = playlist.pls || radioEntries * 2 > static_cast<long>(playlist.entries.size());
+    plan.source = radioList ? radio : tv;
+
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(static_cast<size_t>(table.ChannelCount) + playlist.entries.size());
+    for (int32_t i = 1; i <= table.ChannelCount; ++i) seen.insert(table.Channels[i].Url);
+    // Views into the records stay valid: the vector never grows past this.
+    plan.records.reserve(playlist.entries.size());
+
+    for (const PlaylistEntry& e : playlist.entries) {
+        std::string url = RecordUrl(e.url);
+        if (seen.count(url)) {
+            ++plan.duplicates;
+            continue;
+        }
+        TChannelRec rec;
+        rec.Format = 1;
+        rec.IsLocal = true;
+        rec.Url = std::move(url);
+        for (const std::string* text : {&e.title, &e.tvgName}) {
+            if (text->empty()) continue;
+            rec.Name = CutName(ToRecordText(*text));
+            if (!rec.Name.empty()) break;
+        }
+        if (rec.Name.empty()) rec.Name = CutName(ToRecordText(ShortName(e.url)));
+        if (rec.Name.empty()) rec.Name = CutName(ToRecordText(SplitHeaderSuffix(e.url).address));
+        rec.Source = e.radio ? radio : 0;
+        rec.Country = country.Match(e.country);
+        rec.Genre = genre.Match(e.group);
+        if (rec.Genre == 0 && !e.group.empty()) rec.Comments = "Group: " + ToRecordText(e.group);
+        plan.records.push_back(std::move(rec));
+        seen.insert(plan.records.back().Url);
+    }
+    return plan;
+}
+
+void ApplySource(std::vector<TChannelRec>& records, int32_t source) {
+    for (TChannelRec& rec : records)
+        if (rec.Source == 0) rec.Source = source;
+}
+
+}  // namespace castora

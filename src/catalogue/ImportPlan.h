@@ -1,0 +1,38 @@
+#pragma once
+// A playlist's entries turned into channel records against the catalogue: names, codes, duplicates.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/ChannelTable.h"
+#include "catalogue/Lookup.h"
+#include "catalogue/PlaylistReader.h"
+
+namespace castora {
+
+inline constexpr size_t NameLimit = 64;
+
+// What an import will do. Records have Source 0 where the playlist does not classify them.
+struct ImportPlan {
+    std::string name;  // UTF-8
+    std::vector<TChannelRec> records;
+    int32_t duplicates = 0;  // already in the catalogue or earlier in the playlist
+    int32_t unusable = 0;
+    int32_t source = 0;  // the source to preselect, 0 when none fits
+};
+
+// Reads only: safe on a worker thread while nobody changes the table. Linear in table and playlist.
+ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const LookupList& sources,
+                      const LookupList& countries, const LookupList& genres);
+// Gives every record the playlist left unclassified the chosen source.
+void ApplySource(std::vector<TChannelRec>& records, int32_t source);
+
+// Country code for a tvg-country value (ISO code, English name or alias), 0 when none matches.
+int32_t MatchCountry(std::string_view value, const LookupList& countries);
+// ISO 3166 code for a country list entry ("INT" for international), empty when unknown.
+std::string CountryIsoCode(std::string_view cp1251Name);
+
+}  // namespace castora
