@@ -35,7 +35,8 @@ const std::string kPlaylist = "#EXTM3U\n"
                               "#EXTINF:-1 group-title=\"news\" tvg-country=\"US\",First\nhttp://first/\n"
                               "#EXTINF:-1 radio=\"true\",Radio One\nhttp://radio/\n"
                               "#EXTINF:-1,Known\nhttp://known/\n"
-                              "------ Sports ------\n";
+                              "------ Sports ------\n"
+                              "#EXTINF:-1,Local file\nfile:///dev/zero\n";
 
 class ImportFlow : public ::testing::Test {
 protected:
@@ -73,11 +74,11 @@ TEST_F(ImportFlow, FileImportAsksOnceAndDeliversRecordsWithTheChosenSource) {
     const auto records = Run(QString::fromStdString((dir / "news list.m3u").string()));
     ASSERT_EQ(messages.importQuestions.size(), 1u);
     const ImportQuestion& q = messages.importQuestions[0];
-    EXPECT_EQ(messages.shown[0].text, "Import the playlist \"news list\"?\n\nChannels to add: 2\n"
-                                      "Already in the catalogue: 1\nUnusable entries: 1");
+    EXPECT_EQ(messages.shown[0].text, "Import the playlist \"news list\"?\n\nChannels to add: 3\n"
+                                      "Already in the catalogue: 1\nUnusable entries: 0");
     EXPECT_EQ(q.sources, (QStringList{"not selected", "Online TV", "Radio"}));
     EXPECT_EQ(q.preselected, 1);
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].Name, "First");
     EXPECT_EQ(records[0].Source, 2);
     EXPECT_EQ(records[0].Country, 1);
@@ -132,7 +133,9 @@ TEST_F(ImportFlow, BadInputShowsOneErrorAndDeliversNothing) {
 }
 
 TEST_F(ImportFlow, DownloadReportsProgressResolvesAgainstTheUrlAndCanBeCancelled) {
-    const std::string body = "#EXTM3U\n#EXTINF:-1,Relative\nlive/index.m3u8\n" + std::string(200000, '#') + "\n";
+    // A web playlist names no local file and no socket for anyone to send to.
+    const std::string body = "#EXTM3U\n#EXTINF:-1,Relative\nlive/index.m3u8\nfile:///etc/passwd\nudp://@:1234\n" +
+                             std::string(200000, '#') + "\n";
     ScriptedServer server;
     server
         .Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, 100000))
@@ -145,6 +148,8 @@ TEST_F(ImportFlow, DownloadReportsProgressResolvesAgainstTheUrlAndCanBeCancelled
     const auto records = Run(QString::fromStdString(server.Url("/lists/tv.m3u")));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].Url, server.Url("/lists/live/index.m3u8"));
+    ASSERT_EQ(messages.importQuestions.size(), 1u);
+    EXPECT_EQ(messages.importQuestions[0].unusable, 2);
     EXPECT_GT(lastProgress, 0);
 
     // A second import waits for the first; Cancel ends a stalled download without a message.
@@ -253,14 +258,16 @@ TEST(PlaylistExportFlow, WritesTheShownRecordsAndSaysSo) {
     ChannelTable table;
     table.AppendChannel(Channel("One", "http://one/", 1, 1, 2));
     table.AppendChannel(Channel("Two", "http://two/", 1, 2, 1));
+    table.AppendChannel(Channel("Tone", "tone.wav", 1, 0, 0));
     ScriptedMessages messages;
-    PlaylistExport exporter(table, messages, [] { return std::vector<int32_t>{2}; });
-    const ImportLookups lookups{{"*", "TV"}, {"*", "USA", "France"}, {"*", "General", "News"}};
+    PlaylistExport exporter(table, messages, [] { return std::vector<int32_t>{2, 3}; });
+    const ImportLookups lookups{{"*", "TV"}, {"*", "USA", "France"}, {"*", "General", "News"}, "/data/lists"};
     const QString file = QString::fromStdString((dir / "shown.m3u").string());
     EXPECT_TRUE(exporter.Export(file, lookups));
+    // A file the lists name relative to their directory opens from wherever the export goes.
     EXPECT_EQ(ReadFile(dir / "shown.m3u"), "#EXTM3U\n#EXTINF:-1 tvg-country=\"FR\" group-title=\"General\",Two\n"
-                                           "http://two/\n");
-    EXPECT_EQ(messages.Texts(), QStringList{"Channels exported to shown.m3u: 1."});
+                                           "http://two/\n#EXTINF:-1,Tone\n/data/lists/tone.wav\n");
+    EXPECT_EQ(messages.Texts(), QStringList{"Channels exported to shown.m3u: 2."});
     EXPECT_FALSE(exporter.Export(QString::fromStdString((dir / "no" / "x.m3u").string()), lookups));
     EXPECT_EQ(messages.shown.back().kind, ScriptedMessages::Shown::Error);
 }

@@ -368,7 +368,7 @@ void TMainForm::ExportPlaylistClick() {
 }
 
 ImportLookups TMainForm::Lookups() const {
-    return {lookups_[SourceLookup], lookups_[CountryLookup], lookups_[GenreLookup]};
+    return {lookups_[SourceLookup], lookups_[CountryLookup], lookups_[GenreLookup], ListDir()};
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {

@@ -147,7 +147,8 @@ void PlaylistImport::Work(QString location, bool fromUrl) {
         if (!playlist.ok) error = playlist.error;
         else
             reader_([&](const ChannelTable& table) {
-                outcome->plan = PlanImport(playlist, table, lookups_.sources, lookups_.countries, lookups_.genres);
+                outcome->plan = PlanImport(playlist, table, lookups_.sources, lookups_.countries, lookups_.genres,
+                                           lookups_.listDir);
             });
     }
     if (!error.empty())
@@ -193,7 +194,8 @@ void PlaylistImport::Conclude(std::shared_ptr<Outcome> outcome) {
 
 bool PlaylistExport::Export(const QString& file, const ImportLookups& lookups) {
     const std::vector<int32_t> shown = shown_ ? shown_() : std::vector<int32_t>{};
-    const std::string error = ExportM3U(table_, shown, lookups.countries, lookups.genres, file.toStdString());
+    const std::string error =
+        ExportM3U(table_, shown, lookups.countries, lookups.genres, file.toStdString(), lookups.listDir);
     if (!error.empty()) {
         messages_.Error(Utf8(error));
         return false;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <filesystem>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,9 +23,12 @@ namespace castora {
 class Messages;
 struct ImportPlan;
 
-// The three lookup lists as their files hold them (Windows-1251, entry 0 the placeholder).
+// The three lookup lists as their files hold them (Windows-1251, entry 0 the placeholder), and the
+// directory the lists are read from (empty: the working directory), which file addresses stored
+// relative are relative to.
 struct ImportLookups {
     LookupList sources, countries, genres;
+    std::filesystem::path listDir = {};
 };
 
 // True for what Start takes as a download rather than a file.

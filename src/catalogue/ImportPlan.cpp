@@ -1,6 +1,7 @@
 #include "catalogue/ImportPlan.h"
 
 #include <algorithm>
+#include <deque>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -120,7 +121,9 @@ public:
         if (group.empty()) return 0;
         auto cached = cache_.find(std::string(group));
         if (cached != cache_.end()) return cached->second;
-        auto it = index_.find(FoldUtf8(group));
+        // Matched as the record will keep it: a group kept in the comments must not name a genre on its way
+        // back in.
+        auto it = index_.find(FoldUtf8(Cp1251ToUtf8(ToRecordText(group))));
         const int32_t code = it == index_.end() ? 0 : it->second;
         cache_.emplace(std::string(group), code);
         return code;
@@ -169,6 +172,9 @@ std::string RecordUrl(std::string_view utf8) {
     return out;
 }
 
+constexpr std::string_view GroupPrefix = "Group: ";
+constexpr std::string_view GroupSeparator = "; ";
+
 std::string CutName(std::string name) {
     // One byte per character in Windows-1251, so any byte count is a character boundary.
     if (name.size() > NameLimit) name.resize(NameLimit);
@@ -177,6 +183,38 @@ std::string CutName(std::string name) {
 }
 
 }  // namespace
+
+namespace {
+
+// The groups of a comment's text, each once: a group that itself holds the separator reads back as
+// several, so it is taken as several from the start.
+void SplitGroups(std::string_view text, std::vector<std::string>& groups) {
+    while (!text.empty()) {
+        const size_t cut = text.find(GroupSeparator);
+        const std::string_view group = Trim(text.substr(0, cut));
+        if (!group.empty() && std::find(groups.begin(), groups.end(), group) == groups.end())
+            groups.emplace_back(group);
+        if (cut == std::string_view::npos) break;
+        text.remove_prefix(cut + GroupSeparator.size());
+    }
+}
+
+}  // namespace
+
+std::string GroupComment(const std::vector<std::string>& utf8Groups) {
+    std::vector<std::string> groups;
+    for (const std::string& group : utf8Groups) SplitGroups(ToRecordText(group), groups);
+    std::string out;
+    for (const std::string& group : groups) (out += out.empty() ? GroupPrefix : GroupSeparator) += group;
+    return out;
+}
+
+std::vector<std::string> CommentGroups(std::string_view comments) {
+    std::vector<std::string> groups;
+    if (comments.starts_with(GroupPrefix)) SplitGroups(comments.substr(GroupPrefix.size()), groups);
+    for (std::string& group : groups) group = Cp1251ToUtf8(group);
+    return groups;
+}
 
 int32_t MatchCountry(std::string_view value, const LookupList& countries) {
     return CountryMatcher(countries).Match(value);
@@ -189,10 +227,11 @@ std::string CountryIsoCode(std::string_view cp1251Name) {
 }
 
 ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const LookupList& sources,
-                      const LookupList& countries, const LookupList& genres) {
+                      const LookupList& countries, const LookupList& genres, const std::filesystem::path& listDir) {
     ImportPlan plan;
     plan.name = playlist.name;
     plan.unusable = playlist.unusable;
+    plan.guideUrls = playlist.guideUrls;
     CountryMatcher country(countries);
     GenreMatcher genre(genres);
     const int32_t radio = SourceContaining(sources, "radio");
@@ -204,9 +243,21 @@ ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const
 
     std::unordered_set<std::string_view> seen;
     seen.reserve(static_cast<size_t>(table.ChannelCount) + playlist.entries.size());
-    for (int32_t i = 1; i <= table.ChannelCount; ++i) seen.insert(table.Channels[i].Url);
+    // A file address is also known by the absolute path an import of it would store, which is how an
+    // export writes it: "tone.wav" in the list directory and "/that/dir/tone.wav" are one channel.
+    std::deque<std::string> fileKeys;
+    std::filesystem::path dir;
+    for (int32_t i = 1; i <= table.ChannelCount; ++i) {
+        const std::string_view url = table.Channels[i].Url;
+        seen.insert(url);
+        if (url.empty() || !SchemeOf(url).empty()) continue;
+        if (dir.empty()) dir = AbsoluteDirectory(listDir);
+        std::string key = RecordUrl(AbsoluteAddress(Cp1251ToUtf8(url), dir));
+        if (key != url) seen.insert(fileKeys.emplace_back(std::move(key)));
+    }
     // Views into the records stay valid: the vector never grows past this.
     plan.records.reserve(playlist.entries.size());
+    plan.info.reserve(playlist.entries.size());
 
     for (const PlaylistEntry& e : playlist.entries) {
         std::string url = RecordUrl(e.url);
@@ -227,9 +278,16 @@ ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const
         if (rec.Name.empty()) rec.Name = CutName(ToRecordText(SplitHeaderSuffix(e.url).address));
         rec.Source = e.radio ? radio : 0;
         rec.Country = country.Match(e.country);
-        rec.Genre = genre.Match(e.group);
-        if (rec.Genre == 0 && !e.group.empty()) rec.Comments = "Group: " + ToRecordText(e.group);
+        // The first group that names a genre gives it; the others stay in the comments.
+        std::vector<std::string> others;
+        for (const std::string& group : e.groups) {
+            const int32_t code = rec.Genre == 0 ? genre.Match(group) : 0;
+            if (code != 0) rec.Genre = code;
+            else others.push_back(group);
+        }
+        if (!others.empty()) rec.Comments = GroupComment(others);
         plan.records.push_back(std::move(rec));
+        plan.info.push_back({e.tvgId, e.tvgName, e.tvgLogo, e.tvgShift});
         seen.insert(plan.records.back().Url);
     }
     return plan;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <system_error>
 
 #include "catalogue/Text.h"
 
@@ -36,7 +37,85 @@ std::string RemoveDotSegments(std::string_view path) {
     return out.empty() ? "/" : out;
 }
 
+// Host and query of "scheme://[user@]host[:port][/path][?query]"; the host keeps an IPv6 literal's brackets.
+struct Authority {
+    std::string_view host, query;
+};
+
+Authority AuthorityOf(std::string_view url) {
+    Authority out;
+    const size_t sep = url.find("://");
+    if (sep == std::string_view::npos) return out;
+    const size_t start = sep + 3;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    std::string_view hostPort = url.substr(start, end - start);
+    const size_t at = hostPort.rfind('@');
+    if (at != std::string_view::npos) hostPort.remove_prefix(at + 1);
+    if (hostPort.starts_with("[")) {
+        out.host = hostPort.substr(0, std::min(hostPort.find(']'), hostPort.size() - 1) + 1);
+    } else {
+        out.host = hostPort.substr(0, hostPort.find(':'));
+    }
+    const size_t q = url.find('?', start);
+    if (q != std::string_view::npos) out.query = url.substr(q + 1, url.find('#', q) - q - 1);
+    return out;
+}
+
+// True when the query holds `key`; `value` is then its value (empty when it has none).
+bool QueryHas(std::string_view query, std::string_view key, std::string_view& value) {
+    while (!query.empty()) {
+        const size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        const size_t eq = pair.find('=');
+        if (EqualNoCase(pair.substr(0, eq), key)) {
+            value = eq == std::string_view::npos ? std::string_view{} : pair.substr(eq + 1);
+            return true;
+        }
+        if (amp == std::string_view::npos) break;
+        query.remove_prefix(amp + 1);
+    }
+    return false;
+}
+
+// 224.0.0.0/4 written as four decimal parts, or an IPv6 literal in ff00::/8.
+bool IsMulticastHost(std::string_view host) {
+    if (host.size() > 3 && host[0] == '[') return EqualNoCase(host.substr(1, 2), "ff");
+    int parts = 0, first = -1;
+    size_t i = 0;
+    while (i < host.size() && parts < 4) {
+        int value = 0;
+        const size_t start = i;
+        while (i < host.size() && IsDigit(host[i]) && i - start < 3) value = value * 10 + (host[i++] - '0');
+        if (i == start || value > 255) return false;
+        if (first < 0) first = value;
+        ++parts;
+        if (i < host.size() && host[i] == '.' && parts < 4) ++i;
+    }
+    return parts == 4 && i == host.size() && first >= 224 && first <= 239;
+}
+
 }  // namespace
+
+bool HasListenOption(std::string_view url) {
+    const std::string scheme = LowerAscii(SchemeOf(url));
+    // A web server's query is the server's: the player reads no option there.
+    if (scheme.empty() || scheme == "http" || scheme == "https") return false;
+    std::string_view value;
+    return QueryHas(AuthorityOf(url).query, "listen", value) && value != "0";
+}
+
+bool IsRemoteAddress(std::string_view url) {
+    const std::string scheme = LowerAscii(SchemeOf(url));
+    if (scheme.empty() || scheme == "file" || HasListenOption(url)) return false;
+    const Authority a = AuthorityOf(url);
+    if (url.substr(scheme.size(), 3) != "://" || a.host.empty()) return false;
+    // Reading udp or rtp binds a local port and takes what anyone sends there, unless it joins a group.
+    if (scheme == "udp" || scheme == "rtp") return IsMulticastHost(a.host);
+    std::string_view mode;
+    if (scheme == "srt" && QueryHas(a.query, "mode", mode))
+        return !EqualNoCase(mode, "listener") && !EqualNoCase(mode, "rendezvous");
+    return true;
+}
 
 std::string_view SchemeOf(std::string_view url) {
     size_t i = 0;
@@ -120,6 +199,27 @@ std::string ResolveAgainstUrl(std::string_view base, std::string_view ref) {
     if (!refPath.empty() && refPath[0] == '/') merged = refPath;
     else merged = std::string(basePath.substr(0, basePath.rfind('/') + 1)) + std::string(refPath);
     return std::string(origin) + RemoveDotSegments(merged) + std::string(refRest);
+}
+
+std::string ResolveLocalPath(std::string_view path, const std::filesystem::path& dir) {
+    std::string p(path);
+    std::replace(p.begin(), p.end(), '\\', '/');
+    if (!p.empty() && p[0] == '/') return std::filesystem::path(p).lexically_normal().string();
+    return (dir / p).lexically_normal().string();
+}
+
+std::filesystem::path AbsoluteDirectory(const std::filesystem::path& dir) {
+    std::error_code error;
+    std::filesystem::path out =
+        dir.empty() ? std::filesystem::current_path(error) : std::filesystem::absolute(dir, error);
+    return error ? dir : out;
+}
+
+std::string AbsoluteAddress(std::string_view url, const std::filesystem::path& dir) {
+    HeaderSuffix parts = SplitHeaderSuffix(url);
+    if (parts.address.empty() || !SchemeOf(parts.address).empty()) return std::string(url);
+    parts.address = ResolveLocalPath(parts.address, dir.is_absolute() ? dir : AbsoluteDirectory(dir));
+    return JoinHeaderSuffix(parts);
 }
 
 std::string ShortName(std::string_view url) {

@@ -54,9 +54,29 @@ std::string NotAPlaylist(std::string_view raw, std::string_view text) {
     return {};
 }
 
+// One pair of surrounding double quotes, as players take an option value.
+std::string_view Unquote(std::string_view v) {
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') return v.substr(1, v.size() - 2);
+    return v;
+}
+
+// Separator and heading lines between entries ("===== Sports =====", "------ News ------", ">>> NEWS <<<"):
+// a run of decoration, and no path in them.
+bool IsHeading(std::string_view line) {
+    constexpr std::string_view decoration = "-=*~+<>_|";
+    const size_t run = line.find_first_not_of(decoration);
+    return (run == std::string_view::npos ? line.size() : run) >= 3 && line.find('/') == std::string_view::npos;
+}
+
+void AddOnce(std::vector<std::string>& list, std::string_view value) {
+    if (!value.empty() && std::find(list.begin(), list.end(), value) == list.end()) list.emplace_back(value);
+}
+
+// What the lines before an address said about it.
 struct Pending {
-    bool any = false;
-    std::string title, tvgName, group, country, userAgent, referrer;
+    std::string title, tvgId, tvgName, tvgLogo, tvgShift, country, userAgent, referrer;
+    std::string groupTitle;
+    std::vector<std::string> extGroups;
     bool radio = false;
 };
 
@@ -66,26 +86,34 @@ public:
 
     // Adds one address line with what the lines before it said about it.
     void Add(std::string_view line, const Pending& info) {
-        std::string url = Resolve(line);
-        if (url.empty()) {
-            ++out.unusable;
-            return;
-        }
-        HeaderSuffix parts = SplitHeaderSuffix(url);
+        if (line.size() > AddressLimit) return Unusable();
+        // Only a header suffix is cut off: any other "|" belongs to the address.
+        HeaderSuffix parts = SplitHeaderSuffix(line);
+        parts.address = Resolve(TrimLine(parts.address));
+        if (parts.address.empty()) return Unusable();
+        if (HasListenOption(parts.address) || (fromUrl_ && !IsRemoteAddress(parts.address))) return Unusable();
+        // A header with control bytes could break the request head: it is left out, the channel kept.
+        for (auto& [header, value] : parts.headers) value = Unquote(TrimLine(value));
+        std::erase_if(parts.headers,
+                      [](const auto& h) { return h.first.empty() || HasControl(h.first) || HasControl(h.second); });
         const auto has = [&](std::string_view name) {
             return std::any_of(parts.headers.begin(), parts.headers.end(),
                                [&](const auto& h) { return EqualNoCase(h.first, name); });
         };
-        // A header value with control bytes could break the request head: such a header is left out.
-        if (!info.userAgent.empty() && !HasControl(info.userAgent) && !has("User-Agent"))
-            parts.headers.emplace_back("User-Agent", info.userAgent);
-        if (!info.referrer.empty() && !HasControl(info.referrer) && !has("Referer"))
-            parts.headers.emplace_back("Referer", info.referrer);
+        const std::string_view userAgent = Unquote(info.userAgent), referrer = Unquote(info.referrer);
+        if (!userAgent.empty() && !HasControl(userAgent) && !has("User-Agent"))
+            parts.headers.emplace_back("User-Agent", userAgent);
+        if (!referrer.empty() && !HasControl(referrer) && !has("Referer"))
+            parts.headers.emplace_back("Referer", referrer);
         PlaylistEntry e;
         e.url = JoinHeaderSuffix(parts);
         e.title = info.title;
+        e.tvgId = info.tvgId;
         e.tvgName = info.tvgName;
-        e.group = std::string(FirstValue(info.group));
+        e.tvgLogo = info.tvgLogo;
+        e.tvgShift = info.tvgShift;
+        AddOnce(e.groups, FirstValue(info.groupTitle));
+        for (const std::string& g : info.extGroups) AddOnce(e.groups, g);
         e.country = std::string(FirstValue(info.country));
         e.radio = info.radio;
         out.entries.push_back(std::move(e));
@@ -94,35 +122,28 @@ public:
     Playlist out;
 
 private:
-    // The absolute address of an entry line, empty when the player could not open it.
-    std::string Resolve(std::string_view line) {
-        // Only a header suffix is cut off: any other "|" belongs to the address.
-        const HeaderSuffix parts = SplitHeaderSuffix(line);
-        const std::string_view address = TrimLine(line.substr(0, parts.address.size()));
-        const std::string_view suffix = parts.headers.empty() ? std::string_view{} : line.substr(parts.address.size());
-        if (address.empty() || HasControl(line)) return {};
+    void Unusable() { ++out.unusable; }
+
+    // The absolute form of an entry's address, empty when the player could not open it.
+    std::string Resolve(std::string_view address) {
+        if (address.empty() || HasControl(address)) return {};
         std::string resolved;
         if (!SchemeOf(address).empty()) {
             resolved = address;
+        } else if (!LooksLikePath(address)) {
+            return {};
         } else if (fromUrl_) {
-            if (!LooksLikePath(address)) return {};
             resolved = ResolveAgainstUrl(location_, address);
         } else {
-            if (!LooksLikePath(address)) return {};
-            std::string path(address);
-            std::replace(path.begin(), path.end(), '\\', '/');
-            if (path[0] == '/') resolved = std::filesystem::path(path).lexically_normal().string();
-            else
-                resolved =
-                    (std::filesystem::absolute(std::filesystem::path(std::string(location_))).parent_path() / path)
-                        .lexically_normal()
-                        .string();
+            if (baseDir_.empty() && address[0] != '/' && address[0] != '\\')
+                baseDir_ = AbsoluteDirectory(std::filesystem::path(std::string(location_))).parent_path();
+            resolved = ResolveLocalPath(address, baseDir_);
         }
         if (!IsPlayableAddress(resolved)) return {};
-        return resolved + std::string(suffix);
+        return resolved;
     }
 
-    // Separator and heading lines ("----- Sports -----", ">>> NEWS <<<") are not relative paths.
+    // Decorated headings ("----- Sports -----", ">>> NEWS <<<") are not relative paths.
     static bool LooksLikePath(std::string_view s) {
         const auto c = static_cast<unsigned char>(s[0]);
         const bool start =
@@ -132,22 +153,22 @@ private:
 
     std::string_view location_;
     bool fromUrl_;
+    std::filesystem::path baseDir_;
 };
 
-void ParseExtinf(std::string_view rest, Pending& p) {
-    size_t i = 0;
+// Reads `name="value"` and `name=value` attributes from rest[i], calling attribute(name, value) for each.
+// Returns the title: the text after the first comma outside quotes, or, when there is no such comma,
+// the text after the last attribute.
+template <typename F>
+std::string_view ReadAttributes(std::string_view rest, size_t i, F&& attribute) {
     const auto skipBlanks = [&] {
         while (i < rest.size() && IsBlank(rest[i])) ++i;
     };
-    skipBlanks();
-    while (i < rest.size() && !IsBlank(rest[i]) && rest[i] != ',') ++i;  // the duration
+    size_t tail = i;  // where text that is no attribute begins
     for (;;) {
         skipBlanks();
-        if (i >= rest.size()) return;
-        if (rest[i] == ',') {
-            p.title = TrimLine(rest.substr(i + 1));
-            return;
-        }
+        if (i >= rest.size()) return TrimLine(rest.substr(std::min(tail, rest.size())));
+        if (rest[i] == ',') return TrimLine(rest.substr(i + 1));
         const size_t nameStart = i;
         while (i < rest.size() && rest[i] != '=' && rest[i] != ',' && !IsBlank(rest[i])) ++i;
         const std::string_view name = rest.substr(nameStart, i - nameStart);
@@ -156,7 +177,7 @@ void ParseExtinf(std::string_view rest, Pending& p) {
         std::string_view value;
         if (i < rest.size() && rest[i] == '"') {
             const size_t close = rest.find('"', i + 1);
-            if (close == std::string_view::npos) return;  // unterminated: no title can follow
+            if (close == std::string_view::npos) return {};  // unterminated: no title can follow
             value = rest.substr(i + 1, close - i - 1);
             i = close + 1;
         } else {
@@ -164,15 +185,47 @@ void ParseExtinf(std::string_view rest, Pending& p) {
             while (i < rest.size() && rest[i] != ',' && !IsBlank(rest[i])) ++i;
             value = rest.substr(start, i - start);
         }
-        value = TrimLine(value);
+        attribute(name, TrimLine(value));
+        tail = i;
+    }
+}
+
+// Whether an #EXTINF line describes a channel (a title, tvg-* or group-title) rather than a segment.
+bool ParseExtinf(std::string_view rest, Pending& p) {
+    size_t i = 0;
+    while (i < rest.size() && IsBlank(rest[i])) ++i;
+    while (i < rest.size() && !IsBlank(rest[i]) && rest[i] != ',') ++i;  // the duration
+    bool described = false;
+    p.title = ReadAttributes(rest, i, [&](std::string_view name, std::string_view value) {
         const auto is = [&](std::string_view known) { return EqualNoCase(name, known); };
-        if (is("tvg-name")) p.tvgName = value;
-        else if (is("group-title")) p.group = value;
+        described |= StartsWithNoCase(name, "tvg-") || is("group-title");
+        // Values with control bytes are no names or addresses a later step could use.
+        const auto text = [&](std::string& field) { field = HasControl(value) ? std::string_view{} : value; };
+        if (is("tvg-id")) text(p.tvgId);
+        else if (is("tvg-name")) p.tvgName = value;
+        else if (is("tvg-logo")) text(p.tvgLogo);
+        else if (is("tvg-shift")) text(p.tvgShift);
+        else if (is("group-title")) p.groupTitle = value;
         else if (is("tvg-country")) p.country = value;
         else if (is("radio")) p.radio = EqualNoCase(value, "true");
         else if (is("http-user-agent") || is("user-agent")) p.userAgent = value;
         else if (is("http-referrer") || is("http-referer") || is("referrer") || is("referer")) p.referrer = value;
-    }
+    });
+    return described || !p.title.empty();
+}
+
+// The guides an #EXTM3U header names: several to an attribute, separated by commas.
+void ParseHeader(std::string_view rest, std::vector<std::string>& guides) {
+    ReadAttributes(rest, 0, [&](std::string_view name, std::string_view value) {
+        if (!EqualNoCase(name, "x-tvg-url") && !EqualNoCase(name, "url-tvg") && !EqualNoCase(name, "tvg-url")) return;
+        while (!value.empty()) {
+            const size_t comma = value.find(',');
+            const std::string_view url = TrimLine(value.substr(0, comma));
+            if (!HasControl(url)) AddOnce(guides, url);
+            if (comma == std::string_view::npos) break;
+            value.remove_prefix(comma + 1);
+        }
+    });
 }
 
 template <typename F>
@@ -188,32 +241,41 @@ void ForEachLine(std::string_view text, F&& f) {
     }
 }
 
-void ReadM3U(std::string_view text, Reader& r, bool& hls, std::string& name) {
+// Returns true for the playlist of a single HLS stream: segments, or variant streams and no channel.
+bool ReadM3U(std::string_view text, Reader& r, std::string& name) {
     Pending p;
+    bool segments = false, variants = false, channels = false;
     ForEachLine(text, [&](std::string_view line) {
         if (line.empty()) return true;
         if (line[0] != '#') {
+            // A heading is no entry: what the lines before it said stays for the address that follows.
+            if (IsHeading(line)) return true;
             r.Add(line, p);
             p = Pending{};
             return true;
         }
         if (StartsWithNoCase(line, "#EXTINF:")) {
             p = Pending{};
-            ParseExtinf(line.substr(8), p);
+            channels |= ParseExtinf(line.substr(8), p);
         } else if (StartsWithNoCase(line, "#EXTGRP:")) {
-            if (p.group.empty()) p.group = TrimLine(line.substr(8));
+            p.extGroups.emplace_back(TrimLine(line.substr(8)));
         } else if (StartsWithNoCase(line, "#EXTVLCOPT:")) {
             const std::string_view opt = TrimLine(line.substr(11));
             if (StartsWithNoCase(opt, "http-user-agent=")) p.userAgent = TrimLine(opt.substr(16));
             else if (StartsWithNoCase(opt, "http-referrer=")) p.referrer = TrimLine(opt.substr(14));
+            else if (StartsWithNoCase(opt, "http-referer=")) p.referrer = TrimLine(opt.substr(13));
+        } else if (StartsWithNoCase(line, "#EXTM3U")) {
+            ParseHeader(line.substr(7), r.out.guideUrls);
         } else if (StartsWithNoCase(line, "#PLAYLIST:")) {
             if (name.empty()) name = TrimLine(line.substr(10));
-        } else if (StartsWithNoCase(line, "#EXT-X-TARGETDURATION") || StartsWithNoCase(line, "#EXT-X-MEDIA-SEQUENCE") ||
-                   StartsWithNoCase(line, "#EXT-X-STREAM-INF")) {
-            hls = true;
+        } else if (StartsWithNoCase(line, "#EXT-X-TARGETDURATION") || StartsWithNoCase(line, "#EXT-X-MEDIA-SEQUENCE")) {
+            segments = true;
+        } else if (StartsWithNoCase(line, "#EXT-X-STREAM-INF")) {
+            variants = true;
         }
         return true;
     });
+    return segments || (variants && !channels);
 }
 
 void ReadPls(std::string_view text, Reader& r) {
@@ -262,12 +324,13 @@ Playlist ReadPlaylist(std::string_view bytes, std::string_view location, bool fr
     });
     out.pls = EqualNoCase(first, "[playlist]");
     if (out.pls) ReadPls(text, reader);
-    else ReadM3U(text, reader, hls, name);
+    else hls = ReadM3U(text, reader, name);
 
     out.name = name.empty() ? PlaylistNameFrom(location, fromUrl) : name;
     if (hls) {
         out.entries.clear();
         out.unusable = 0;
+        out.guideUrls.clear();
         if (!fromUrl) {
             out.error = "This is the playlist of a single stream (HLS), not a list of channels.";
             return std::move(out);
