@@ -246,6 +246,36 @@ TEST(ReadPlaylist, RefusesWhatIsNotAChannelListWithAClearText) {
     EXPECT_EQ(stream.entries[0].url, "http://h/live/index.m3u8");
 }
 
+TEST(ReadPlaylist, ABigListReadInTwoHalvesReadsAsOne) {
+    // Over 4 MB: the second half is read on a thread of its own, from an #EXTINF line past the middle.
+    const int count = 60000;
+    std::string text = "#EXTM3U url-tvg=\"http://g/a.xml\"\n#EXT-X-STREAM-INF:BANDWIDTH=1\n";
+    for (int i = 0; i < count; ++i) {
+        if (i == count / 2 + 10) text += "#PLAYLIST:Late name\n#EXTM3U url-tvg=\"http://g/b.xml,http://g/a.xml\"\n";
+        if (i % 1000 == 999) text += "not an address\n===== Heading =====\n";
+        text += "#EXTINF:-1 tvg-id=\"c" + std::to_string(i) + "\" group-title=\"News\",Channel " + std::to_string(i) +
+                "\n#EXTGRP:Extra\nhttp://h.example/live/" + std::to_string(i) + std::string(40, 'x') + "\n";
+    }
+    ASSERT_GT(text.size(), 4u << 20);
+    const Playlist p = ReadPlaylist(text, "/tmp/big.m3u", false);
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.name, "Late name");
+    EXPECT_EQ(p.unusable, count / 1000);
+    EXPECT_EQ(p.guideUrls, (std::vector<std::string>{"http://g/a.xml", "http://g/b.xml"}));
+    ASSERT_EQ(p.entries.size(), static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const PlaylistEntry& e = p.entries[static_cast<size_t>(i)];
+        ASSERT_EQ(e.url, "http://h.example/live/" + std::to_string(i) + std::string(40, 'x')) << i;
+        ASSERT_EQ(e.title, "Channel " + std::to_string(i)) << i;
+        ASSERT_EQ(e.tvgId, "c" + std::to_string(i)) << i;
+        ASSERT_EQ(e.groups, (std::vector<std::string>{"News", "Extra"})) << i;
+    }
+    // Segments in the second half make the whole a stream's playlist.
+    const Playlist stream = ReadPlaylist(text + "#EXT-X-TARGETDURATION:6\n", "/tmp/big.m3u", false);
+    EXPECT_FALSE(stream.ok);
+    EXPECT_EQ(stream.error, "This is the playlist of a single stream (HLS), not a list of channels.");
+}
+
 TEST(HeaderSuffix, SplitsAndJoinsTheKodiForm) {
     struct Case {
         std::string url, address;

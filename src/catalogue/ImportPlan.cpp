@@ -1,9 +1,9 @@
 #include "catalogue/ImportPlan.h"
 
 #include <algorithm>
-#include <deque>
+#include <functional>
+#include <thread>
 #include <unordered_map>
-#include <unordered_set>
 
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
@@ -172,6 +172,37 @@ std::string RecordUrl(std::string_view utf8) {
     return out;
 }
 
+// The records' URLs by open addressing, at most half full: a node-based set for a hundred thousand URLs
+// made the duplicate check the largest part of a plan.
+class RecordUrls {
+public:
+    RecordUrls(const std::vector<TChannelRec>& records, size_t most) : records_(records) {
+        size_t size = 16;
+        while (size < most * 2) size <<= 1;
+        slots_.assign(size, -1);
+        mask_ = size - 1;
+    }
+    static size_t Hash(std::string_view url) { return std::hash<std::string_view>{}(url); }
+    // The index of the record with this URL, -1 when there is none.
+    int32_t Find(std::string_view url, size_t hash) const {
+        for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
+            const int32_t index = slots_[at];
+            if (index < 0 || records_[static_cast<size_t>(index)].Url == url) return index;
+        }
+    }
+    // Adds records[index], whose URL is not in the set yet.
+    void Add(int32_t index, size_t hash) {
+        size_t at = hash & mask_;
+        while (slots_[at] >= 0) at = (at + 1) & mask_;
+        slots_[at] = index;
+    }
+
+private:
+    const std::vector<TChannelRec>& records_;
+    std::vector<int32_t> slots_;
+    size_t mask_ = 0;
+};
+
 constexpr std::string_view GroupPrefix = "Group: ";
 constexpr std::string_view GroupSeparator = "; ";
 
@@ -226,49 +257,20 @@ std::string CountryIsoCode(std::string_view cp1251Name) {
     return it == codes.end() ? std::string() : it->second;
 }
 
-ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const LookupList& sources,
-                      const LookupList& countries, const LookupList& genres, const std::filesystem::path& listDir) {
-    ImportPlan plan;
-    plan.name = playlist.name;
-    plan.unusable = playlist.unusable;
-    plan.guideUrls = playlist.guideUrls;
+namespace {
+
+// The record of each of entries[begin, end), into the same places of records and info.
+void MakeRecords(const std::vector<PlaylistEntry>& entries, size_t begin, size_t end, const LookupList& countries,
+                 const LookupList& genres, int32_t radio, std::vector<TChannelRec>& records,
+                 std::vector<ImportedChannelInfo>& info) {
     CountryMatcher country(countries);
     GenreMatcher genre(genres);
-    const int32_t radio = SourceContaining(sources, "radio");
-    const int32_t tv = SourceContaining(sources, "tv");
-    const auto radioEntries =
-        std::count_if(playlist.entries.begin(), playlist.entries.end(), [](const PlaylistEntry& e) { return e.radio; });
-    const bool radioList = playlist.pls || radioEntries * 2 > static_cast<long>(playlist.entries.size());
-    plan.source = radioList ? radio : tv;
-
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(static_cast<size_t>(table.ChannelCount) + playlist.entries.size());
-    // A file address is also known by the absolute path an import of it would store, which is how an
-    // export writes it: "tone.wav" in the list directory and "/that/dir/tone.wav" are one channel.
-    std::deque<std::string> fileKeys;
-    std::filesystem::path dir;
-    for (int32_t i = 1; i <= table.ChannelCount; ++i) {
-        const std::string_view url = table.Channels[i].Url;
-        seen.insert(url);
-        if (url.empty() || !SchemeOf(url).empty()) continue;
-        if (dir.empty()) dir = AbsoluteDirectory(listDir);
-        std::string key = RecordUrl(AbsoluteAddress(Cp1251ToUtf8(url), dir));
-        if (key != url) seen.insert(fileKeys.emplace_back(std::move(key)));
-    }
-    // Views into the records stay valid: the vector never grows past this.
-    plan.records.reserve(playlist.entries.size());
-    plan.info.reserve(playlist.entries.size());
-
-    for (const PlaylistEntry& e : playlist.entries) {
-        std::string url = RecordUrl(e.url);
-        if (seen.count(url)) {
-            ++plan.duplicates;
-            continue;
-        }
-        TChannelRec rec;
+    for (size_t i = begin; i < end; ++i) {
+        const PlaylistEntry& e = entries[i];
+        TChannelRec& rec = records[i];
         rec.Format = 1;
         rec.IsLocal = true;
-        rec.Url = std::move(url);
+        rec.Url = RecordUrl(e.url);
         for (const std::string* text : {&e.title, &e.tvgName}) {
             if (text->empty()) continue;
             rec.Name = CutName(ToRecordText(*text));
@@ -286,10 +288,95 @@ ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const
             else others.push_back(group);
         }
         if (!others.empty()) rec.Comments = GroupComment(others);
-        plan.records.push_back(std::move(rec));
-        plan.info.push_back({e.tvgId, e.tvgName, e.tvgLogo, e.tvgShift});
-        seen.insert(plan.records.back().Url);
+        info[i] = {e.tvgId, e.tvgName, e.tvgLogo, e.tvgShift};
     }
+}
+
+// Below this many entries a second thread costs more than it saves.
+constexpr size_t ParallelEntries = 20000;
+
+}  // namespace
+
+ImportPlan PrepareImport(const Playlist& playlist, const LookupList& sources, const LookupList& countries,
+                         const LookupList& genres) {
+    ImportPlan plan;
+    plan.name = playlist.name;
+    plan.unusable = playlist.unusable;
+    plan.guideUrls = playlist.guideUrls;
+    const int32_t radio = SourceContaining(sources, "radio");
+    const int32_t tv = SourceContaining(sources, "tv");
+    const auto radioEntries =
+        std::count_if(playlist.entries.begin(), playlist.entries.end(), [](const PlaylistEntry& e) { return e.radio; });
+    const bool radioList = playlist.pls || radioEntries * 2 > static_cast<long>(playlist.entries.size());
+    plan.source = radioList ? radio : tv;
+
+    // A big playlist is turned into records on two threads, a half each: names take most of the time.
+    const size_t count = playlist.entries.size();
+    plan.records.resize(count);
+    plan.info.resize(count);
+    const size_t half = count >= ParallelEntries ? count / 2 : count;
+    std::thread second;
+    if (half < count)
+        second = std::thread(MakeRecords, std::cref(playlist.entries), half, count, std::cref(countries),
+                             std::cref(genres), radio, std::ref(plan.records), std::ref(plan.info));
+    MakeRecords(playlist.entries, 0, half, countries, genres, radio, plan.records, plan.info);
+    if (second.joinable()) second.join();
+
+    // An address named again later in the playlist is the same channel.
+    RecordUrls seen(plan.records, count);
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t hash = RecordUrls::Hash(plan.records[i].Url);
+        if (seen.Find(plan.records[i].Url, hash) >= 0) continue;
+        if (kept != i) {
+            plan.records[kept] = std::move(plan.records[i]);
+            plan.info[kept] = std::move(plan.info[i]);
+        }
+        seen.Add(static_cast<int32_t>(kept++), hash);
+    }
+    plan.duplicates = static_cast<int32_t>(count - kept);
+    plan.records.resize(kept);
+    plan.info.resize(kept);
+    return plan;
+}
+
+void DropKnown(ImportPlan& plan, const ChannelTable& table, const std::filesystem::path& listDir) {
+    RecordUrls planned(plan.records, plan.records.size());
+    for (size_t i = 0; i < plan.records.size(); ++i)
+        planned.Add(static_cast<int32_t>(i), RecordUrls::Hash(plan.records[i].Url));
+    std::vector<char> known(plan.records.size());
+    const auto mark = [&](std::string_view url) {
+        const int32_t index = planned.Find(url, RecordUrls::Hash(url));
+        if (index >= 0) known[static_cast<size_t>(index)] = 1;
+    };
+    std::filesystem::path dir;
+    for (int32_t i = 1; i <= table.ChannelCount; ++i) {
+        const std::string_view url = table.Channels[i].Url;
+        mark(url);
+        // A file address is also known by the absolute path an import of it would store, which is how an
+        // export writes it: "tone.wav" in the list directory and "/that/dir/tone.wav" are one channel.
+        if (url.empty() || !SchemeOf(url).empty()) continue;
+        if (dir.empty()) dir = AbsoluteDirectory(listDir);
+        mark(RecordUrl(AbsoluteAddress(Cp1251ToUtf8(url), dir)));
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < plan.records.size(); ++i) {
+        if (known[i]) continue;
+        if (kept != i) {
+            plan.records[kept] = std::move(plan.records[i]);
+            plan.info[kept] = std::move(plan.info[i]);
+        }
+        ++kept;
+    }
+    plan.duplicates += static_cast<int32_t>(plan.records.size() - kept);
+    plan.records.resize(kept);
+    plan.info.resize(kept);
+}
+
+ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const LookupList& sources,
+                      const LookupList& countries, const LookupList& genres, const std::filesystem::path& listDir) {
+    ImportPlan plan = PrepareImport(playlist, sources, countries, genres);
+    DropKnown(plan, table, listDir);
     return plan;
 }
 

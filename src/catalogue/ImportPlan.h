@@ -37,6 +37,12 @@ struct ImportPlan {
 // address relative to it is the same channel as its absolute path.
 ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const LookupList& sources,
                       const LookupList& countries, const LookupList& genres, const std::filesystem::path& listDir = {});
+// PlanImport in two steps, for a caller that reads the playlist before the catalogue is in place: the
+// records of every entry (duplicates within the playlist dropped), which needs no table; then those the
+// table holds dropped, which is quick.
+ImportPlan PrepareImport(const Playlist& playlist, const LookupList& sources, const LookupList& countries,
+                         const LookupList& genres);
+void DropKnown(ImportPlan& plan, const ChannelTable& table, const std::filesystem::path& listDir = {});
 // Gives every record the playlist left unclassified the chosen source.
 void ApplySource(std::vector<TChannelRec>& records, int32_t source);
 

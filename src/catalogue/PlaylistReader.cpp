@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <thread>
 
 #include "catalogue/PlaylistAddress.h"
 #include "catalogue/Text.h"
@@ -26,13 +28,14 @@ std::string PlaylistNameFrom(std::string_view location, bool fromUrl) {
     return name;
 }
 
-// Text of the playlist as UTF-8, from any of the encodings playlists come in.
-std::string DecodeText(std::string_view b) {
+// Text of the playlist as UTF-8, from any of the encodings playlists come in. Bytes that are UTF-8
+// already are used where they lie (`converted` stays empty): a provider's list is tens of megabytes.
+std::string_view DecodeText(std::string_view b, std::string& converted) {
     if (b.starts_with("\xEF\xBB\xBF")) b.remove_prefix(3);
-    else if (b.starts_with("\xFF\xFE")) return Utf16ToUtf8(b.substr(2), false);
-    else if (b.starts_with("\xFE\xFF")) return Utf16ToUtf8(b.substr(2), true);
-    if (IsValidUtf8(b)) return std::string(b);
-    return Cp1251ToUtf8(b);
+    else if (b.starts_with("\xFF\xFE")) return converted = Utf16ToUtf8(b.substr(2), false);
+    else if (b.starts_with("\xFE\xFF")) return converted = Utf16ToUtf8(b.substr(2), true);
+    if (IsValidUtf8(b)) return b;
+    return converted = Cp1251ToUtf8(b);
 }
 
 // Why the bytes cannot be a playlist, empty when they may be one.
@@ -84,8 +87,8 @@ class Reader {
 public:
     Reader(std::string_view location, bool fromUrl) : location_(location), fromUrl_(fromUrl) {}
 
-    // Adds one address line with what the lines before it said about it.
-    void Add(std::string_view line, const Pending& info) {
+    // Adds one address line with what the lines before it said about it, which it takes.
+    void Add(std::string_view line, Pending& info) {
         if (line.size() > AddressLimit) return Unusable();
         // Only a header suffix is cut off: any other "|" belongs to the address.
         HeaderSuffix parts = SplitHeaderSuffix(line);
@@ -106,12 +109,12 @@ public:
         if (!referrer.empty() && !HasControl(referrer) && !has("Referer"))
             parts.headers.emplace_back("Referer", referrer);
         PlaylistEntry e;
-        e.url = JoinHeaderSuffix(parts);
-        e.title = info.title;
-        e.tvgId = info.tvgId;
-        e.tvgName = info.tvgName;
-        e.tvgLogo = info.tvgLogo;
-        e.tvgShift = info.tvgShift;
+        e.url = parts.headers.empty() ? std::move(parts.address) : JoinHeaderSuffix(parts);
+        e.title = std::move(info.title);
+        e.tvgId = std::move(info.tvgId);
+        e.tvgName = std::move(info.tvgName);
+        e.tvgLogo = std::move(info.tvgLogo);
+        e.tvgShift = std::move(info.tvgShift);
         AddOnce(e.groups, FirstValue(info.groupTitle));
         for (const std::string& g : info.extGroups) AddOnce(e.groups, g);
         e.country = std::string(FirstValue(info.country));
@@ -241,10 +244,17 @@ void ForEachLine(std::string_view text, F&& f) {
     }
 }
 
-// Returns true for the playlist of a single HLS stream: segments, or variant streams and no channel.
-bool ReadM3U(std::string_view text, Reader& r, std::string& name) {
-    Pending p;
+// What an M3U text held besides its entries.
+struct M3UFacts {
+    std::string name;  // #PLAYLIST
     bool segments = false, variants = false, channels = false;
+    // The playlist of a single HLS stream: segments, or variant streams and no channel.
+    bool Stream() const { return segments || (variants && !channels); }
+};
+
+void ReadM3U(std::string_view text, Reader& r, M3UFacts& facts) {
+    Pending p;
+    auto& [name, segments, variants, channels] = facts;
     ForEachLine(text, [&](std::string_view line) {
         if (line.empty()) return true;
         if (line[0] != '#') {
@@ -275,7 +285,42 @@ bool ReadM3U(std::string_view text, Reader& r, std::string& name) {
         }
         return true;
     });
-    return segments || (variants && !channels);
+}
+
+// Where a second thread may start reading: the start of an #EXTINF line near the middle, which no line
+// before it has anything to say about. npos for a text too small to be worth it.
+size_t SplitPoint(std::string_view text) {
+    constexpr size_t Worth = 4 << 20;
+    if (text.size() < Worth) return std::string_view::npos;
+    for (size_t at = text.find("#EXTINF:", text.size() / 2); at != std::string_view::npos;
+         at = text.find("#EXTINF:", at + 1))
+        if (text[at - 1] == '\n' || text[at - 1] == '\r') return at;
+    return std::string_view::npos;
+}
+
+// Reads an M3U text, a big one in two halves at once, the second's results following the first's.
+bool ReadM3UText(std::string_view text, Reader& reader, std::string& name, std::string_view location, bool fromUrl) {
+    M3UFacts facts;
+    const size_t split = SplitPoint(text);
+    if (split == std::string_view::npos) {
+        ReadM3U(text, reader, facts);
+    } else {
+        Reader tail(location, fromUrl);
+        M3UFacts tailFacts;
+        std::thread second([&] { ReadM3U(text.substr(split), tail, tailFacts); });
+        ReadM3U(text.substr(0, split), reader, facts);
+        second.join();
+        Playlist& out = reader.out;
+        std::move(tail.out.entries.begin(), tail.out.entries.end(), std::back_inserter(out.entries));
+        out.unusable += tail.out.unusable;
+        for (const std::string& url : tail.out.guideUrls) AddOnce(out.guideUrls, url);
+        if (facts.name.empty()) facts.name = std::move(tailFacts.name);
+        facts.segments |= tailFacts.segments;
+        facts.variants |= tailFacts.variants;
+        facts.channels |= tailFacts.channels;
+    }
+    name = std::move(facts.name);
+    return facts.Stream();
 }
 
 void ReadPls(std::string_view text, Reader& r) {
@@ -309,7 +354,8 @@ std::string_view FirstValue(std::string_view s) {
 }
 
 Playlist ReadPlaylist(std::string_view bytes, std::string_view location, bool fromUrl) {
-    const std::string text = DecodeText(bytes);
+    std::string converted;
+    const std::string_view text = DecodeText(bytes, converted);
     Reader reader(location, fromUrl);
     Playlist& out = reader.out;
     out.error = NotAPlaylist(bytes, text);
@@ -324,7 +370,7 @@ Playlist ReadPlaylist(std::string_view bytes, std::string_view location, bool fr
     });
     out.pls = EqualNoCase(first, "[playlist]");
     if (out.pls) ReadPls(text, reader);
-    else hls = ReadM3U(text, reader, name);
+    else hls = ReadM3UText(text, reader, name, location, fromUrl);
 
     out.name = name.empty() ? PlaylistNameFrom(location, fromUrl) : name;
     if (hls) {

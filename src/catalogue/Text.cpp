@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
@@ -83,6 +84,23 @@ icu::Transliterator* Latin() {
     return latin.get();
 }
 
+// The Latin spelling of a run of characters Windows-1251 lacks. One Han character takes tens of
+// microseconds to spell, and a playlist's names repeat their words: runs already spelt are looked up.
+std::string SpellInLatin(const std::string& run) {
+    icu::Transliterator* latin = Latin();
+    if (!latin) return {};
+    static std::unordered_map<std::string, std::string> spelt;
+    const std::lock_guard lock(latinMutex);
+    if (auto it = spelt.find(run); it != spelt.end()) return it->second;
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(run);
+    latin->transliterate(u);
+    std::string out;
+    u.toUTF8String(out);
+    if (spelt.size() >= 1 << 16) spelt.clear();  // a bound, for a process that imports for ever
+    spelt.emplace(run, out);
+    return out;
+}
+
 }  // namespace
 
 void PrepareRecordText() { Latin(); }
@@ -93,13 +111,7 @@ std::string ToRecordText(std::string_view utf8) {
     std::string run;  // characters Windows-1251 has no place for
     const auto flush = [&] {
         if (run.empty()) return;
-        std::string spelt;
-        if (icu::Transliterator* latin = Latin()) {
-            icu::UnicodeString u = icu::UnicodeString::fromUTF8(run);
-            const std::lock_guard lock(latinMutex);
-            latin->transliterate(u);
-            u.toUTF8String(spelt);
-        }
+        const std::string spelt = SpellInLatin(run);
         if (!out.empty() && !spelt.empty() && IsAlnum(out.back()) && IsAlnum(spelt.front()) && run.size() > 2)
             out.push_back(' ');  // "CCTV中文" reads better as "CCTV zhong wen"
         for (size_t i = 0; i < spelt.size();) {
