@@ -15,7 +15,9 @@
 #include <QUrl>
 
 #include "app/ImportProgress.h"
+#include "app/MainForm.h"
 #include "app/PlaylistImport.h"
+#include "catalogue/Text.h"
 #include "pages/ImportDialog.h"
 #include "support/Patience.h"
 #include "support/Catalogues.h"
@@ -225,6 +227,76 @@ TEST_F(ImportThroughTheWindow, AnImportAskedForWhileOneRunsWaitsItsTurn) {
     EXPECT_EQ(w.Table().Channels[1].Name, "First");
     EXPECT_EQ(w.Table().Channels[2].Name, "Second");
     EXPECT_EQ(messages.shown.size(), 2u) << messages.Texts().join('|').toStdString();
+}
+
+TEST_F(ImportFlow, WaitsForTheTableAndPlansAgainstItAsItStandsThen) {
+    WriteFile(dir / "late.m3u", "#EXTM3U\n#EXTINF:-1,Late\nhttp://late/\n#EXTINF:-1,Known\nhttp://known/\n"
+                                "#EXTINF:-1,New\nhttp://new/\n");
+    import.SetTableReady(false);
+    messages.AnswerImport(1);
+    ASSERT_TRUE(import.Start(QString::fromStdString((dir / "late.m3u").string()), Lookups(),
+                             [this](std::vector<TChannelRec> r) { delivered = r; }));
+    // Whatever the worker has done by now, it neither asks nor reports while the table is not in place.
+    QTest::qWait(300);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_TRUE(import.Busy());
+    table.AppendChannel(Channel("Late", "http://late/"));
+    import.SetTableReady(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !results.empty(); }, 30000));
+    ASSERT_EQ(messages.importQuestions.size(), 1u);
+    EXPECT_EQ(messages.importQuestions[0].alreadyKnown, 2);
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].Name, "New");
+
+    // Cancel ends a waiting import without a word.
+    import.SetTableReady(false);
+    messages.Clear();
+    ASSERT_TRUE(import.Start(QString::fromStdString((dir / "late.m3u").string()), Lookups(), [](auto) {}));
+    import.Cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !import.Busy(); }, 30000));
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(results.back(), false);
+}
+
+// As the program starts with a playlist named: the import begins before the catalogue is in place.
+TEST(PlaylistAtStartUp, IsAskedAboutOnceTheWindowIsUpAgainstTheLoadedCatalogue) {
+    EnsureApp();
+    TempDir dir;
+    WriteLookups(dir.path(), {"TV", "Radio"}, {"USA"}, {"News"});
+    // A catalogue that takes longer to load than the playlist to read, the spelling in Latin ready.
+    std::vector<TChannelRec> channels;
+    for (int i = 0; i < 50000; ++i)
+        channels.push_back(Channel("Channel " + std::to_string(i), "http://c/" + std::to_string(i)));
+    channels.push_back(Channel("Known", "http://known.example/a"));
+    WriteFile(dir / "global.dat", ListFileBytes("01.12.2026", channels));
+    PrepareRecordText();
+    WriteFile(dir / "start.m3u", "#EXTM3U\n#EXTINF:-1,Known again\nhttp://known.example/a\n"
+                                 "#EXTINF:-1 group-title=\"news\",New\nhttp://new.example/\n");
+    struct Watching : ScriptedMessages {
+        TMainForm* form = nullptr;
+        bool upWhenAsked = false;
+        std::optional<int> AskImport(const ImportQuestion& question) override {
+            upWhenAsked = form && form->Ready() && form->isVisible();
+            return ScriptedMessages::AskImport(question);
+        }
+    } messages;
+    messages.AnswerImport(1);
+    AppConfig config;
+    config.listDir = QString::fromStdString(dir.path().string());
+    config.programDir = config.listDir;
+    config.nullMediaOutputs = true;
+    config.updateHost = "127.0.0.1:9";
+    TMainForm form(config, messages);
+    messages.form = &form;
+    form.ShowWhenReady();
+    form.ImportPlaylist(QString::fromStdString((dir / "start.m3u").string()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Table().ChannelCount == 50002; }, 30000));
+    ASSERT_EQ(messages.importQuestions.size(), 1u);
+    EXPECT_TRUE(messages.upWhenAsked);
+    EXPECT_EQ(messages.importQuestions[0].alreadyKnown, 1);
+    EXPECT_EQ(messages.importQuestions[0].added, 1);
+    EXPECT_EQ(form.Table().Channels[50002].Name, "New");
+    EXPECT_EQ(form.Table().Channels[50002].Genre, 1);
 }
 
 TEST(ImportQuestionDialog, ShowsTheCountsAndTheSourceChoice) {

@@ -93,6 +93,8 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
             if (!pendingImports_.isEmpty()) ImportPlaylist(pendingImports_.takeFirst());
         },
         Qt::QueuedConnection);
+    // A playlist named at start-up is read while the catalogue loads, and planned once it is in place.
+    import_->SetTableReady(false);
     setAcceptDrops(true);
     setWindowTitle(AppTitle);
     setAccessibleName(AppTitle);
@@ -235,6 +237,7 @@ void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
     if (outcome.reload || ready_) return;  // an update shows no read error
     SplashForm->hide();
     ready_ = true;
+    import_->SetTableReady(true);
     if (outcome.firstError) ShowException(messages_, FromAnsi(*outcome.firstError));
     if (outcome.notesError) ShowException(messages_, QString::fromLocal8Bit(outcome.notesError->c_str()));
     emit ready();

@@ -94,7 +94,7 @@ PlaylistImport::PlaylistImport(const ChannelTable& table, Messages& messages, QO
                      parent) {}
 
 PlaylistImport::~PlaylistImport() {
-    cancel_ = true;
+    Cancel();
     if (worker_.joinable()) worker_.join();
 }
 
@@ -112,9 +112,31 @@ bool PlaylistImport::Start(const QString& location, ImportLookups lookups, Deliv
     return true;
 }
 
-void PlaylistImport::Cancel() { cancel_ = true; }
+void PlaylistImport::Cancel() {
+    {
+        const std::lock_guard lock(gateMutex_);
+        cancel_ = true;
+    }
+    gate_.notify_all();
+}
+
+void PlaylistImport::SetTableReady(bool ready) {
+    {
+        const std::lock_guard lock(gateMutex_);
+        tableReady_ = ready;
+    }
+    gate_.notify_all();
+}
+
+void PlaylistImport::WaitForTable() {
+    std::unique_lock lock(gateMutex_);
+    gate_.wait(lock, [this] { return tableReady_ || cancel_; });
+}
 
 void PlaylistImport::Work(QString location, bool fromUrl) {
+    // Latin spellings need a transliterator that takes a third of a second to build the first time:
+    // built beside the read rather than after it.
+    std::thread speller(PrepareRecordText);
     auto outcome = std::make_shared<Outcome>();
     const std::string where = location.toStdString();
     std::string bytes, base = where, error;
@@ -145,12 +167,13 @@ void PlaylistImport::Work(QString location, bool fromUrl) {
     if (error.empty() && !cancel_) {
         const Playlist playlist = ReadPlaylist(bytes, base, fromUrl);
         if (!playlist.ok) error = playlist.error;
-        else
-            reader_([&](const ChannelTable& table) {
-                outcome->plan = PlanImport(playlist, table, lookups_.sources, lookups_.countries, lookups_.genres,
-                                           lookups_.listDir);
-            });
+        else outcome->plan = PrepareImport(playlist, lookups_.sources, lookups_.countries, lookups_.genres);
     }
+    speller.join();
+    // The plan is made against the table as it stands, once it is in place, just before the question.
+    WaitForTable();
+    if (error.empty() && !cancel_)
+        reader_([&](const ChannelTable& table) { DropKnown(outcome->plan, table, lookups_.listDir); });
     if (!error.empty())
         outcome->error = QStringLiteral("The playlist \"%1\" can't be imported.\n\n%2").arg(location, Utf8(error));
     QMetaObject::invokeMethod(
