@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "catalogue/Playlist.h"
 #include "pages/Messages.h"
@@ -32,6 +34,10 @@ std::string ReadWhole(const std::string& path, uint64_t limit, std::string& erro
         return {};
     }
     std::string bytes;
+    // A provider's list is tens of megabytes: room for it at once rather than doubling towards it.
+    std::error_code sizeError;
+    const uintmax_t size = std::filesystem::file_size(path, sizeError);
+    if (!sizeError && size <= limit) bytes.reserve(static_cast<size_t>(size));
     char buffer[1 << 16];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         bytes.append(buffer, static_cast<size_t>(in.gcount()));
