@@ -58,7 +58,19 @@ std::string Cp1251ToUtf8(std::string_view bytes) {
     return out;
 }
 
+namespace {
+
+bool IsAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
 bool Utf8ToCp1251(std::string_view utf8, std::string& out) {
+    if (IsAscii(utf8)) {  // addresses nearly always are
+        out.assign(utf8);
+        return true;
+    }
     out.clear();
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
@@ -105,7 +117,11 @@ std::string SpellInLatin(const std::string& run) {
 
 void PrepareRecordText() { Latin(); }
 
-std::string ToRecordText(std::string_view utf8) {
+namespace {
+
+// Windows-1251 bytes of the text, the characters the code page lacks spelt in Latin letters.
+std::string SpeltInCp1251(std::string_view utf8) {
+    if (IsAscii(utf8)) return std::string(utf8);
     std::string out;
     out.reserve(utf8.size());
     std::string run;  // characters Windows-1251 has no place for
@@ -131,6 +147,13 @@ std::string ToRecordText(std::string_view utf8) {
         }
     }
     flush();
+    return out;
+}
+
+}  // namespace
+
+std::string ToRecordText(std::string_view utf8) {
+    const std::string out = SpeltInCp1251(utf8);
     // Dropped symbols leave doubled or edge blanks behind.
     std::string clean;
     clean.reserve(out.size());
@@ -215,9 +238,7 @@ std::string Utf16ToUtf8(std::string_view b, bool bigEndian) {
 
 std::string FoldUtf8(std::string_view utf8) {
     utf8 = Trim(utf8, " \t\f");
-    const bool ascii =
-        std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) return LowerAscii(utf8);
+    if (IsAscii(utf8)) return LowerAscii(utf8);
     std::string out;
     icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())))
         .foldCase()
