@@ -171,9 +171,9 @@ void PlaylistImport::Work(QString location, bool fromUrl) {
         if (!why.empty()) error = "The playlist file can't be read: " + why + ".";
     }
     if (error.empty() && !cancel_) {
-        const Playlist playlist = ReadPlaylist(bytes, base, fromUrl);
+        Playlist playlist = ReadPlaylist(bytes, base, fromUrl);
         if (!playlist.ok) error = playlist.error;
-        else outcome->plan = PrepareImport(playlist, lookups_.sources, lookups_.countries, lookups_.genres);
+        else outcome->plan = PrepareImport(std::move(playlist), lookups_.sources, lookups_.countries, lookups_.genres);
     }
     speller.join();
     // The plan is made against the table as it stands, once it is in place, just before the question.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 
 #include <unicode/locid.h>
@@ -259,14 +260,15 @@ std::string CountryIsoCode(std::string_view cp1251Name) {
 
 namespace {
 
-// The record of each of entries[begin, end), into the same places of records and info.
-void MakeRecords(const std::vector<PlaylistEntry>& entries, size_t begin, size_t end, const LookupList& countries,
-                 const LookupList& genres, int32_t radio, std::vector<TChannelRec>& records,
-                 std::vector<ImportedChannelInfo>& info) {
+// The record of each of entries[begin, end), into the same places of records and info. Entries that
+// are not const give their tvg texts up rather than have them copied.
+template <class Entries>
+void MakeRecords(Entries& entries, size_t begin, size_t end, const LookupList& countries, const LookupList& genres,
+                 int32_t radio, std::vector<TChannelRec>& records, std::vector<ImportedChannelInfo>& info) {
     CountryMatcher country(countries);
     GenreMatcher genre(genres);
     for (size_t i = begin; i < end; ++i) {
-        const PlaylistEntry& e = entries[i];
+        auto& e = entries[i];
         TChannelRec& rec = records[i];
         rec.Format = 1;
         rec.IsLocal = true;
@@ -288,17 +290,17 @@ void MakeRecords(const std::vector<PlaylistEntry>& entries, size_t begin, size_t
             else others.push_back(group);
         }
         if (!others.empty()) rec.Comments = GroupComment(others);
-        info[i] = {e.tvgId, e.tvgName, e.tvgLogo, e.tvgShift};
+        if constexpr (std::is_const_v<Entries>) info[i] = {e.tvgId, e.tvgName, e.tvgLogo, e.tvgShift};
+        else info[i] = {std::move(e.tvgId), std::move(e.tvgName), std::move(e.tvgLogo), std::move(e.tvgShift)};
     }
 }
 
 // Below this many entries a second thread costs more than it saves.
 constexpr size_t ParallelEntries = 20000;
 
-}  // namespace
-
-ImportPlan PrepareImport(const Playlist& playlist, const LookupList& sources, const LookupList& countries,
-                         const LookupList& genres) {
+template <class Entries>
+ImportPlan Prepare(const Playlist& playlist, Entries& entries, const LookupList& sources, const LookupList& countries,
+                   const LookupList& genres) {
     ImportPlan plan;
     plan.name = playlist.name;
     plan.unusable = playlist.unusable;
@@ -311,15 +313,15 @@ ImportPlan PrepareImport(const Playlist& playlist, const LookupList& sources, co
     plan.source = radioList ? radio : tv;
 
     // A big playlist is turned into records on two threads, a half each: names take most of the time.
-    const size_t count = playlist.entries.size();
+    const size_t count = entries.size();
     plan.records.resize(count);
     plan.info.resize(count);
     const size_t half = count >= ParallelEntries ? count / 2 : count;
     std::thread second;
     if (half < count)
-        second = std::thread(MakeRecords, std::cref(playlist.entries), half, count, std::cref(countries),
-                             std::cref(genres), radio, std::ref(plan.records), std::ref(plan.info));
-    MakeRecords(playlist.entries, 0, half, countries, genres, radio, plan.records, plan.info);
+        second =
+            std::thread([&] { MakeRecords(entries, half, count, countries, genres, radio, plan.records, plan.info); });
+    MakeRecords(entries, 0, half, countries, genres, radio, plan.records, plan.info);
     if (second.joinable()) second.join();
 
     // An address named again later in the playlist is the same channel.
@@ -338,6 +340,18 @@ ImportPlan PrepareImport(const Playlist& playlist, const LookupList& sources, co
     plan.records.resize(kept);
     plan.info.resize(kept);
     return plan;
+}
+
+}  // namespace
+
+ImportPlan PrepareImport(const Playlist& playlist, const LookupList& sources, const LookupList& countries,
+                         const LookupList& genres) {
+    return Prepare(playlist, playlist.entries, sources, countries, genres);
+}
+
+ImportPlan PrepareImport(Playlist&& playlist, const LookupList& sources, const LookupList& countries,
+                         const LookupList& genres) {
+    return Prepare(playlist, playlist.entries, sources, countries, genres);
 }
 
 void DropKnown(ImportPlan& plan, const ChannelTable& table, const std::filesystem::path& listDir) {

@@ -42,6 +42,9 @@ ImportPlan PlanImport(const Playlist& playlist, const ChannelTable& table, const
 // table holds dropped, which is quick.
 ImportPlan PrepareImport(const Playlist& playlist, const LookupList& sources, const LookupList& countries,
                          const LookupList& genres);
+// The same, taking the entries' tvg texts rather than copying them.
+ImportPlan PrepareImport(Playlist&& playlist, const LookupList& sources, const LookupList& countries,
+                         const LookupList& genres);
 void DropKnown(ImportPlan& plan, const ChannelTable& table, const std::filesystem::path& listDir = {});
 // Gives every record the playlist left unclassified the chosen source.
 void ApplySource(std::vector<TChannelRec>& records, int32_t source);

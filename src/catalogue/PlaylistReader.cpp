@@ -252,12 +252,14 @@ struct M3UFacts {
     bool Stream() const { return segments || (variants && !channels); }
 };
 
-void ReadM3U(std::string_view text, Reader& r, M3UFacts& facts) {
-    // Room for every entry at once: growing towards a hundred thousand moves them all several times.
-    // An extended list spends at least two lines on an entry; what is not filled is never touched.
+// At most as many entries as the text can hold: an extended list spends at least two lines on one.
+size_t MostEntries(std::string_view text) {
     const auto lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
     const bool extended = text.substr(0, 4096).find("#EXTINF:") != std::string_view::npos;
-    r.out.entries.reserve((extended ? lines / 2 : lines) + 1);
+    return (extended ? lines / 2 : lines) + 1;
+}
+
+void ReadM3U(std::string_view text, Reader& r, M3UFacts& facts) {
     Pending p;
     auto& [name, segments, variants, channels] = facts;
     ForEachLine(text, [&](std::string_view line) {
@@ -305,14 +307,21 @@ size_t SplitPoint(std::string_view text) {
 
 // Reads an M3U text, a big one in two halves at once, the second's results following the first's.
 bool ReadM3UText(std::string_view text, Reader& reader, std::string& name, std::string_view location, bool fromUrl) {
+    // Room for every entry at once, the second half's included: growing towards a hundred thousand moves
+    // them all several times. What is not filled is never touched.
     M3UFacts facts;
     const size_t split = SplitPoint(text);
     if (split == std::string_view::npos) {
+        reader.out.entries.reserve(MostEntries(text));
         ReadM3U(text, reader, facts);
     } else {
         Reader tail(location, fromUrl);
         M3UFacts tailFacts;
-        std::thread second([&] { ReadM3U(text.substr(split), tail, tailFacts); });
+        std::thread second([&] {
+            tail.out.entries.reserve(MostEntries(text.substr(split)));
+            ReadM3U(text.substr(split), tail, tailFacts);
+        });
+        reader.out.entries.reserve(MostEntries(text));
         ReadM3U(text.substr(0, split), reader, facts);
         second.join();
         Playlist& out = reader.out;
