@@ -261,7 +261,8 @@ size_t MostEntries(std::string_view text) {
 
 void ReadM3U(std::string_view text, Reader& r, M3UFacts& facts) {
     Pending p;
-    auto& [name, segments, variants, channels] = facts;
+    std::string& name = facts.name;
+    bool &segments = facts.segments, &variants = facts.variants, &channels = facts.channels;
     ForEachLine(text, [&](std::string_view line) {
         if (line.empty()) return true;
         if (line[0] != '#') {
