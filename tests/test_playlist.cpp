@@ -90,8 +90,8 @@ TEST(ReadPlaylist, ReadsEntriesFromEveryFormEncodingAndLineEnd) {
          0},
         {"quoted option values, header values with control bytes",
          "#EXTM3U\n#EXTINF:-1,Quoted\n#EXTVLCOPT:http-user-agent=\"Mozilla/5.0 (X11; Linux x86_64)\"\n"
-         "#EXTVLCOPT:http-referrer=\"http://r/\"\nhttp://q/\n"
-         "#EXTINF:-1,Suffix\nhttp://s/|User-Agent=\"Kodi 1.0\"&Referer=\"http://r/\"\n"
+         "#EXTVLCOPT:http-referrer=\" http://r/ \"\nhttp://q/\n"
+         "#EXTINF:-1,Suffix\nhttp://s/|User-Agent=\"Kodi 1.0\"&Referer=\"http://r/ \"\n"
          "#EXTINF:-1,Control\n#EXTVLCOPT:http-user-agent=Bad\x7f"
          "Agent\nhttp://c/|Referer=http://r/\x1b[0m&Origin=http://o/\n"
          "#EXTINF:-1,Tab\nhttp://t/|User-Agent=A\tB\n",

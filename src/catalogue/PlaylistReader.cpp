@@ -57,9 +57,11 @@ std::string NotAPlaylist(std::string_view raw, std::string_view text) {
     return {};
 }
 
-// One pair of surrounding double quotes, as players take an option value.
+// Without one pair of surrounding double quotes, as players take an option value, and without the
+// blanks on either side, inside the quotes or out: a line end would lose them on the way back in.
 std::string_view Unquote(std::string_view v) {
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') return v.substr(1, v.size() - 2);
+    v = TrimLine(v);
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = TrimLine(v.substr(1, v.size() - 2));
     return v;
 }
 
@@ -96,7 +98,7 @@ public:
         if (parts.address.empty()) return Unusable();
         if (HasListenOption(parts.address) || (fromUrl_ && !IsRemoteAddress(parts.address))) return Unusable();
         // A header with control bytes could break the request head: it is left out, the channel kept.
-        for (auto& [header, value] : parts.headers) value = Unquote(TrimLine(value));
+        for (auto& [header, value] : parts.headers) value = std::string(Unquote(value));
         std::erase_if(parts.headers,
                       [](const auto& h) { return h.first.empty() || HasControl(h.first) || HasControl(h.second); });
         const auto has = [&](std::string_view name) {
