@@ -40,6 +40,8 @@
 #include "pages/FindBar.h"
 #include "app/SplashForm.h"
 #include "catalogue/ListFiles.h"
+#include "catalogue/Lookup.h"
+#include "catalogue/Playlist.h"
 #include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
 #include "player/MediaPlayer.h"
@@ -462,6 +464,68 @@ int CmdStartup(const fs::path& dir, int reps) {
     return whole.empty() ? 1 : 0;
 }
 
+// The sizes ("512x474") of the viewable top-level windows titled "Castora Player". The tree lists windows
+// before they are mapped; only a viewable one counts.
+std::vector<std::string> ViewableWindows() {
+    std::vector<std::pair<std::string, std::string>> candidates;  // id, size
+    char line[1024];
+    FILE* p = ::popen("xwininfo -root -tree 2>/dev/null", "r");
+    while (p && std::fgets(line, sizeof line, p)) {
+        if (!std::strstr(line, "\"Castora Player\"")) continue;
+        const char* size = std::strstr(line, ")  ");
+        std::string geometry = size ? std::string(size + 3) : std::string();
+        geometry = geometry.substr(0, geometry.find('+'));
+        candidates.emplace_back(std::strtok(line, " "), geometry);
+    }
+    if (p) ::pclose(p);
+    std::vector<std::string> out;
+    for (const auto& [id, size] : candidates) {
+        FILE* q = ::popen(("xwininfo -id " + id + " 2>/dev/null").c_str(), "r");
+        bool viewable = false;
+        while (q && std::fgets(line, sizeof line, q)) viewable |= std::strstr(line, "IsViewable") != nullptr;
+        if (q) ::pclose(q);
+        if (viewable) out.push_back(size);
+    }
+    return out;
+}
+
+constexpr const char* MainWindowSize = "512x474";
+constexpr const char* SplashSize = "310x53";
+
+// Starts exe (with `args`) in dir and polls the X server until its main window is mapped and, when
+// `question` is set, until a window of its own other than the main window and the progress window is
+// mapped: the import question. Returns the two times in ms since spawn, -1 for what never came.
+std::pair<double, double> TimeWindows(const std::string& exe, const fs::path& dir, const std::vector<std::string>& args,
+                                      bool question) {
+    const auto t0 = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) != 0) _exit(126);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    double window = -1, asked = -1;
+    while (MsSince(t0) < 30000 && (window < 0 || (question && asked < 0))) {
+        for (const std::string& size : ViewableWindows()) {
+            if (size == MainWindowSize) {
+                if (window < 0) window = MsSince(t0);
+            } else if (size != SplashSize && asked < 0) {
+                asked = MsSince(t0);
+            }
+        }
+        if (window < 0 || (question && asked < 0)) ::usleep(2000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return {window, asked};
+}
+
 // The real program under an X server: from spawn until its 512x474 main window is mapped.
 int CmdWindow(const std::string& exe, const fs::path& dir, int reps,
               const std::string& figure = "startup.player_window_ms") {
@@ -471,41 +535,81 @@ int CmdWindow(const std::string& exe, const fs::path& dir, int reps,
     }
     std::vector<double> samples;
     for (int r = 0; r < reps; ++r) {
-        const auto t0 = Clock::now();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(dir.c_str()) != 0) _exit(126);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        double found = -1;
-        while (MsSince(t0) < 30000 && found < 0) {
-            FILE* p = ::popen("xwininfo -root -tree 2>/dev/null", "r");
-            char line[1024];
-            std::vector<std::string> candidates;
-            while (p && std::fgets(line, sizeof line, p))
-                if (std::strstr(line, "\"Castora Player\"") && std::strstr(line, "512x474"))
-                    candidates.push_back(std::strtok(line, " "));
-            if (p) ::pclose(p);
-            // The tree lists windows before they are mapped; only a viewable one counts.
-            for (const std::string& id : candidates) {
-                FILE* q = ::popen(("xwininfo -id " + id + " 2>/dev/null").c_str(), "r");
-                bool viewable = false;
-                while (q && std::fgets(line, sizeof line, q)) viewable |= std::strstr(line, "IsViewable") != nullptr;
-                if (q) ::pclose(q);
-                if (viewable && found < 0) found = MsSince(t0);
-            }
-            if (found < 0) ::usleep(2000);
-        }
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
+        const double found = TimeWindows(exe, dir, {}, false).first;
         if (found > 0) samples.push_back(found);
     }
     Fig(figure, samples, "ms");
     return samples.empty() ? 1 : 0;
+}
+
+// In a fresh process, as the program's worker does it: the playlist file read, read as a playlist and
+// planned against the catalogue of `dir` (loaded first, untimed). Prints "PLANNED <ms> <records>".
+int CmdReadPlanChild(const fs::path& dir, const fs::path& playlist) {
+    ChannelTable table;
+    LoadChannelList(table, 0, dir);
+    LoadChannelList(table, 1, dir);
+    table.RemoveDuplicates();
+    LookupList lookups[3];
+    for (LookupKind kind : {SourceLookup, CountryLookup, GenreLookup}) lookups[kind] = ReadLookupFile(kind, dir).lines;
+    const auto t0 = Clock::now();
+    const Playlist p = ReadPlaylist(ReadWhole(playlist), playlist.string(), false);
+    const ImportPlan plan =
+        PlanImport(p, table, lookups[SourceLookup], lookups[CountryLookup], lookups[GenreLookup], dir);
+    std::printf("PLANNED %.3f %zu\n", MsSince(t0), plan.records.size());
+    std::fflush(stdout);
+    return p.ok ? 0 : 1;
+}
+
+// castora-player started with a playlist as its argument: spawn to the import question on the screen,
+// beside the same program's start-up without a playlist and the read and plan alone in a fresh process,
+// taken in turns.
+int CmdImportStart(const std::string& exe, const fs::path& dir, const fs::path& playlist, int reps) {
+    if (!std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "importstart: needs DISPLAY (run under xvfb-run)\n");
+        return 1;
+    }
+    const std::string program = fs::absolute(exe).string(), list = fs::absolute(playlist).string();
+    std::vector<double> question, windowWith, windowAlone, plan;
+    for (int r = 0; r < reps; ++r) {
+        const auto [window, asked] = TimeWindows(program, dir, {list}, true);
+        if (window > 0 && asked > 0) {
+            windowWith.push_back(window);
+            question.push_back(asked);
+        }
+        const double alone = TimeWindows(program, dir, {}, false).first;
+        if (alone > 0) windowAlone.push_back(alone);
+        std::string line;
+        SpawnUntil({SelfExe(), "readplan-child", dir.string(), list}, "PLANNED ", 60000, &line);
+        if (line.size() > 8) plan.push_back(std::atof(line.c_str() + 8));
+    }
+    Fig("import.start_to_question_ms", question, "ms");
+    Fig("import.start_to_window_ms", windowWith, "ms");
+    Fig("import.window_without_playlist_ms", windowAlone, "ms");
+    Fig("import.read_and_plan_ms", plan, "ms");
+    return question.empty() ? 1 : 0;
+}
+
+// A provider-style extended M3U of `entries` channels: tvg attributes, a guide in the header, names in
+// Latin, Cyrillic, accented Latin and Han, as the catalogue meets them.
+int CmdMakeM3U(const fs::path& out, int entries) {
+    static const char* groups[] = {"News", "Music",       "Sports",    "Movies",
+                                   "Kids", "Documentary", "Religious", "Entertainment"};
+    static const char* countries[] = {"US", "GB", "RU", "UA", "DE", "FR", "TR", "IN", "BR", "CN"};
+    static const char* words[] = {"Канал", "Channel", "TV", "Радио", "Télé", "中央台"};
+    std::mt19937 random(7);
+    const auto pick = [&](auto& list) { return list[random() % std::size(list)]; };
+    std::ofstream f(out, std::ios::binary);
+    f << "#EXTM3U x-tvg-url=\"http://epg.example/guide.xml.gz\"\n";
+    for (int i = 0; i < entries; ++i) {
+        const std::string group = pick(groups), country = pick(countries);
+        const std::string name = std::string(pick(words)) + " " + std::to_string(i);
+        std::string lower = country;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        f << "#EXTINF:-1 tvg-id=\"ch" << i << "." << lower << "\" tvg-name=\"" << name
+          << "\" tvg-logo=\"http://logo.example/" << i << ".png\" tvg-country=\"" << country << "\" group-title=\""
+          << group << "\"," << name << "\nhttp://stream" << i % 97 << ".example.net:8080/live/" << i << "/index.m3u8\n";
+    }
+    return f ? 0 : 1;
 }
 
 // The longest stretch without the window's event loop running, from a 1 ms timer on its thread.
@@ -974,20 +1078,23 @@ int CmdFirstPlay(const std::string& exe, int reps) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: castora-perf <command> ...\n"
-                         "  load <dir> [reps]          list load against reading the files\n"
-                         "  grid <dir> [reps]          duplicate removal and grid rebuild per filter combination\n"
-                         "  startup <dir> [reps]       process start to a usable window (offscreen)\n"
-                         "  window <exe> <dir> [reps] [figure]  the real program's window under X (xvfb-run)\n"
-                         "  barewindow <exe> [reps]    castora-barewindow's window under X, the reference\n"
-                         "  firstplay <exe> [reps]     castora-firstplay: spawn to playing, Play at the first show\n"
-                         "  pause <dir> [reps]         longest event-loop pause while loading and rebuilding\n"
-                         "  memory <dir>               peak memory after start-up\n"
-                         "  save <count> [reps]        save of <count> local channels\n"
-                         "  make-zip <out> <MB>        a deflated update archive of about <MB> megabytes\n"
-                         "  extract <zip> [reps]       ExtractUpdate against unzip -o\n"
-                         "  download <MB> [reps]       DownloadChannelList against curl -o, loopback\n"
-                         "  play [reps]                play -> state 3 against the mpv command line\n");
+    std::fprintf(stderr,
+                 "usage: castora-perf <command> ...\n"
+                 "  load <dir> [reps]          list load against reading the files\n"
+                 "  grid <dir> [reps]          duplicate removal and grid rebuild per filter combination\n"
+                 "  startup <dir> [reps]       process start to a usable window (offscreen)\n"
+                 "  window <exe> <dir> [reps] [figure]  the real program's window under X (xvfb-run)\n"
+                 "  barewindow <exe> [reps]    castora-barewindow's window under X, the reference\n"
+                 "  importstart <exe> <dir> <playlist> [reps]  castora-player <playlist>: spawn to the question\n"
+                 "  make-m3u <out> <entries>   a provider-style extended M3U\n"
+                 "  firstplay <exe> [reps]     castora-firstplay: spawn to playing, Play at the first show\n"
+                 "  pause <dir> [reps]         longest event-loop pause while loading and rebuilding\n"
+                 "  memory <dir>               peak memory after start-up\n"
+                 "  save <count> [reps]        save of <count> local channels\n"
+                 "  make-zip <out> <MB>        a deflated update archive of about <MB> megabytes\n"
+                 "  extract <zip> [reps]       ExtractUpdate against unzip -o\n"
+                 "  download <MB> [reps]       DownloadChannelList against curl -o, loopback\n"
+                 "  play [reps]                play -> state 3 against the mpv command line\n");
     return 2;
 }
 
@@ -1009,6 +1116,9 @@ int main(int argc, char** argv) {
             return argc >= 6 ? CmdWindow(arg(2), arg(3), reps(4, 5), arg(5)) : CmdWindow(arg(2), arg(3), reps(4, 5));
         if (cmd == "barewindow" && argc >= 3) return CmdWindow(arg(2), ".", reps(3, 5), "startup.bare_window_ms");
         if (cmd == "firstplay" && argc >= 3) return CmdFirstPlay(arg(2), reps(3, 5));
+        if (cmd == "importstart" && argc >= 5) return CmdImportStart(arg(2), arg(3), arg(4), reps(5, 5));
+        if (cmd == "readplan-child" && argc >= 4) return CmdReadPlanChild(arg(2), arg(3));
+        if (cmd == "make-m3u" && argc >= 4) return CmdMakeM3U(arg(2), std::atoi(argv[3]));
         if (cmd == "pause" && argc >= 3) return CmdPause(arg(2), reps(3, 2));
         if (cmd == "memory" && argc >= 3) return CmdMemory(arg(2));
         if (cmd == "search" && argc >= 3) return CmdSearch(arg(2), reps(3, 5));

@@ -15,7 +15,9 @@
 #include <QUrl>
 
 #include "app/ImportProgress.h"
+#include "app/MainForm.h"
 #include "app/PlaylistImport.h"
+#include "catalogue/Text.h"
 #include "pages/ImportDialog.h"
 #include "support/Patience.h"
 #include "support/Catalogues.h"
@@ -35,7 +37,8 @@ const std::string kPlaylist = "#EXTM3U\n"
                               "#EXTINF:-1 group-title=\"news\" tvg-country=\"US\",First\nhttp://first/\n"
                               "#EXTINF:-1 radio=\"true\",Radio One\nhttp://radio/\n"
                               "#EXTINF:-1,Known\nhttp://known/\n"
-                              "------ Sports ------\n";
+                              "------ Sports ------\n"
+                              "#EXTINF:-1,Local file\nfile:///dev/zero\n";
 
 class ImportFlow : public ::testing::Test {
 protected:
@@ -73,11 +76,11 @@ TEST_F(ImportFlow, FileImportAsksOnceAndDeliversRecordsWithTheChosenSource) {
     const auto records = Run(QString::fromStdString((dir / "news list.m3u").string()));
     ASSERT_EQ(messages.importQuestions.size(), 1u);
     const ImportQuestion& q = messages.importQuestions[0];
-    EXPECT_EQ(messages.shown[0].text, "Import the playlist \"news list\"?\n\nChannels to add: 2\n"
-                                      "Already in the catalogue: 1\nUnusable entries: 1");
+    EXPECT_EQ(messages.shown[0].text, "Import the playlist \"news list\"?\n\nChannels to add: 3\n"
+                                      "Already in the catalogue: 1\nUnusable entries: 0");
     EXPECT_EQ(q.sources, (QStringList{"not selected", "Online TV", "Radio"}));
     EXPECT_EQ(q.preselected, 1);
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].Name, "First");
     EXPECT_EQ(records[0].Source, 2);
     EXPECT_EQ(records[0].Country, 1);
@@ -132,7 +135,9 @@ TEST_F(ImportFlow, BadInputShowsOneErrorAndDeliversNothing) {
 }
 
 TEST_F(ImportFlow, DownloadReportsProgressResolvesAgainstTheUrlAndCanBeCancelled) {
-    const std::string body = "#EXTM3U\n#EXTINF:-1,Relative\nlive/index.m3u8\n" + std::string(200000, '#') + "\n";
+    // A web playlist names no local file and no socket for anyone to send to.
+    const std::string body = "#EXTM3U\n#EXTINF:-1,Relative\nlive/index.m3u8\nfile:///etc/passwd\nudp://@:1234\n" +
+                             std::string(200000, '#') + "\n";
     ScriptedServer server;
     server
         .Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, 100000))
@@ -145,6 +150,8 @@ TEST_F(ImportFlow, DownloadReportsProgressResolvesAgainstTheUrlAndCanBeCancelled
     const auto records = Run(QString::fromStdString(server.Url("/lists/tv.m3u")));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].Url, server.Url("/lists/live/index.m3u8"));
+    ASSERT_EQ(messages.importQuestions.size(), 1u);
+    EXPECT_EQ(messages.importQuestions[0].unusable, 2);
     EXPECT_GT(lastProgress, 0);
 
     // A second import waits for the first; Cancel ends a stalled download without a message.
@@ -222,6 +229,76 @@ TEST_F(ImportThroughTheWindow, AnImportAskedForWhileOneRunsWaitsItsTurn) {
     EXPECT_EQ(messages.shown.size(), 2u) << messages.Texts().join('|').toStdString();
 }
 
+TEST_F(ImportFlow, WaitsForTheTableAndPlansAgainstItAsItStandsThen) {
+    WriteFile(dir / "late.m3u", "#EXTM3U\n#EXTINF:-1,Late\nhttp://late/\n#EXTINF:-1,Known\nhttp://known/\n"
+                                "#EXTINF:-1,New\nhttp://new/\n");
+    import.SetTableReady(false);
+    messages.AnswerImport(1);
+    ASSERT_TRUE(import.Start(QString::fromStdString((dir / "late.m3u").string()), Lookups(),
+                             [this](std::vector<TChannelRec> r) { delivered = r; }));
+    // Whatever the worker has done by now, it neither asks nor reports while the table is not in place.
+    QTest::qWait(300);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_TRUE(import.Busy());
+    table.AppendChannel(Channel("Late", "http://late/"));
+    import.SetTableReady(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !results.empty(); }, 30000));
+    ASSERT_EQ(messages.importQuestions.size(), 1u);
+    EXPECT_EQ(messages.importQuestions[0].alreadyKnown, 2);
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].Name, "New");
+
+    // Cancel ends a waiting import without a word.
+    import.SetTableReady(false);
+    messages.Clear();
+    ASSERT_TRUE(import.Start(QString::fromStdString((dir / "late.m3u").string()), Lookups(), [](auto) {}));
+    import.Cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !import.Busy(); }, 30000));
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(results.back(), false);
+}
+
+// As the program starts with a playlist named: the import begins before the catalogue is in place.
+TEST(PlaylistAtStartUp, IsAskedAboutOnceTheWindowIsUpAgainstTheLoadedCatalogue) {
+    EnsureApp();
+    TempDir dir;
+    WriteLookups(dir.path(), {"TV", "Radio"}, {"USA"}, {"News"});
+    // A catalogue that takes longer to load than the playlist to read, the spelling in Latin ready.
+    std::vector<TChannelRec> channels;
+    for (int i = 0; i < 50000; ++i)
+        channels.push_back(Channel("Channel " + std::to_string(i), "http://c/" + std::to_string(i)));
+    channels.push_back(Channel("Known", "http://known.example/a"));
+    WriteFile(dir / "global.dat", ListFileBytes("01.12.2026", channels));
+    PrepareRecordText();
+    WriteFile(dir / "start.m3u", "#EXTM3U\n#EXTINF:-1,Known again\nhttp://known.example/a\n"
+                                 "#EXTINF:-1 group-title=\"news\",New\nhttp://new.example/\n");
+    struct Watching : ScriptedMessages {
+        TMainForm* form = nullptr;
+        bool upWhenAsked = false;
+        std::optional<int> AskImport(const ImportQuestion& question) override {
+            upWhenAsked = form && form->Ready() && form->isVisible();
+            return ScriptedMessages::AskImport(question);
+        }
+    } messages;
+    messages.AnswerImport(1);
+    AppConfig config;
+    config.listDir = QString::fromStdString(dir.path().string());
+    config.programDir = config.listDir;
+    config.nullMediaOutputs = true;
+    config.updateHost = "127.0.0.1:9";
+    TMainForm form(config, messages);
+    messages.form = &form;
+    form.ShowWhenReady();
+    form.ImportPlaylist(QString::fromStdString((dir / "start.m3u").string()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Table().ChannelCount == 50002; }, 30000));
+    ASSERT_EQ(messages.importQuestions.size(), 1u);
+    EXPECT_TRUE(messages.upWhenAsked);
+    EXPECT_EQ(messages.importQuestions[0].alreadyKnown, 1);
+    EXPECT_EQ(messages.importQuestions[0].added, 1);
+    EXPECT_EQ(form.Table().Channels[50002].Name, "New");
+    EXPECT_EQ(form.Table().Channels[50002].Genre, 1);
+}
+
 TEST(ImportQuestionDialog, ShowsTheCountsAndTheSourceChoice) {
     EnsureApp();
     ImportQuestion q{"My list", 12, 3, 1, {"not selected", "Online TV", "Radio"}, 2};
@@ -253,14 +330,16 @@ TEST(PlaylistExportFlow, WritesTheShownRecordsAndSaysSo) {
     ChannelTable table;
     table.AppendChannel(Channel("One", "http://one/", 1, 1, 2));
     table.AppendChannel(Channel("Two", "http://two/", 1, 2, 1));
+    table.AppendChannel(Channel("Tone", "tone.wav", 1, 0, 0));
     ScriptedMessages messages;
-    PlaylistExport exporter(table, messages, [] { return std::vector<int32_t>{2}; });
-    const ImportLookups lookups{{"*", "TV"}, {"*", "USA", "France"}, {"*", "General", "News"}};
+    PlaylistExport exporter(table, messages, [] { return std::vector<int32_t>{2, 3}; });
+    const ImportLookups lookups{{"*", "TV"}, {"*", "USA", "France"}, {"*", "General", "News"}, "/data/lists"};
     const QString file = QString::fromStdString((dir / "shown.m3u").string());
     EXPECT_TRUE(exporter.Export(file, lookups));
+    // A file the lists name relative to their directory opens from wherever the export goes.
     EXPECT_EQ(ReadFile(dir / "shown.m3u"), "#EXTM3U\n#EXTINF:-1 tvg-country=\"FR\" group-title=\"General\",Two\n"
-                                           "http://two/\n");
-    EXPECT_EQ(messages.Texts(), QStringList{"Channels exported to shown.m3u: 1."});
+                                           "http://two/\n#EXTINF:-1,Tone\n/data/lists/tone.wav\n");
+    EXPECT_EQ(messages.Texts(), QStringList{"Channels exported to shown.m3u: 2."});
     EXPECT_FALSE(exporter.Export(QString::fromStdString((dir / "no" / "x.m3u").string()), lookups));
     EXPECT_EQ(messages.shown.back().kind, ScriptedMessages::Shown::Error);
 }

@@ -94,6 +94,8 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
             if (!pendingImports_.isEmpty()) ImportPlaylist(pendingImports_.takeFirst());
         },
         Qt::QueuedConnection);
+    // A playlist named at start-up is read while the catalogue loads, and planned once it is in place.
+    import_->SetTableReady(false);
     setAcceptDrops(true);
     setWindowTitle(AppTitle);
     setAccessibleName(AppTitle);
@@ -237,6 +239,7 @@ void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
     if (outcome.reload || ready_) return;  // an update shows no read error
     SplashForm->hide();
     ready_ = true;
+    import_->SetTableReady(true);
     if (outcome.firstError) ShowException(messages_, FromAnsi(*outcome.firstError));
     if (outcome.notesError) ShowException(messages_, QString::fromLocal8Bit(outcome.notesError->c_str()));
     emit ready();
@@ -370,7 +373,7 @@ void TMainForm::ExportPlaylistClick() {
 }
 
 ImportLookups TMainForm::Lookups() const {
-    return {lookups_[SourceLookup], lookups_[CountryLookup], lookups_[GenreLookup]};
+    return {lookups_[SourceLookup], lookups_[CountryLookup], lookups_[GenreLookup], ListDir()};
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {

@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "catalogue/Playlist.h"
 #include "pages/Messages.h"
@@ -32,6 +34,10 @@ std::string ReadWhole(const std::string& path, uint64_t limit, std::string& erro
         return {};
     }
     std::string bytes;
+    // A provider's list is tens of megabytes: room for it at once rather than doubling towards it.
+    std::error_code sizeError;
+    const uintmax_t size = std::filesystem::file_size(path, sizeError);
+    if (!sizeError && size <= limit) bytes.reserve(static_cast<size_t>(size));
     char buffer[1 << 16];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         bytes.append(buffer, static_cast<size_t>(in.gcount()));
@@ -94,7 +100,7 @@ PlaylistImport::PlaylistImport(const ChannelTable& table, Messages& messages, QO
                      parent) {}
 
 PlaylistImport::~PlaylistImport() {
-    cancel_ = true;
+    Cancel();
     if (worker_.joinable()) worker_.join();
 }
 
@@ -112,9 +118,31 @@ bool PlaylistImport::Start(const QString& location, ImportLookups lookups, Deliv
     return true;
 }
 
-void PlaylistImport::Cancel() { cancel_ = true; }
+void PlaylistImport::Cancel() {
+    {
+        const std::lock_guard lock(gateMutex_);
+        cancel_ = true;
+    }
+    gate_.notify_all();
+}
+
+void PlaylistImport::SetTableReady(bool ready) {
+    {
+        const std::lock_guard lock(gateMutex_);
+        tableReady_ = ready;
+    }
+    gate_.notify_all();
+}
+
+void PlaylistImport::WaitForTable() {
+    std::unique_lock lock(gateMutex_);
+    gate_.wait(lock, [this] { return tableReady_ || cancel_; });
+}
 
 void PlaylistImport::Work(QString location, bool fromUrl) {
+    // Latin spellings need a transliterator that takes a third of a second to build the first time:
+    // built beside the read rather than after it.
+    std::thread speller(PrepareRecordText);
     auto outcome = std::make_shared<Outcome>();
     const std::string where = location.toStdString();
     std::string bytes, base = where, error;
@@ -143,13 +171,15 @@ void PlaylistImport::Work(QString location, bool fromUrl) {
         if (!why.empty()) error = "The playlist file can't be read: " + why + ".";
     }
     if (error.empty() && !cancel_) {
-        const Playlist playlist = ReadPlaylist(bytes, base, fromUrl);
+        Playlist playlist = ReadPlaylist(bytes, base, fromUrl);
         if (!playlist.ok) error = playlist.error;
-        else
-            reader_([&](const ChannelTable& table) {
-                outcome->plan = PlanImport(playlist, table, lookups_.sources, lookups_.countries, lookups_.genres);
-            });
+        else outcome->plan = PrepareImport(std::move(playlist), lookups_.sources, lookups_.countries, lookups_.genres);
     }
+    speller.join();
+    // The plan is made against the table as it stands, once it is in place, just before the question.
+    WaitForTable();
+    if (error.empty() && !cancel_)
+        reader_([&](const ChannelTable& table) { DropKnown(outcome->plan, table, lookups_.listDir); });
     if (!error.empty())
         outcome->error = QStringLiteral("The playlist \"%1\" can't be imported.\n\n%2").arg(location, Utf8(error));
     QMetaObject::invokeMethod(
@@ -193,7 +223,8 @@ void PlaylistImport::Conclude(std::shared_ptr<Outcome> outcome) {
 
 bool PlaylistExport::Export(const QString& file, const ImportLookups& lookups) {
     const std::vector<int32_t> shown = shown_ ? shown_() : std::vector<int32_t>{};
-    const std::string error = ExportM3U(table_, shown, lookups.countries, lookups.genres, file.toStdString());
+    const std::string error =
+        ExportM3U(table_, shown, lookups.countries, lookups.genres, file.toStdString(), lookups.listDir);
     if (!error.empty()) {
         messages_.Error(Utf8(error));
         return false;

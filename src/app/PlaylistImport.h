@@ -6,9 +6,12 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <condition_variable>
+#include <filesystem>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,9 +25,12 @@ namespace castora {
 class Messages;
 struct ImportPlan;
 
-// The three lookup lists as their files hold them (Windows-1251, entry 0 the placeholder).
+// The three lookup lists as their files hold them (Windows-1251, entry 0 the placeholder), and the
+// directory the lists are read from (empty: the working directory), which file addresses stored
+// relative are relative to.
 struct ImportLookups {
     LookupList sources, countries, genres;
+    std::filesystem::path listDir = {};
 };
 
 // True for what Start takes as a download rather than a file.
@@ -56,6 +62,9 @@ public:
     bool Start(const QString& location, ImportLookups lookups, Deliver deliver);
     void Cancel();
     bool Busy() const { return busy_; }
+    // While the table is not in place (the start-up load), an import reads and prepares its records but
+    // waits before it looks at the table or reports anything. Ready at construction.
+    void SetTableReady(bool ready);
 
     uint64_t MaxBytes = 64ull * 1024 * 1024;
 
@@ -71,6 +80,7 @@ private:
     struct Outcome;
     void Work(QString location, bool fromUrl);
     void Conclude(std::shared_ptr<Outcome> outcome);
+    void WaitForTable();
 
     TableReader reader_;
     Messages& messages_;
@@ -79,6 +89,9 @@ private:
     std::thread worker_;
     std::atomic<bool> cancel_{false};
     bool busy_ = false;
+    std::mutex gateMutex_;
+    std::condition_variable gate_;
+    bool tableReady_ = true;
 };
 
 // Writes the records the grid shows (the callback's indices) as extended M3U.

@@ -30,12 +30,9 @@ int main(int argc, char** argv) {
     castora::TMainForm form(castora::AppConfig{}, messages);
     messages.SetParent(&form);
     form.ShowWhenReady();
-    // A playlist to open (from the desktop or the command line) is imported once the window is up.
-    const QString playlist = castora::PlaylistArgument(QApplication::arguments());
-    if (!playlist.isEmpty())
-        QObject::connect(
-            &form, &castora::TMainForm::ready, &form, [&form, playlist] { form.ImportPlaylist(playlist); },
-            Qt::QueuedConnection);
+    // A playlist to open (from the desktop or the command line) is read at once; the question comes once
+    // the window is up.
+    form.ImportPlaylist(castora::PlaylistArgument(QApplication::arguments()));
     QObject::connect(&instance, &castora::SingleInstance::openRequested, &form,
                      &castora::TMainForm::OpenFromAnotherStart);
     castora::QuitOnTerminationSignals();

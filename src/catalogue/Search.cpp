@@ -14,27 +14,13 @@ namespace castora {
 
 namespace {
 
-constexpr std::array<unsigned char, 256> MakeFoldTable() {
-    std::array<unsigned char, 256> t{};
-    for (int c = 0; c < 256; ++c) t[c] = static_cast<unsigned char>(c);
-    for (int c = 'A'; c <= 'Z'; ++c) t[c] = static_cast<unsigned char>(c + 32);
-    for (int c = 0xC0; c <= 0xDF; ++c) t[c] = static_cast<unsigned char>(c + 32);  // А..Я
-    // The Cyrillic capitals outside the main block, each with its small letter.
-    constexpr unsigned char pairs[][2] = {{0x80, 0x90}, {0x81, 0x83}, {0x8A, 0x9A}, {0x8C, 0x9C}, {0x8D, 0x9D},
-                                          {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA1, 0xA2}, {0xA3, 0xBC}, {0xA5, 0xB4},
-                                          {0xA8, 0xB8}, {0xAA, 0xBA}, {0xAF, 0xBF}, {0xB2, 0xB3}, {0xBD, 0xBE}};
-    for (const auto& p : pairs) t[p[0]] = p[1];
-    return t;
-}
-constexpr std::array<unsigned char, 256> FoldTable = MakeFoldTable();
-
-bool IsBlank(unsigned char c) { return c <= 0x20 || c == 0x7F || c == 0xA0; }
+bool IsWordBreak(unsigned char c) { return c <= 0x20 || c == 0x7F || c == 0xA0; }
 
 void AppendFolded(std::string& out, std::string_view text) {
     const size_t at = out.size();
     out.resize(at + text.size());
     char* dst = out.data() + at;
-    for (size_t i = 0; i < text.size(); ++i) dst[i] = static_cast<char>(FoldTable[static_cast<unsigned char>(text[i])]);
+    for (size_t i = 0; i < text.size(); ++i) dst[i] = static_cast<char>(Fold1251[static_cast<unsigned char>(text[i])]);
 }
 
 void AppendRecordText(std::string& out, const TChannelRec& rec) {
@@ -248,8 +234,6 @@ std::vector<Part> RunParts(int threads, size_t work, const Job& job) {
 
 }  // namespace
 
-unsigned char FoldByte(unsigned char c) { return FoldTable[c]; }
-
 const char* FindWord(SearchKernel kernel, std::string_view text, const std::string& word) {
     return FindWith(kernel, text.data(), text.size(), word);
 }
@@ -264,9 +248,9 @@ SearchQuery ParseSearch(std::string_view typed) {
     std::vector<std::string> words;
     size_t i = 0;
     while (i < typed.size()) {
-        while (i < typed.size() && IsBlank(static_cast<unsigned char>(typed[i]))) ++i;
+        while (i < typed.size() && IsWordBreak(static_cast<unsigned char>(typed[i]))) ++i;
         const size_t start = i;
-        while (i < typed.size() && !IsBlank(static_cast<unsigned char>(typed[i]))) ++i;
+        while (i < typed.size() && !IsWordBreak(static_cast<unsigned char>(typed[i]))) ++i;
         if (i > start) words.push_back(FoldText(typed.substr(start, i - start)));
     }
     // A word inside another adds nothing; the longest goes first, as it is usually the rarest.

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "catalogue/ChannelTable.h"
+#include "catalogue/Text.h"
 
 namespace castora {
 
-// The lower-case Windows-1251 byte for c: A-Z, А-Я, Ё and the other Cyrillic capitals of the code page.
-unsigned char FoldByte(unsigned char c);
+// The text with every byte folded by FoldByte (catalogue/Text.h).
 std::string FoldText(std::string_view text);
 
 // Where word first occurs in text, or nullptr. The kernels give the same answer; Best is the fastest the

@@ -7,21 +7,13 @@
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
-#include "catalogue/Search.h"
+#include "catalogue/Text.h"
 #include "pages/ChannelModel.h"
 #include "pages/Text.h"
 
 namespace castora {
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (prefix.size() > text.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (FoldByte(static_cast<unsigned char>(text[i])) != FoldByte(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 
 // The cell's background as any other cell's, the logo centred on it at its own size.
 class LogoDelegate : public QStyledItemDelegate {
@@ -192,7 +184,7 @@ void TChannelGrid::keyboardSearch(const QString& search) {
     for (int32_t n = 0; n < rows; ++n) {
         const int32_t row = (start - 1 + n) % rows + 1;
         const int32_t record = model_.RecordAt(row);
-        if (record > 0 && StartsWithNoCase(model_.RecordName(record), prefix)) {
+        if (record > 0 && StartsWithFolded(model_.RecordName(record), prefix)) {
             const QModelIndex index = model_.index(row - 1, ColumnIndex(ChannelColumn::Name));
             setCurrentIndex(index);
             scrollTo(index);

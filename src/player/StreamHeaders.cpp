@@ -13,10 +13,6 @@ namespace castora {
 
 namespace {
 
-bool HasControl(std::string_view s) {
-    return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
-
 // A path without a scheme, as a list may hold one ("C:\\Radio\\a.mp3", "music/a.ogg"). "-" would be the
 // engine's standard input, and "name://" its protocols.
 bool IsPlainPath(std::string_view address) {

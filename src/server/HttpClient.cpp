@@ -8,26 +8,13 @@
 #include <map>
 #include <memory>
 
+#include "catalogue/Text.h"
+
 namespace castora {
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 // Digits only: "12abc", "+7", "-5" and "" are no length at all.
 bool ParseDecimal(std::string_view s, uint64_t& value) {
@@ -208,7 +195,8 @@ private:
             lastValue_ = nullptr;
             return true;
         }
-        auto [it, inserted] = headers_.emplace(Lower(line.substr(0, colon)), std::string(Trim(line.substr(colon + 1))));
+        auto [it, inserted] =
+            headers_.emplace(LowerAscii(line.substr(0, colon)), std::string(Trim(line.substr(colon + 1))));
         lastValue_ = inserted ? &it->second : nullptr;
         return true;
     }
@@ -243,7 +231,7 @@ private:
             if (length > maxBody_) return TooLarge();
             return BeginWork(length);
         }
-        if (encoding && Lower(*encoding).find("chunked") != std::string::npos) {
+        if (encoding && LowerAscii(*encoding).find("chunked") != std::string::npos) {
             mode_ = TMode::Chunked;
             return true;
         }
@@ -387,7 +375,7 @@ THttpTarget SplitHttpUrl(std::string_view url) {
         if (c < 0x20 || c == 0x7F) throw EHttpError(EHttpError::TKind::BadUrl, "control character in URL");
 
     const auto sep = url.find("://");
-    if (sep == std::string_view::npos || Lower(url.substr(0, sep)) != "http") throw bad("not an http URL");
+    if (sep == std::string_view::npos || LowerAscii(url.substr(0, sep)) != "http") throw bad("not an http URL");
     std::string_view rest = url.substr(sep + 3);
     const auto slash = rest.find('/');
     std::string_view authority = rest.substr(0, slash);

@@ -1,5 +1,6 @@
 // Playlists from anywhere: reading never fails hard, every entry it keeps is an address the player can
-// open, planned records respect the name limit, and an export reads back to the same records.
+// open (a remote one when the playlist came from a URL) with clean headers, planned records respect the
+// name limit, and an export reads back to the same records, groups included.
 #include "FuzzCheck.h"
 #include "catalogue/Playlist.h"
 
@@ -33,9 +34,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!IsPlayableAddress(SplitHeaderSuffix(e.url).address))
             Fail("kept an address the player can't open: " + e.url);
 
+    for (const PlaylistEntry& e : p.entries) {
+        const std::string address = SplitHeaderSuffix(e.url).address;
+        if (address.size() > AddressLimit) Fail("kept an address above the limit");
+        if (HasListenOption(address)) Fail("kept an address that listens: " + e.url);
+        if (fromUrl && !IsRemoteAddress(address)) Fail("kept a local address from a URL: " + e.url);
+        for (const auto& [name, value] : SplitHeaderSuffix(e.url).headers)
+            if (HasControl(name) || HasControl(value)) Fail("kept a header with control bytes: " + e.url);
+    }
+
     ChannelTable table;
     const ImportPlan plan = PlanImport(p, table, Sources, Countries, Genres);
     if (plan.records.size() + static_cast<size_t>(plan.duplicates) != p.entries.size()) Fail("lost entries");
+    if (plan.info.size() != plan.records.size()) Fail("entry data not beside each record");
     for (const TChannelRec& r : plan.records) {
         if (r.Name.size() > NameLimit) Fail("name above the limit");
         if (r.Name.empty()) Fail("empty name");
@@ -56,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (a.Url != b.Url) Fail("address changed by export: " + a.Url + " -> " + b.Url);
         if (a.Name != b.Name) Fail("name changed by export: " + a.Name + " -> " + b.Name);
         if (a.Genre != b.Genre || a.Country != b.Country) Fail("codes changed by export");
+        if (a.Comments != b.Comments) Fail("groups changed by export: " + a.Comments + " -> " + b.Comments);
     }
     return 0;
 }
