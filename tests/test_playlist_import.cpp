@@ -19,6 +19,9 @@
 #include "app/PlaylistImport.h"
 #include "catalogue/Text.h"
 #include "pages/ImportDialog.h"
+#include "catalogue/ChannelNotes.h"
+#include "pages/ChannelModel.h"
+#include "pages/ChannelsPage.h"
 #include "support/Patience.h"
 #include "support/Catalogues.h"
 #include "support/QtApp.h"
@@ -54,7 +57,7 @@ protected:
     std::vector<TChannelRec> Run(const QString& location) {
         delivered.clear();
         const size_t before = results.size();
-        EXPECT_TRUE(import.Start(location, Lookups(), [this](std::vector<TChannelRec> r) { delivered = r; }));
+        EXPECT_TRUE(import.Start(location, Lookups(), [this](ImportPlan p) { delivered = p.records; }));
         EXPECT_TRUE(QTest::qWaitFor([&] { return results.size() > before; }, kPatienceMs));
         EXPECT_FALSE(import.Busy());
         return delivered;
@@ -229,13 +232,44 @@ TEST_F(ImportThroughTheWindow, AnImportAskedForWhileOneRunsWaitsItsTurn) {
     EXPECT_EQ(messages.shown.size(), 2u) << messages.Texts().join('|').toStdString();
 }
 
+// What the playlist knew of each channel is kept in the channel notes at once, its logo shows in the grid,
+// and its header's guides are handed on.
+TEST_F(ImportThroughTheWindow, KeepsWhatThePlaylistKnewOfEachChannel) {
+    WriteFile(dir / "tv.m3u",
+              "#EXTM3U x-tvg-url=\"http://guide.example/a.xml.gz, http://guide.example/b.xml\"\n"
+              "#EXTINF:-1 tvg-id=\"news.uk\" tvg-name=\"News UK\" tvg-logo=http://logo.example/n.png tvg-shift=\"+1\","
+              "News\nhttp://news/live\n#EXTINF:-1,Plain\nhttp://plain/live\n");
+    TMainForm& w = Start();
+    std::vector<std::string> guides;
+    QObject::connect(&w, &TMainForm::guideSourcesImported,
+                     [&](const std::vector<std::string>& urls) { guides = urls; });
+    messages.AnswerImport(0);
+    w.ImportPlaylist(QString::fromStdString((dir / "tv.m3u").string()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Table().ChannelCount == 2; }, kPatienceMs));
+    EXPECT_EQ(guides, (std::vector<std::string>{"http://guide.example/a.xml.gz", "http://guide.example/b.xml"}));
+    ChannelNotes notes(dir / NotesFileName);
+    ASSERT_TRUE(notes.Load().ok);
+    ASSERT_NE(notes.Find("http://news/live"), nullptr);
+    const ChannelNote& news = *notes.Find("http://news/live");
+    EXPECT_EQ(news.tvgId, "news.uk");
+    EXPECT_EQ(news.tvgName, "News UK");
+    EXPECT_EQ(news.tvgLogo, "http://logo.example/n.png");
+    EXPECT_EQ(news.tvgShift, "+1");
+    EXPECT_EQ(notes.Find("http://plain/live"), nullptr);  // the playlist said nothing of it
+    // The grid asks for the playlist's logo, as an address from the web, not a file of the user's.
+    w.Channels->ShowChannels();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Channels->Model().FilledRows() == 2; }, kPatienceMs));
+    EXPECT_EQ(w.Channels->Model().LogoAt(1).url, "http://logo.example/n.png");
+    EXPECT_FALSE(w.Channels->Model().LogoAt(1).localFileAllowed);
+}
+
 TEST_F(ImportFlow, WaitsForTheTableAndPlansAgainstItAsItStandsThen) {
     WriteFile(dir / "late.m3u", "#EXTM3U\n#EXTINF:-1,Late\nhttp://late/\n#EXTINF:-1,Known\nhttp://known/\n"
                                 "#EXTINF:-1,New\nhttp://new/\n");
     import.SetTableReady(false);
     messages.AnswerImport(1);
     ASSERT_TRUE(import.Start(QString::fromStdString((dir / "late.m3u").string()), Lookups(),
-                             [this](std::vector<TChannelRec> r) { delivered = r; }));
+                             [this](ImportPlan p) { delivered = p.records; }));
     // Whatever the worker has done by now, it neither asks nor reports while the table is not in place.
     QTest::qWait(300);
     EXPECT_TRUE(messages.shown.empty());

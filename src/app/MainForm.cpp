@@ -340,7 +340,7 @@ void TMainForm::ImportPlaylist(const QString& location) {
         pendingImports_ << location;
         return;
     }
-    import_->Start(location, Lookups(), [this](std::vector<TChannelRec> records) { AddImported(std::move(records)); });
+    import_->Start(location, Lookups(), [this](ImportPlan plan) { AddImported(std::move(plan)); });
 }
 
 void TMainForm::OpenFromAnotherStart(const QString& location) {
@@ -357,8 +357,22 @@ void TMainForm::OpenFromAnotherStart(const QString& location) {
             this, &TMainForm::ready, this, [this, location] { ImportPlaylist(location); }, Qt::SingleShotConnection);
 }
 
-void TMainForm::AddImported(std::vector<TChannelRec> records) {
-    if (catalogue_->AppendMany(records)) Channels->ShowChannels();
+void TMainForm::AddImported(ImportPlan plan) {
+    // What the playlist said of each channel outlives the import, beside the lists.
+    catalogue_->ChangeNotes([&plan](ChannelNotes& notes) {
+        for (size_t i = 0; i < plan.records.size() && i < plan.info.size(); ++i) {
+            const ImportedChannelInfo& info = plan.info[i];
+            if (info.tvgId.empty() && info.tvgName.empty() && info.tvgLogo.empty() && info.tvgShift.empty()) continue;
+            notes.Change(plan.records[i].Url.view(), [&info](ChannelNote& note) {
+                note.tvgId = info.tvgId;
+                note.tvgName = info.tvgName;
+                note.tvgLogo = info.tvgLogo;
+                note.tvgShift = info.tvgShift;
+            });
+        }
+    });
+    if (!plan.guideUrls.empty()) emit guideSourcesImported(plan.guideUrls);
+    if (catalogue_->AppendMany(plan.records)) Channels->ShowChannels();
 }
 
 void TMainForm::ImportPlaylistClick() { ImportPlaylist(messages_.Choose(Messages::Choice::ImportFile)); }

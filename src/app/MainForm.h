@@ -6,6 +6,7 @@
 
 #include "app/AppConfig.h"
 #include "catalogue/ChannelTable.h"
+#include "catalogue/ImportPlan.h"
 #include "catalogue/Lookup.h"
 #include "catalogue/Progress.h"
 #include "pages/Catalogue.h"
@@ -114,6 +115,8 @@ public slots:
 
 signals:
     void ready();
+    // An imported playlist named guides in its header (their addresses).
+    void guideSourcesImported(const std::vector<std::string>& urls);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -129,7 +132,7 @@ private:
     std::filesystem::path ListDir() const;
     void StartUpdate(const std::string& key);
     void CatalogueLoaded(const LoadOutcome& outcome);
-    void AddImported(std::vector<TChannelRec> records);
+    void AddImported(ImportPlan plan);
     ImportLookups Lookups() const;
     void CatalogueStateChanged(CatalogueState state);
 

@@ -217,7 +217,7 @@ void PlaylistImport::Conclude(std::shared_ptr<Outcome> outcome) {
     const std::optional<int> source = messages_.AskImport(question);
     if (!source) return done(false);
     ApplySource(plan.records, *source);
-    if (deliver_) deliver_(std::move(plan.records));
+    if (deliver_) deliver_(std::move(plan));
     done(true);
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "catalogue/ChannelTable.h"
+#include "catalogue/ImportPlan.h"
 #include "catalogue/Lookup.h"
 
 class QMimeData;
@@ -23,7 +24,6 @@ class QMimeData;
 namespace castora {
 
 class Messages;
-struct ImportPlan;
 
 // The three lookup lists as their files hold them (Windows-1251, entry 0 the placeholder), and the
 // directory the lists are read from (empty: the working directory), which file addresses stored
@@ -47,7 +47,8 @@ QString PlaylistFromDrop(const QMimeData* data);
 class PlaylistImport : public QObject {
     Q_OBJECT
 public:
-    using Deliver = std::function<void(std::vector<TChannelRec>)>;
+    // The plan as answered: its records with the chosen source, what the playlist said of each, its guides.
+    using Deliver = std::function<void(ImportPlan plan)>;
     // Runs its argument with the table, from the worker, at a moment nobody changes the table.
     using TableReader = std::function<void(const std::function<void(const ChannelTable&)>&)>;
 
