@@ -93,7 +93,9 @@ QString PlaylistFromDrop(const QMimeData* data) {
 }
 
 PlaylistImport::PlaylistImport(TableReader reader, Messages& messages, QObject* parent)
-    : QObject(parent), reader_(std::move(reader)), messages_(messages) {}
+    : QObject(parent), reader_(std::move(reader)), messages_(messages), runner_([this](JobRunner::Task task) {
+          QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+      }) {}
 
 PlaylistImport::PlaylistImport(const ChannelTable& table, Messages& messages, QObject* parent)
     : PlaylistImport([&table](const std::function<void(const ChannelTable&)>& read) { read(table); }, messages,
@@ -101,27 +103,27 @@ PlaylistImport::PlaylistImport(const ChannelTable& table, Messages& messages, QO
 
 PlaylistImport::~PlaylistImport() {
     Cancel();
-    if (worker_.joinable()) worker_.join();
+    runner_.Shutdown();
 }
 
 bool PlaylistImport::Start(const QString& location, ImportLookups lookups, Deliver deliver) {
     if (busy_) return false;
     busy_ = true;
-    cancel_ = false;
+    cancelled_ = false;
     lookups_ = std::move(lookups);
     deliver_ = std::move(deliver);
-    if (worker_.joinable()) worker_.join();
     const bool fromUrl = IsPlaylistUrl(location);
     const QString where =
         !fromUrl && location.startsWith("file:", Qt::CaseInsensitive) ? QUrl(location).toLocalFile() : location;
-    worker_ = std::thread([this, where, fromUrl] { Work(where, fromUrl); });
+    job_ = runner_.Start([this, where, fromUrl](const JobRunner::Context& job) { Work(job, where, fromUrl); });
     return true;
 }
 
 void PlaylistImport::Cancel() {
+    cancelled_ = true;
     {
         const std::lock_guard lock(gateMutex_);
-        cancel_ = true;
+        runner_.Cancel(job_);
     }
     gate_.notify_all();
 }
@@ -134,12 +136,12 @@ void PlaylistImport::SetTableReady(bool ready) {
     gate_.notify_all();
 }
 
-void PlaylistImport::WaitForTable() {
+void PlaylistImport::WaitForTable(const JobRunner::Context& job) {
     std::unique_lock lock(gateMutex_);
-    gate_.wait(lock, [this] { return tableReady_ || cancel_; });
+    gate_.wait(lock, [&] { return tableReady_ || job.Cancelled(); });
 }
 
-void PlaylistImport::Work(QString location, bool fromUrl) {
+void PlaylistImport::Work(const JobRunner::Context& job, QString location, bool fromUrl) {
     // Latin spellings need a transliterator that takes a third of a second to build the first time:
     // built beside the read rather than after it.
     std::thread speller(PrepareRecordText);
@@ -149,19 +151,16 @@ void PlaylistImport::Work(QString location, bool fromUrl) {
     if (fromUrl) {
         PlaylistDownloadOptions options;
         options.maxBytes = MaxBytes;
-        options.cancel = &cancel_;
+        options.cancel = &job.CancelFlag();
         auto last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-        options.progress = [this, &last](uint64_t received, uint64_t total) {
+        options.progress = [this, &job, &last](uint64_t received, uint64_t total) {
             const auto now = std::chrono::steady_clock::now();
             if (now - last < std::chrono::milliseconds(50)) return;
             last = now;
-            QMetaObject::invokeMethod(
-                this, [this, received, total] { emit progress(qint64(received), qint64(total)); },
-                Qt::QueuedConnection);
+            job.Post([this, received, total] { emit progress(qint64(received), qint64(total)); });
         };
         PlaylistDownload d = DownloadPlaylist(where, options);
-        QMetaObject::invokeMethod(
-            this, [this] { emit downloaded(); }, Qt::QueuedConnection);
+        job.Post([this] { emit downloaded(); });
         if (!d.ok) error = d.error;
         bytes = std::move(d.body);
         base = d.finalUrl;
@@ -170,30 +169,28 @@ void PlaylistImport::Work(QString location, bool fromUrl) {
         bytes = ReadWhole(where, MaxBytes, why);
         if (!why.empty()) error = "The playlist file can't be read: " + why + ".";
     }
-    if (error.empty() && !cancel_) {
+    if (error.empty() && !job.Cancelled()) {
         Playlist playlist = ReadPlaylist(bytes, base, fromUrl);
         if (!playlist.ok) error = playlist.error;
         else outcome->plan = PrepareImport(std::move(playlist), lookups_.sources, lookups_.countries, lookups_.genres);
     }
     speller.join();
     // The plan is made against the table as it stands, once it is in place, just before the question.
-    WaitForTable();
-    if (error.empty() && !cancel_)
+    WaitForTable(job);
+    if (error.empty() && !job.Cancelled())
         reader_([&](const ChannelTable& table) { DropKnown(outcome->plan, table, lookups_.listDir); });
     if (!error.empty())
         outcome->error = QStringLiteral("The playlist \"%1\" can't be imported.\n\n%2").arg(location, Utf8(error));
-    QMetaObject::invokeMethod(
-        this, [this, outcome] { Conclude(outcome); }, Qt::QueuedConnection);
+    job.Post([this, outcome] { Conclude(outcome); });
 }
 
 void PlaylistImport::Conclude(std::shared_ptr<Outcome> outcome) {
-    if (worker_.joinable()) worker_.join();
     const auto done = [this](bool imported) {
         busy_ = false;
         deliver_ = nullptr;
         emit finished(imported);
     };
-    if (cancel_) return done(false);
+    if (cancelled_) return done(false);
     if (!outcome->error.isEmpty()) {
         messages_.Error(outcome->error);
         return done(false);

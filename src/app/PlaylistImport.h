@@ -17,6 +17,7 @@
 
 #include "catalogue/ChannelTable.h"
 #include "catalogue/ImportPlan.h"
+#include "catalogue/JobRunner.h"
 #include "catalogue/Lookup.h"
 
 class QMimeData;
@@ -79,20 +80,21 @@ signals:
 
 private:
     struct Outcome;
-    void Work(QString location, bool fromUrl);
+    void Work(const JobRunner::Context& job, QString location, bool fromUrl);
     void Conclude(std::shared_ptr<Outcome> outcome);
-    void WaitForTable();
+    void WaitForTable(const JobRunner::Context& job);
 
     TableReader reader_;
     Messages& messages_;
     ImportLookups lookups_;
     Deliver deliver_;
-    std::thread worker_;
-    std::atomic<bool> cancel_{false};
     bool busy_ = false;
+    bool cancelled_ = false;  // the user cancelled the import running now
     std::mutex gateMutex_;
     std::condition_variable gate_;
     bool tableReady_ = true;
+    uint64_t job_ = 0;
+    JobRunner runner_;  // last: its jobs use the members above
 };
 
 // Writes the records the grid shows (the callback's indices) as extended M3U.
