@@ -30,7 +30,7 @@ TEST_F(Notes, EverythingKeptComesBackWhateverTheAddressHolds) {
     const std::string urls[] = {
         "http://a/x.m3u8|User-Agent=Mozilla/5.0 (X11; Linux)&Referer=http://b/",
         "http://a/\xC0\xE1\xE2 100%25 done",  // Windows-1251 bytes and a percent sign
-        std::string("http://a/\t\r\nX-Injected: 1\x01", 29),
+        "http://a/\t\r\nX-Injected: 1\x01",
         "tone.wav",
     };
     ChannelNotes notes(File());
