@@ -167,6 +167,22 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 
     SplashForm = new TSplashForm(this);
+    // Tests and accessibility tools find the window's parts by these names.
+    const std::pair<QObject*, const char*> parts[] = {{Toolbar, "Toolbar"},
+                                                      {ScreenButton, "ScreenButton"},
+                                                      {ChannelsButton, "ChannelsButton"},
+                                                      {PlayButton, "PlayButton"},
+                                                      {AboutButton, "AboutButton"},
+                                                      {UpdatingButton, "UpdatingButton"},
+                                                      {Notebook1, "Notebook1"},
+                                                      {SplashForm, "SplashForm"},
+                                                      {Channels, "Channels"},
+                                                      {About, "About"},
+                                                      {Update, "Update"},
+                                                      {Edit, "Edit"},
+                                                      {Play, "Play"},
+                                                      {Player, "Player"}};
+    for (const auto& [part, name] : parts) part->setObjectName(name);
     FormCreate();
     // Media keys and sound menus; without a session bus there is simply none.
     TMpris::Publish(this);

@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "app/MainForm.h"
 #include "support/QtApp.h"
@@ -43,6 +45,14 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10), QThread::msleep(1);
         ASSERT_TRUE(form->Ready());
         ASSERT_EQ(form->CatalogueOwner().State(), CatalogueState::Idle);
+    }
+
+    // A part of the window by its object name ("Channels", "PlayButton", "Player", ...).
+    template <class T>
+    T& Part(const char* name) const {
+        T* part = form->findChild<T*>(name);
+        if (!part) throw std::runtime_error(std::string("no part named ") + name);
+        return *part;
     }
 
     TempDir dir;
