@@ -18,6 +18,9 @@ struct AppConfig {
     QString programDir;
     // Where downloaded logos are kept; empty means the user's cache directory.
     QString cacheDir;
+    // The user's settings (window, volume, guide sources, ...); empty means the program's file in the
+    // user's configuration directory.
+    QString settingsFile;
     // Silent player outputs, for tests.
     bool nullMediaOutputs = false;
 };
