@@ -213,7 +213,7 @@ void SetFilters(ChannelsPage& page, int combo, bool quiet = true) {
 // What an update does after the download: the global list read again, the grid rebuilt.
 void Reload(TMainForm& form) {
     bool done = false;
-    form.ReloadCatalogue([&done] { done = true; });
+    form.ReloadCatalogue([&done](bool) { done = true; });
     while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     Settle(form);
 }

@@ -101,7 +101,7 @@ TEST_F(CatalogueJobs, AnUpdateDuringARebuildReplacesTheTableWithRowsForTheCurren
     WriteFile(dir / "global.dat", Generated("new", 1000, 0));
     Page().SourceComboBox->setCurrentIndex(2);  // rebuild running over the old table
     bool done = false;
-    form->ReloadCatalogue([&done] { done = true; });
+    form->ReloadCatalogue([&done](bool) { done = true; });
     EXPECT_EQ(Owner().State(), CatalogueState::Replacing);
     // The pages that could change the table are locked until the new one is in place.
     EXPECT_FALSE(Page().isEnabled());
@@ -119,7 +119,7 @@ TEST_F(CatalogueJobs, AFilterChangeDuringAReloadRunsOnTheNewTable) {
     Start();
     WriteFile(dir / "global.dat", Generated("new", 5000, 0));
     bool done = false;
-    form->ReloadCatalogue([&done] { done = true; });
+    form->ReloadCatalogue([&done](bool) { done = true; });
     Page().GenreComboBox->setCurrentIndex(2);  // the page is locked for the user, not for the program
     Settle();
     EXPECT_TRUE(done);
@@ -149,7 +149,7 @@ TEST_F(CatalogueJobs, AnUpdateDuringTheStartUpLoadWaitsForItAndKeepsItsLocalChan
     ASSERT_EQ(Owner().State(), CatalogueState::Loading);
     WriteFile(dir / "global.dat", Generated("new", 100, 0));
     bool done = false;
-    form->ReloadCatalogue([&done] { done = true; });
+    form->ReloadCatalogue([&done](bool) { done = true; });
     Settle();
     while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     ASSERT_EQ(form->Table().ChannelCount, 100 + 10);
@@ -166,7 +166,7 @@ TEST_F(CatalogueJobs, ClosingDuringALoadOrAReloadTakesLessThanASecond) {
     EXPECT_LT(timer.elapsed(), 1000);
 
     Start();
-    form->ReloadCatalogue([] {});
+    form->ReloadCatalogue([](bool) {});
     QCoreApplication::processEvents();
     timer.restart();
     form.reset();

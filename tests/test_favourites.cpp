@@ -129,7 +129,7 @@ TEST_F(Favourites, SurviveUpdatesImportsDeletesAndEdits) {
         {"an update reads the global list again",
          [&] {
              bool done = false;
-             form->ReloadCatalogue([&] { done = true; });
+             form->ReloadCatalogue([&](bool) { done = true; });
              ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, kPatienceMs));
          },
          {"Charlie", "Alpha"}},

@@ -149,6 +149,21 @@ TEST_F(Update, GoodArchiveReplacesTheGlobalListAndReloads) {
     EXPECT_TRUE(messages.shown.size() == 1);
 }
 
+// The archive unpacks, but its list does not read: no success is claimed, the update can be tried again.
+TEST_F(Update, ListThatDoesNotReadIsNoUpdate) {
+    WriteLibzipArchive(dir / "archive.zip", {{"global.dat", "d\r\nx\r\n2\r\n2\r\n2\r\nB\r\nb\r\n\r\n\r\n"}});
+    ScriptedServer server;
+    server.Send(Answer("200 OK", ReadFile(dir / "archive.zip")));
+    StartWith(server);
+    messages.Answer(true);
+    form->Update->FreeUpdateButton->click();
+    WaitForWorkers();
+    EXPECT_FALSE(Status().contains("updated")) << Status().toStdString();
+    EXPECT_TRUE(ButtonsEnabled());
+    // The user's own channels are still there.
+    EXPECT_GE(form->Table().IndexOfUrl("http://mine"), 1);
+}
+
 // The program lives elsewhere than the lists: the archive stays beside the program, its entries go to the lists.
 class UpdateBesideTheProgram : public Update {
 protected:

@@ -344,7 +344,7 @@ void TMainForm::IdHTTP1Work(int32_t count) { Update->Gauge1->SetPos(count); }
 
 void TMainForm::SetGaugeMaximum(int32_t maximum) { Update->Gauge1->SetMax(maximum); }
 
-void TMainForm::ReloadCatalogue(std::function<void()> whenDone) {
+void TMainForm::ReloadCatalogue(std::function<void(bool loaded)> whenDone) {
     // The global list is read again; the local records in memory stay, unsaved changes included.
     catalogue_->Reload(Channels->Filter(), std::move(whenDone));
 }

@@ -82,7 +82,7 @@ public:
     void DownloadSize(int32_t count) override { IdHTTP1WorkBegin(count); }
     void DownloadProgress(int32_t count) override { IdHTTP1Work(count); }
     void SetGaugeMaximum(int32_t maximum) override;
-    void ReloadCatalogue(std::function<void()> whenDone) override;
+    void ReloadCatalogue(std::function<void(bool loaded)> whenDone) override;
 
     WorkerThreads& Workers() { return *workers_; }
     ChannelLogos& Logos() { return *logos_; }

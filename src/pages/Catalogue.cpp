@@ -314,7 +314,7 @@ void Catalogue::Load(const RowFilter& filter) {
     StartLoad(false, nullptr);
 }
 
-void Catalogue::Reload(const RowFilter& filter, std::function<void()> whenDone) {
+void Catalogue::Reload(const RowFilter& filter, std::function<void(bool loaded)> whenDone) {
     if (state_ == CatalogueState::Loading) {
         pendingReload_ = [this, filter, whenDone = std::move(whenDone)] { Reload(filter, whenDone); };
         return;
@@ -323,7 +323,7 @@ void Catalogue::Reload(const RowFilter& filter, std::function<void()> whenDone) 
     StartLoad(true, std::move(whenDone));
 }
 
-void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
+void Catalogue::StartLoad(bool reload, std::function<void(bool loaded)> whenDone) {
     CancelRebuilds();
     ++request_;
     SetState(reload ? CatalogueState::Replacing : CatalogueState::Loading);
@@ -399,7 +399,7 @@ void Catalogue::StartLoad(bool reload, std::function<void()> whenDone) {
     });
 }
 
-void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<void()> whenDone) {
+void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<void(bool loaded)> whenDone) {
     if (!result->failed) {
         CancelRebuilds();
         auto old = std::make_shared<std::pair<ChannelTable, SearchIndex>>();
@@ -445,7 +445,8 @@ void Catalogue::ApplyTable(std::shared_ptr<TableResult> result, std::function<vo
     }
     emit rowsReplaced();
     emit loaded(result->outcome);
-    if (whenDone) whenDone();
+    // A list that could not be read is no list in place, even where the table still took the rest.
+    if (whenDone) whenDone(!result->failed && !result->outcome.firstError);
     if (pendingReload_ && state_ != CatalogueState::Loading) std::exchange(pendingReload_, nullptr)();
 }
 

@@ -63,7 +63,7 @@ public:
     void SetProgress(ProgressSink* progress) { progress_ = progress; }
 
     void Load(const RowFilter& filter);
-    void Reload(const RowFilter& filter, std::function<void()> whenDone);
+    void Reload(const RowFilter& filter, std::function<void(bool loaded)> whenDone);
     void RequestRows(const RowFilter& filter);
     // Builds the search index ahead of the first search (when the find field opens).
     void PrepareSearch();
@@ -131,9 +131,9 @@ private:
     void CancelRebuilds();
     void StartRebuild();
     void Change(const std::function<void(ChannelTable&, SearchIndex*)>& change);
-    void StartLoad(bool reload, std::function<void()> whenDone);
+    void StartLoad(bool reload, std::function<void(bool loaded)> whenDone);
     void ApplyRows(uint64_t request, uint64_t version, RowSet rows);
-    void ApplyTable(std::shared_ptr<TableResult> result, std::function<void()> whenDone);
+    void ApplyTable(std::shared_ptr<TableResult> result, std::function<void(bool loaded)> whenDone);
     void SetState(CatalogueState state);
 
     std::filesystem::path listDir_;

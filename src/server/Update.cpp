@@ -44,11 +44,17 @@ void TUpdateThread::Execute() {
             options.cancel = link_.cancel;
             ExtractUpdate(settings_.programDir, settings_.listDir, options);
             // The window reads the lists on a worker of its own; this thread waits for the new table.
-            auto reloaded = std::make_shared<std::promise<void>>();
-            std::future<void> inPlace = reloaded->get_future();
-            if (!OnWindow([&] { w->ReloadCatalogue([reloaded] { reloaded->set_value(); }); })) return;
+            auto reloaded = std::make_shared<std::promise<bool>>();
+            std::future<bool> inPlace = reloaded->get_future();
+            if (!OnWindow([&] { w->ReloadCatalogue([reloaded](bool loaded) { reloaded->set_value(loaded); }); }))
+                return;
             while (inPlace.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
                 if (link_.cancel && link_.cancel->load()) return;
+            // A list that failed to load was reported as it failed; the status line keeps its last phase.
+            if (!inPlace.get()) {
+                OnWindow([&] { w->SetUpdateControlsEnabled(true); });
+                return;
+            }
             status = kind;
             status[0] = static_cast<char>(status[0] - 'a' + 'A');
             status += " channel list is updated";

@@ -22,7 +22,7 @@ public:
     virtual void SetGaugeMaximum(int32_t maximum) = 0;
     // Starts reading the global list again (the local records in memory stay), removing duplicates and
     // rebuilding the grid; whenDone runs on the window's thread once the new table is in place.
-    virtual void ReloadCatalogue(std::function<void()> whenDone) = 0;
+    virtual void ReloadCatalogue(std::function<void(bool loaded)> whenDone) = 0;
 };
 
 // How a worker reaches the window's thread.
