@@ -114,7 +114,7 @@ TMainForm& FormFor(int32_t channels) {
 // range(1): bit 0 source, bit 1 country, bit 2 genre filter set to code 1.
 void BM_ShowChannels(benchmark::State& state) {
     TMainForm& form = FormFor(static_cast<int32_t>(state.range(0)));
-    ChannelsPage& page = *form.Channels;
+    ChannelsPage& page = *form.findChild<ChannelsPage*>("Channels");
     const int combo = static_cast<int>(state.range(1));
     {
         const QSignalBlocker s(page.SourceComboBox), c(page.CountryComboBox), g(page.GenreComboBox);
@@ -134,7 +134,7 @@ void BM_ShowChannels(benchmark::State& state) {
 // worker, as every filter's do). BM_ShowChannels/…/0 in the same run is the plain rebuild beside it.
 void BM_ShowFavourites(benchmark::State& state) {
     TMainForm& form = FormFor(static_cast<int32_t>(state.range(0)));
-    ChannelsPage& page = *form.Channels;
+    ChannelsPage& page = *form.findChild<ChannelsPage*>("Channels");
     Catalogue& owner = form.CatalogueOwner();
     const int32_t count = form.Table().ChannelCount;
     for (int32_t i = 0; i < 500 && static_cast<int32_t>(owner.FavouriteRecords().size()) < 500; ++i)

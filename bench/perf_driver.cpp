@@ -395,7 +395,7 @@ int CmdGrid(const fs::path& dir, int reps) {
     Fig("grid.channels_before", before, "records");
     Fig("grid.channels_after", after, "records");
     Fig("grid.dedupe_ms", dedupe, "ms");
-    ChannelsPage& page = *form.Channels;
+    ChannelsPage& page = *form.findChild<ChannelsPage*>("Channels");
     double worst = 0;
     for (int combo = 0; combo < 8; ++combo) {
         SetFilters(page, combo);
@@ -428,7 +428,8 @@ int CmdStartupChild(const fs::path& dir, Clock::time_point mainEntry) {
         double ms = -1;
         bool eventFilter(QObject* o, QEvent* e) override {
             if (o == form && e->type() == QEvent::Show && ms < 0) {
-                const bool usable = !form->SplashForm->isVisible() && form->Channels->Model().FilledRows() > 0;
+                const bool usable = !form->findChild<QWidget*>("SplashForm")->isVisible() &&
+                                    form->findChild<ChannelsPage*>("Channels")->Model().FilledRows() > 0;
                 ms = usable ? MsSince(t0) : -MsSince(t0);
                 std::printf("SHOWN %.3f\n", ms);
                 std::fflush(stdout);
@@ -691,8 +692,8 @@ int CmdPause(const fs::path& dir, int reps) {
         reload.push_back(meter.Max());
         worstPhase = meter.Phase();
         meter.Start();
-        for (int combo = 1; combo < 8; ++combo) SetFilters(*form.Channels, combo, false);
-        SetFilters(*form.Channels, 0, false);
+        for (int combo = 1; combo < 8; ++combo) SetFilters(*form.findChild<ChannelsPage*>("Channels"), combo, false);
+        SetFilters(*form.findChild<ChannelsPage*>("Channels"), 0, false);
         Settle(form);
         meter.Stop();
         filters.push_back(meter.Max());
@@ -717,14 +718,14 @@ int CmdSearch(const fs::path& dir, int reps) {
     std::vector<double> plain;
     for (int r = 0; r < reps; ++r) {
         const auto t0 = Clock::now();
-        form.Channels->ShowChannels();
+        form.findChild<ChannelsPage*>("Channels")->ShowChannels();
         Settle(form);
         plain.push_back(MsSince(t0));
     }
     Fig("search.plain_rebuild_ms", plain, "ms");
-    form.Channels->OpenFind();
+    form.findChild<ChannelsPage*>("Channels")->OpenFind();
     while (!form.CatalogueOwner().SearchReady()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    QLineEdit* field = form.Channels->Find->FindEdit;
+    QLineEdit* field = form.findChild<ChannelsPage*>("Channels")->Find->FindEdit;
     const QStringList words = {QStringLiteral("radio"), QString::fromUtf8("рад")};
     GapMeter meter;
     std::vector<double> gaps;

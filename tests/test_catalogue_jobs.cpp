@@ -36,7 +36,7 @@ protected:
         return ListFileBytes("d", records);
     }
     Catalogue& Owner() { return form->CatalogueOwner(); }
-    ChannelsPage& Page() { return *form->Channels; }
+    ChannelsPage& Page() { return PartOf<ChannelsPage>(*form, "Channels"); }
     // The grid's rows are exactly the records that pass the filters the lists show, in table order.
     void ExpectRowsMatchFilters() {
         const ChannelTable& t = form->Table();
@@ -105,11 +105,11 @@ TEST_F(CatalogueJobs, AnUpdateDuringARebuildReplacesTheTableWithRowsForTheCurren
     EXPECT_EQ(Owner().State(), CatalogueState::Replacing);
     // The pages that could change the table are locked until the new one is in place.
     EXPECT_FALSE(Page().isEnabled());
-    EXPECT_FALSE(form->Edit->isEnabled());
+    EXPECT_FALSE(PartOf<EditPage>(*form, "Edit").isEnabled());
     Settle();
     EXPECT_TRUE(done);
     EXPECT_TRUE(Page().isEnabled());
-    EXPECT_TRUE(form->Edit->isEnabled());
+    EXPECT_TRUE(PartOf<EditPage>(*form, "Edit").isEnabled());
     EXPECT_EQ(form->Table().ChannelCount, 1000 + 10);
     EXPECT_EQ(form->Table().Channels[1].Name, "new0");
     ExpectRowsMatchFilters();

@@ -37,7 +37,7 @@ TEST_F(ChannelLogosWiring, SetLogoShowsInTheGridThePlayPageAndTheArtFile) {
     const QString picture = QString::fromStdString((dir / "bravo.png").string());
     ASSERT_TRUE(red.save(picture));
     Start();
-    ChannelsPage& page = *form->Channels;
+    ChannelsPage& page = PartOf<ChannelsPage>(*form, "Channels");
     const int logoColumn = ColumnIndex(ChannelColumn::Logo);
 
     page.SelectGridRow(2);
@@ -51,7 +51,7 @@ TEST_F(ChannelLogosWiring, SetLogoShowsInTheGridThePlayPageAndTheArtFile) {
     EXPECT_TRUE(page.Model().LogoAt(2).localFileAllowed);  // the user chose it
     EXPECT_TRUE(page.Model().LogoAt(1).url.empty());
     // The grid's cell gets the picture once it is read; Alpha's stays empty.
-    form->ChannelsButton->click();
+    PartOf<PageButton>(*form, "ChannelsButton").click();
     form->show();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !page.Model().data(page.Model().index(1, logoColumn), Qt::DecorationRole).isNull(); },
@@ -60,12 +60,12 @@ TEST_F(ChannelLogosWiring, SetLogoShowsInTheGridThePlayPageAndTheArtFile) {
 
     // Played: the header shows it in red beside the status line, and the media controls get its file.
     emit page.channelActivated();
-    QLabel* icon = form->Play->Header()->IconLabel();
+    QLabel* icon = PartOf<PlayPage>(*form, "Play").Header()->IconLabel();
     ASSERT_TRUE(QTest::qWaitFor([&] { return icon->isVisible() && !icon->pixmap().isNull(); }, kPatienceMs));
     const QImage shown = icon->pixmap().toImage();
     EXPECT_EQ(QColor(shown.pixel(shown.width() / 2, shown.height() / 2)), QColor(220, 0, 0));
     EXPECT_TRUE(QFileInfo::exists(form->Logos().ArtFile()));
-    form->PlayButton->click();  // stop: the logo goes with the channel
+    PartOf<QPushButton>(*form, "PlayButton").click();  // stop: the logo goes with the channel
     ASSERT_TRUE(QTest::qWaitFor([&] { return !icon->isVisible(); }, kPatienceMs));
     EXPECT_TRUE(form->Logos().ArtFile().isEmpty());
 }

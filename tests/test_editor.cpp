@@ -40,8 +40,8 @@ protected:
                                                           Channel("Two", "http://two", 2, 2, 2, "64", "c")}));
         Start();
     }
-    EditPage& Page() { return *form->Edit; }
-    ChannelsPage& Channels() { return *form->Channels; }
+    EditPage& Page() { return PartOf<EditPage>(*form, "Edit"); }
+    ChannelsPage& Channels() { return PartOf<ChannelsPage>(*form, "Channels"); }
     void Fill(int source, int country, int genre, const QString& name, const QString& url) {
         Page().AddSourceComboBox->setCurrentIndex(source);
         Page().AddCountryComboBox->setCurrentIndex(country);
@@ -53,7 +53,7 @@ protected:
 
 TEST_F(Editor, EmptyFormListsEveryMissingFieldInOneMessage) {
     Channels().AddButton->click();
-    EXPECT_EQ(form->Notebook1->currentIndex(), TMainForm::EditPageIndex);
+    EXPECT_EQ(PartOf<QStackedWidget>(*form, "Notebook1").currentIndex(), TMainForm::EditPageIndex);
     EXPECT_EQ(Page().Title(), "Add channel");
     EXPECT_EQ(Page().ApplyButton->text(), "Add");
     EXPECT_EQ(Page().AddFormatComboBox->currentText(), "MediaPlayer");
@@ -63,7 +63,7 @@ TEST_F(Editor, EmptyFormListsEveryMissingFieldInOneMessage) {
     EXPECT_EQ(messages.shown[0].text.split('\n'),
               (QStringList{"Select a source", "Select a channel country", "Select a channel genre",
                            "Enter a channel name", "Enter a channel URL"}));
-    EXPECT_EQ(form->Notebook1->currentIndex(), TMainForm::EditPageIndex);
+    EXPECT_EQ(PartOf<QStackedWidget>(*form, "Notebook1").currentIndex(), TMainForm::EditPageIndex);
     EXPECT_EQ(form->Table().ChannelCount, 2);
 
     // Blanks count as text; only the lists are still missing.
@@ -82,7 +82,7 @@ TEST_F(Editor, AddRefusesAKnownUrlButSaveAcceptsIt) {
     messages.Answer(false);
     Page().ApplyButton->click();
     EXPECT_EQ(form->Table().ChannelCount, 3);
-    EXPECT_EQ(form->Notebook1->currentIndex(), TMainForm::ChannelsPageIndex);
+    EXPECT_EQ(PartOf<QStackedWidget>(*form, "Notebook1").currentIndex(), TMainForm::ChannelsPageIndex);
 
     // "Save" mode: the same URL as another record is accepted.
     Channels().SelectGridRow(2);
@@ -156,7 +156,7 @@ TEST_F(Editor, EditWithoutSelectionDoesNothing) {
     form->ChannelsButtonClick();
     Channels().SelectGridRow(0);
     Channels().EditButton->click();
-    EXPECT_EQ(form->Notebook1->currentIndex(), TMainForm::ChannelsPageIndex);
+    EXPECT_EQ(PartOf<QStackedWidget>(*form, "Notebook1").currentIndex(), TMainForm::ChannelsPageIndex);
 }
 
 TEST_F(Editor, AddedChannelSurvivesSaveAndReloadWithCyrillicText) {

@@ -30,6 +30,7 @@
 #include "pages/EditPage.h"
 #include "pages/Messages.h"
 #include "pages/PlayPage.h"
+#include "support/Parts.h"
 #include "support/Patience.h"
 #include "support/Catalogues.h"
 #include "support/QtApp.h"
@@ -150,21 +151,21 @@ TEST(EndToEnd, UpdateSubmitAndQuitWithRealMessageBoxes) {
     boxes.SetParent(form.get());
     form->show();
 
-    form->UpdatingButton->click();
+    PartOf<PageButton>(*form, "UpdatingButton").click();
     clicker.Expect("Yes");
-    form->Update->FreeUpdateButton->click();
+    PartOf<UpdatePage>(*form, "Update").FreeUpdateButton->click();
     ASSERT_TRUE(clicker.RunUntil([&] {
-        return form->Update->UpdateStatusPanel->text() == "Free channel list is updated";
-    })) << form->Update->UpdateStatusPanel->text().toStdString();
+        return PartOf<UpdatePage>(*form, "Update").UpdateStatusPanel->text() == "Free channel list is updated";
+    })) << PartOf<UpdatePage>(*form, "Update").UpdateStatusPanel->text().toStdString();
     EXPECT_EQ(clicker.seen.value(0), "Do you want to update the free channel list?");
     EXPECT_EQ(form->Table().ChannelCount, 2);
-    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 1), " Fresh");
-    EXPECT_EQ(form->Channels->GlobalDatePanel->text(), "Global list updated: 06.12.2026");
-    ASSERT_TRUE(clicker.RunUntil([&] { return form->Toolbar->isEnabled(); }));
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").Model().CellText(ChannelColumn::Name, 1), " Fresh");
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").GlobalDatePanel->text(), "Global list updated: 06.12.2026");
+    ASSERT_TRUE(clicker.RunUntil([&] { return PartOf<QWidget>(*form, "Toolbar").isEnabled(); }));
 
-    form->ChannelsButton->click();
-    form->Channels->AddButton->click();
-    EditPage& edit = *form->Edit;
+    PartOf<PageButton>(*form, "ChannelsButton").click();
+    PartOf<ChannelsPage>(*form, "Channels").AddButton->click();
+    EditPage& edit = PartOf<EditPage>(*form, "Edit");
     edit.AddSourceComboBox->setCurrentIndex(2);
     edit.AddCountryComboBox->setCurrentIndex(1);
     edit.AddGenreComboBox->setCurrentIndex(2);
@@ -212,16 +213,17 @@ TEST(EndToEnd, TitlesOnTheXServerFollowThePlayingChannel) {
     ASSERT_TRUE(clicker.RunUntil([&] { return form->Ready(); }));  // the lists are read on a worker
 
     auto playing = [&](const QString& title) {
-        return clicker.RunUntil([&] { return form->PlayButton->text() == "Stop" && form->windowTitle() == title; });
+        return clicker.RunUntil(
+            [&] { return PartOf<QPushButton>(*form, "PlayButton").text() == "Stop" && form->windowTitle() == title; });
     };
     const QString one = QString::fromUtf8("Nginx 404 \u2013 Castora Player");
     const QString two = QString::fromUtf8("Closed port \u2013 Castora Player");
-    form->Channels->SelectGridRow(1);
-    form->PlayButton->click();
+    PartOf<ChannelsPage>(*form, "Channels").SelectGridRow(1);
+    PartOf<QPushButton>(*form, "PlayButton").click();
     ASSERT_TRUE(playing(one)) << form->windowTitle().toStdString();
     // Then a double click on the other channel.
-    form->Channels->SelectGridRow(2);
-    emit form->Channels->channelActivated();
+    PartOf<ChannelsPage>(*form, "Channels").SelectGridRow(2);
+    emit PartOf<ChannelsPage>(*form, "Channels").channelActivated();
     ASSERT_TRUE(playing(two)) << form->windowTitle().toStdString();
     EXPECT_EQ(XWindowName(form.get()).toStdString(), two.toStdString());
     EXPECT_EQ(QAccessible::queryAccessibleInterface(form.get())->text(QAccessible::Name).toStdString(),
@@ -271,18 +273,19 @@ TEST(EndToEnd, DroppedPlaylistIsImportedAndPlaysWithItsHeader) {
     QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     clicker.Expect("OK");
     QApplication::sendEvent(form.get(), &drop);
-    ASSERT_TRUE(
-        clicker.RunUntil([&] { return form->Table().ChannelCount == 2 && form->Channels->Model().FilledRows() == 2; }));
+    ASSERT_TRUE(clicker.RunUntil([&] {
+        return form->Table().ChannelCount == 2 && PartOf<ChannelsPage>(*form, "Channels").Model().FilledRows() == 2;
+    }));
     EXPECT_TRUE(clicker.seen.join('\n').contains("Channels to add: 1")) << clicker.seen.join('\n').toStdString();
     EXPECT_EQ(clicker.xTitles.join('|').toStdString(), "Castora Player");
     const TChannelRec& added = form->Table().Channels[2];
     EXPECT_EQ(added.Name, "Tone FM");
     EXPECT_TRUE(added.IsLocal);
-    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Genre, 2), "Music");
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").Model().CellText(ChannelColumn::Genre, 2), "Music");
 
-    form->Channels->SelectGridRow(2);
-    form->PlayButton->click();
-    ASSERT_TRUE(clicker.RunUntil([&] { return form->PlayButton->text() == "Stop"; }));
+    PartOf<ChannelsPage>(*form, "Channels").SelectGridRow(2);
+    PartOf<QPushButton>(*form, "PlayButton").click();
+    ASSERT_TRUE(clicker.RunUntil([&] { return PartOf<QPushButton>(*form, "PlayButton").text() == "Stop"; }));
     const std::string request = media.Request();
     EXPECT_TRUE(request.starts_with("GET /tone.wav HTTP/1.1\r\n")) << request;
     EXPECT_NE(request.find("\r\nUser-Agent: CastoraTest/1.0\r\n"), std::string::npos) << request;

@@ -35,9 +35,9 @@ protected:
             ListFileBytes("g", {Channel("Alpha", "http://a/", 1, 1, 1), Channel("Bravo", server.Url("/b.wav"), 2, 1, 2),
                                 Channel("Charlie", "http://c/", 1, 2, 1), Channel("Delta", "http://d/", 2, 2, 2)}));
         Start();
-        form->ChannelsButton->click();
+        PartOf<PageButton>(*form, "ChannelsButton").click();
     }
-    ChannelsPage& Page() { return *form->Channels; }
+    ChannelsPage& Page() { return PartOf<ChannelsPage>(*form, "Channels"); }
     // Shortcuts reach only the active window.
     void Activate() {
         form->show();
@@ -106,7 +106,8 @@ TEST_F(Favourites, MarkedShownReorderedAndPlayedThroughTheGrid) {
     // Bravo plays; once it reached playing it is the newest of the recent channels.
     Page().SelectGridRow(2);
     QTest::keyClick(Page().ChannelGrid, Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Player->playState() == PlayState::Playing; }, kPatienceMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PartOf<TMediaPlayer>(*form, "Player").playState() == PlayState::Playing; },
+                                kPatienceMs));
     Page().RecentButton->click();
     EXPECT_FALSE(Page().FavouritesButton->isChecked());
     EXPECT_EQ(Names(), QStringList{"Bravo"});
@@ -160,7 +161,7 @@ TEST_F(Favourites, SurviveUpdatesImportsDeletesAndEdits) {
     // file for the address to come back.
     form.reset();
     Start();
-    form->Channels->FavouritesButton->click();
+    PartOf<ChannelsPage>(*form, "Channels").FavouritesButton->click();
     EXPECT_EQ(Names(), QStringList{"Charlie"});
     EXPECT_EQ(Written(), (std::vector<std::string>{"http://c/", "http://a.example/"}));
 }

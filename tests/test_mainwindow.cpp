@@ -46,7 +46,7 @@ protected:
         WriteFile(dir / "local.dat", ListFileBytes("02.12.2026", {Channel("Mine", "http://mine", 2, 1, 3, "", "my"),
                                                                   Channel("Copy of two", "http://two", 2, 2, 2)}));
     }
-    ChannelsPage& Page() { return *form->Channels; }
+    ChannelsPage& Page() { return PartOf<ChannelsPage>(*form, "Channels"); }
     // Shortcuts reach only the active window. The hidden progress window, a transient of this one, may
     // still hold the focus for a moment.
     void Activate() {
@@ -72,11 +72,11 @@ TEST_F(MainWindow, StartsOnTheAboutPageWithTheCatalogueLoaded) {
     EXPECT_TRUE(messages.shown.empty()) << messages.Texts().join(" | ").toStdString();
     EXPECT_EQ(w.windowTitle(), "Castora Player");
     EXPECT_EQ(w.size(), QSize(512, 474));
-    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::AboutPageIndex);
-    EXPECT_TRUE(w.AboutButton->Underlined());
-    EXPECT_FALSE(w.ScreenButton->Underlined());
-    EXPECT_EQ(w.About->NameLabel->text(), "Castora Player, version 1.2");
-    EXPECT_FALSE(w.SplashForm->isVisible());
+    EXPECT_EQ(PartOf<QStackedWidget>(w, "Notebook1").currentIndex(), TMainForm::AboutPageIndex);
+    EXPECT_TRUE(PartOf<PageButton>(w, "AboutButton").Underlined());
+    EXPECT_FALSE(PartOf<PageButton>(w, "ScreenButton").Underlined());
+    EXPECT_EQ(PartOf<AboutPage>(w, "About").NameLabel->text(), "Castora Player, version 1.2");
+    EXPECT_FALSE(PartOf<TSplashForm>(w, "SplashForm").isVisible());
 
     // The local copy of "Two" is dropped: the global record wins.
     EXPECT_EQ(w.Table().ChannelCount, 5);
@@ -95,7 +95,7 @@ TEST_F(MainWindow, StartsOnTheAboutPageWithTheCatalogueLoaded) {
 TEST_F(MainWindow, PublisherLinkShowsTheWholeAddressInItsPanel) {
     TMainForm& w = Start();
     w.show();
-    QLabel* link = w.About->PublisherLink;
+    QLabel* link = PartOf<AboutPage>(w, "About").PublisherLink;
     QWidget* panel = link->parentWidget();
     EXPECT_EQ(panel->width(), 160);
     // All of the address is there, and the label has the room its wrapped lines need.
@@ -107,8 +107,9 @@ TEST_F(MainWindow, PublisherLinkShowsTheWholeAddressInItsPanel) {
     EXPECT_GE(link->heightForWidth(link->width()), 2 * link->fontMetrics().height());  // it does wrap
     EXPECT_LE(link->geometry().right(), panel->width());
 
-    QObject::disconnect(w.About, &AboutPage::publisherClicked, &w, nullptr);  // no browser in a test
-    QSignalSpy clicked(w.About, &AboutPage::publisherClicked);
+    QObject::disconnect(&PartOf<AboutPage>(w, "About"), &AboutPage::publisherClicked, &w,
+                        nullptr);  // no browser in a test
+    QSignalSpy clicked(&PartOf<AboutPage>(w, "About"), &AboutPage::publisherClicked);
     QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(4, link->fontMetrics().height() / 2));
     EXPECT_EQ(clicked.count(), 1);
 }
@@ -380,35 +381,36 @@ TEST_F(MainWindow, SaveFailureIsReported) {
 TEST_F(MainWindow, PageButtonsUnderlineTheirPageAndUpdateResetsItsPage) {
     WriteCatalogue();
     TMainForm& w = Start();
-    w.ChannelsButton->click();
-    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::ChannelsPageIndex);
-    EXPECT_TRUE(w.ChannelsButton->Underlined());
-    EXPECT_FALSE(w.AboutButton->Underlined());
-    w.Update->Gauge1->SetMax(10);
-    w.Update->Gauge1->SetPos(7);
-    w.UpdatingButton->click();
-    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::UpdatePageIndex);
-    EXPECT_EQ(w.Update->Gauge1->Pos(), 0);
-    EXPECT_EQ(w.Update->UpdateStatusPanel->text(), "Please press the necessary button to update the channel list");
-    w.ScreenButton->click();
-    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::PlayPageIndex);
-    EXPECT_TRUE(w.ScreenButton->Underlined());
-    EXPECT_FALSE(w.UpdatingButton->Underlined());
+    PartOf<PageButton>(w, "ChannelsButton").click();
+    EXPECT_EQ(PartOf<QStackedWidget>(w, "Notebook1").currentIndex(), TMainForm::ChannelsPageIndex);
+    EXPECT_TRUE(PartOf<PageButton>(w, "ChannelsButton").Underlined());
+    EXPECT_FALSE(PartOf<PageButton>(w, "AboutButton").Underlined());
+    PartOf<UpdatePage>(w, "Update").Gauge1->SetMax(10);
+    PartOf<UpdatePage>(w, "Update").Gauge1->SetPos(7);
+    PartOf<PageButton>(w, "UpdatingButton").click();
+    EXPECT_EQ(PartOf<QStackedWidget>(w, "Notebook1").currentIndex(), TMainForm::UpdatePageIndex);
+    EXPECT_EQ(PartOf<UpdatePage>(w, "Update").Gauge1->Pos(), 0);
+    EXPECT_EQ(PartOf<UpdatePage>(w, "Update").UpdateStatusPanel->text(),
+              "Please press the necessary button to update the channel list");
+    PartOf<PageButton>(w, "ScreenButton").click();
+    EXPECT_EQ(PartOf<QStackedWidget>(w, "Notebook1").currentIndex(), TMainForm::PlayPageIndex);
+    EXPECT_TRUE(PartOf<PageButton>(w, "ScreenButton").Underlined());
+    EXPECT_FALSE(PartOf<PageButton>(w, "UpdatingButton").Underlined());
 }
 
 TEST_F(MainWindow, ProgressReachesBothDisplays) {
     WriteCatalogue();
     TMainForm& w = Start();
     // The last phase of start-up was the grid fill.
-    EXPECT_EQ(w.SplashForm->TextPanel->text(), "Loading channel list ...");
-    EXPECT_EQ(w.Update->Gauge1->Max(), 5);
+    EXPECT_EQ(PartOf<TSplashForm>(w, "SplashForm").TextPanel->text(), "Loading channel list ...");
+    EXPECT_EQ(PartOf<UpdatePage>(w, "Update").Gauge1->Max(), 5);
     w.ShowProgressPhase("Loading global channels ...", Red, 100);
     w.ShowProgress(40);
-    EXPECT_EQ(w.Update->UpdateStatusPanel->text(), "Loading global channels ...");
-    EXPECT_EQ(w.SplashForm->Gauge->Pos(), 40);
-    EXPECT_EQ(w.Update->Gauge1->Pos(), 40);
+    EXPECT_EQ(PartOf<UpdatePage>(w, "Update").UpdateStatusPanel->text(), "Loading global channels ...");
+    EXPECT_EQ(PartOf<TSplashForm>(w, "SplashForm").Gauge->Pos(), 40);
+    EXPECT_EQ(PartOf<UpdatePage>(w, "Update").Gauge1->Pos(), 40);
     w.ShowProgressPhase("x", Blue, 10);  // a smaller maximum pulls the position down
-    EXPECT_EQ(w.Update->Gauge1->Pos(), 10);
+    EXPECT_EQ(PartOf<UpdatePage>(w, "Update").Gauge1->Pos(), 10);
 }
 
 TEST_F(MainWindow, ClosingAsksFirst) {
@@ -459,10 +461,10 @@ TEST_F(MainWindow, KeyboardPlaysDeletesSavesAndFindsChannels) {
     EXPECT_EQ(messages.Texts().last(), "Do you want to save the local channel list?");
 
     Page().AddButton->click();
-    ASSERT_EQ(w.Notebook1->currentIndex(), TMainForm::EditPageIndex);
-    w.Edit->NameEdit->setFocus();
-    QTest::keyClick(w.Edit->NameEdit, Qt::Key_Escape);
-    EXPECT_EQ(w.Notebook1->currentIndex(), TMainForm::ChannelsPageIndex);
+    ASSERT_EQ(PartOf<QStackedWidget>(w, "Notebook1").currentIndex(), TMainForm::EditPageIndex);
+    PartOf<EditPage>(w, "Edit").NameEdit->setFocus();
+    QTest::keyClick(PartOf<EditPage>(w, "Edit").NameEdit, Qt::Key_Escape);
+    EXPECT_EQ(PartOf<QStackedWidget>(w, "Notebook1").currentIndex(), TMainForm::ChannelsPageIndex);
     EXPECT_EQ(w.Table().ChannelCount, 5);
 }
 

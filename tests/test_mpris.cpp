@@ -163,9 +163,10 @@ TEST_F(MprisTest, PlayStopAndPlayPauseWorkLikeTheToolbarButton) {
     Select(1);
     Control("Play");
     ASSERT_TRUE(WaitStatus("Playing"));
-    EXPECT_EQ(form->Player->playState(), PlayState::Playing);
-    EXPECT_EQ(form->PlayButton->text(), "Stop");
-    EXPECT_EQ(form->Notebook1->currentIndex(), TMainForm::PlayPageIndex);  // the Screen page, as the button shows
+    EXPECT_EQ(PartOf<TMediaPlayer>(*form, "Player").playState(), PlayState::Playing);
+    EXPECT_EQ(PartOf<QPushButton>(*form, "PlayButton").text(), "Stop");
+    EXPECT_EQ(PartOf<QStackedWidget>(*form, "Notebook1").currentIndex(),
+              TMainForm::PlayPageIndex);  // the Screen page, as the button shows
     EXPECT_EQ(form->windowTitle(), kRadioName + QString::fromUtf8(" – Castora Player"));
 
     const QVariantMap metadata = ToMap(Get(kPlayer, "Metadata"));
@@ -177,33 +178,34 @@ TEST_F(MprisTest, PlayStopAndPlayPauseWorkLikeTheToolbarButton) {
 
     // Play while playing does not restart the stream.
     int restarts = 0;
-    QObject::connect(form->Player, &TMediaPlayer::PlayStateChange, [&](castora::PlayState state) {
-        const int s = StateCode(state);
-        restarts += s == 9;
-    });
+    QObject::connect(&PartOf<TMediaPlayer>(*form, "Player"), &TMediaPlayer::PlayStateChange,
+                     [&](castora::PlayState state) {
+                         const int s = StateCode(state);
+                         restarts += s == 9;
+                     });
     Control("Play");
     QTest::qWait(300);
     EXPECT_EQ(restarts, 0);
-    EXPECT_EQ(form->PlayButton->text(), "Stop");
+    EXPECT_EQ(PartOf<QPushButton>(*form, "PlayButton").text(), "Stop");
 
     // Pause stops a live stream, as the Stop button does.
     Control("Pause");
     ASSERT_TRUE(WaitStatus("Stopped"));
-    EXPECT_EQ(form->PlayButton->text(), "Play");
-    EXPECT_EQ(form->Player->playState(), PlayState::Stopped);
+    EXPECT_EQ(PartOf<QPushButton>(*form, "PlayButton").text(), "Play");
+    EXPECT_EQ(PartOf<TMediaPlayer>(*form, "Player").playState(), PlayState::Stopped);
 
     // Stop while stopped must not start anything.
     Control("Stop");
     QTest::qWait(300);
     EXPECT_EQ(restarts, 0);
-    EXPECT_EQ(form->PlayButton->text(), "Play");
+    EXPECT_EQ(PartOf<QPushButton>(*form, "PlayButton").text(), "Play");
 
     Control("PlayPause");
     ASSERT_TRUE(WaitStatus("Playing"));
     EXPECT_EQ(restarts, 1);
     Control("PlayPause");
     ASSERT_TRUE(WaitStatus("Stopped"));
-    EXPECT_EQ(form->PlayButton->text(), "Play");
+    EXPECT_EQ(PartOf<QPushButton>(*form, "PlayButton").text(), "Play");
     EXPECT_TRUE(messages.shown.empty()) << messages.Texts().join('\n').toStdString();
 }
 
@@ -219,10 +221,11 @@ TEST_F(MprisTest, ChangesAreAnnouncedWithPropertiesChanged) {
     // A stream that ends by itself leaves the button at "Stop", but the bus hears it stopped playing.
     recorder.changes.clear();
     Select(2);
-    emit form->Channels->channelActivated();  // a double click switches channels in one step
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Player->playState() == PlayState::MediaEnded; }, kPatienceMs));
+    emit PartOf<ChannelsPage>(*form, "Channels").channelActivated();  // a double click switches channels in one step
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return PartOf<TMediaPlayer>(*form, "Player").playState() == PlayState::MediaEnded; }, kPatienceMs));
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Last("PlaybackStatus").toString() == "Stopped"; }, kPatienceMs));
-    EXPECT_EQ(form->PlayButton->text(), "Stop");
+    EXPECT_EQ(PartOf<QPushButton>(*form, "PlayButton").text(), "Stop");
     const QVariantMap switched = ToMap(recorder.Last("Metadata"));
     EXPECT_EQ(switched.value("xesam:title").toString(), "Short");
     EXPECT_NE(switched.value("mpris:trackid").value<QDBusObjectPath>().path(),
@@ -232,12 +235,12 @@ TEST_F(MprisTest, ChangesAreAnnouncedWithPropertiesChanged) {
 }
 
 TEST_F(MprisTest, VolumeFollowsTheSliderBothWays) {
-    QSlider* slider = form->Play->TrackBar1();
+    QSlider* slider = PartOf<PlayPage>(*form, "Play").TrackBar1();
     EXPECT_DOUBLE_EQ(Get(kPlayer, "Volume").toDouble(), slider->value() / 100.0);
 
     ASSERT_EQ(Set(kPlayer, "Volume", 0.25).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(slider->value(), 25);
-    EXPECT_EQ(form->Player->volume(), 25);
+    EXPECT_EQ(PartOf<TMediaPlayer>(*form, "Player").volume(), 25);
     EXPECT_DOUBLE_EQ(Get(kPlayer, "Volume").toDouble(), 0.25);
 
     // Out of range asks end at the slider's ends.
@@ -245,7 +248,7 @@ TEST_F(MprisTest, VolumeFollowsTheSliderBothWays) {
     EXPECT_EQ(slider->value(), 100);
     Set(kPlayer, "Volume", -0.5);
     EXPECT_EQ(slider->value(), 0);
-    EXPECT_EQ(form->Player->volume(), 0);
+    EXPECT_EQ(PartOf<TMediaPlayer>(*form, "Player").volume(), 0);
 
     // The user's slider is announced.
     slider->setValue(70);
@@ -258,13 +261,13 @@ TEST_F(MprisTest, VolumeFollowsTheSliderBothWays) {
 TEST_F(MprisTest, ControlsRespectTheToolbarAndTheNoOpsAnswer) {
     // An update holds the toolbar: the bus cannot press the button either.
     Select(1);
-    form->Toolbar->setEnabled(false);
+    PartOf<QWidget>(*form, "Toolbar").setEnabled(false);
     Control("Play");
     Control("PlayPause");
     QTest::qWait(500);
-    EXPECT_EQ(form->PlayButton->text(), "Play");
-    EXPECT_EQ(form->Player->URL(), QString());
-    form->Toolbar->setEnabled(true);
+    EXPECT_EQ(PartOf<QPushButton>(*form, "PlayButton").text(), "Play");
+    EXPECT_EQ(PartOf<TMediaPlayer>(*form, "Player").URL(), QString());
+    PartOf<QWidget>(*form, "Toolbar").setEnabled(true);
 
     // Methods that mean nothing for live channels answer and change nothing.
     Control("Next");
@@ -275,7 +278,7 @@ TEST_F(MprisTest, ControlsRespectTheToolbarAndTheNoOpsAnswer) {
                   .type(),
               QDBusMessage::ReplyMessage);
     QTest::qWait(200);
-    EXPECT_EQ(form->Player->URL(), QString());
+    EXPECT_EQ(PartOf<TMediaPlayer>(*form, "Player").URL(), QString());
     EXPECT_EQ(Get(kPlayer, "PlaybackStatus").toString(), "Stopped");
 
     // Quit is refused by CanQuit: the window stays.
@@ -299,8 +302,8 @@ TEST_F(MprisTest, OpenUriPlaysAnAddressImportsAPlaylistAndRefusesTheRest) {
     const QString tone = QUrl::fromLocalFile(QString::fromStdString((dir / "long.wav").string())).toString();
     EXPECT_EQ(Call(kPlayer, "OpenUri", {tone}).type(), QDBusMessage::ReplyMessage);
     ASSERT_TRUE(WaitStatus("Playing", 30000));
-    EXPECT_EQ(form->Player->URL(), QString::fromStdString((dir / "long.wav").string()));
-    EXPECT_EQ(form->PlayButton->text(), "Stop");
+    EXPECT_EQ(PartOf<TMediaPlayer>(*form, "Player").URL(), QString::fromStdString((dir / "long.wav").string()));
+    EXPECT_EQ(PartOf<QPushButton>(*form, "PlayButton").text(), "Stop");
 
     const struct Case {
         QString uri;

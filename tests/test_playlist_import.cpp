@@ -257,10 +257,11 @@ TEST_F(ImportThroughTheWindow, KeepsWhatThePlaylistKnewOfEachChannel) {
     EXPECT_EQ(news.tvgShift, "+1");
     EXPECT_EQ(notes.Find("http://plain/live"), nullptr);  // the playlist said nothing of it
     // The grid asks for the playlist's logo, as an address from the web, not a file of the user's.
-    w.Channels->ShowChannels();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Channels->Model().FilledRows() == 2; }, kPatienceMs));
-    EXPECT_EQ(w.Channels->Model().LogoAt(1).url, "http://logo.example/n.png");
-    EXPECT_FALSE(w.Channels->Model().LogoAt(1).localFileAllowed);
+    PartOf<ChannelsPage>(w, "Channels").ShowChannels();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return PartOf<ChannelsPage>(w, "Channels").Model().FilledRows() == 2; }, kPatienceMs));
+    EXPECT_EQ(PartOf<ChannelsPage>(w, "Channels").Model().LogoAt(1).url, "http://logo.example/n.png");
+    EXPECT_FALSE(PartOf<ChannelsPage>(w, "Channels").Model().LogoAt(1).localFileAllowed);
 }
 
 TEST_F(ImportFlow, WaitsForTheTableAndPlansAgainstItAsItStandsThen) {

@@ -62,10 +62,11 @@ protected:
         QCoreApplication::processEvents();
         ASSERT_EQ(form->Workers().Running(), 0);
     }
-    QString Status() const { return form->Update->UpdateStatusPanel->text(); }
+    UpdatePage& Page() const { return Part<UpdatePage>("Update"); }
+    QString Status() const { return Page().UpdateStatusPanel->text(); }
     bool ButtonsEnabled() const {
-        return form->Update->FreeUpdateButton->isEnabled() && form->Update->FullUpdateButton->isEnabled() &&
-               form->Toolbar->isEnabled();
+        return Page().FreeUpdateButton->isEnabled() && Page().FullUpdateButton->isEnabled() &&
+               PartOf<QWidget>(*form, "Toolbar").isEnabled();
     }
     std::string hostPort = "127.0.0.1:9";
 };
@@ -74,9 +75,9 @@ TEST_F(Update, NoLeavesEverythingAsItWas) {
     ScriptedServer server;
     server.Send(Answer("200 OK", "x"));
     StartWith(server);
-    form->UpdatingButton->click();
+    PartOf<PageButton>(*form, "UpdatingButton").click();
     messages.Answer(false);
-    form->Update->FreeUpdateButton->click();
+    Page().FreeUpdateButton->click();
     WaitForWorkers();
     EXPECT_EQ(messages.Texts(), QStringList{"Do you want to update the free channel list?"});
     EXPECT_EQ(server.Connections(), 0u);
@@ -91,13 +92,13 @@ TEST_F(Update, SecondClickWhileTheFirstUpdateAsksStartsNothing) {
     StartWith(server);
     messages.Answer(true);
     messages.Answer(true);
-    form->Update->FreeUpdateButton->click();
-    form->Update->FullUpdateButton->click();
+    Page().FreeUpdateButton->click();
+    Page().FullUpdateButton->click();
     WaitForWorkers();
     EXPECT_EQ(messages.Texts(), QStringList{"Do you want to update the free channel list?"});
     EXPECT_EQ(server.Connections(), 1u);
     // Once it has ended, the next click starts an update again.
-    form->Update->FreeUpdateButton->click();
+    Page().FreeUpdateButton->click();
     WaitForWorkers();
     EXPECT_EQ(server.Connections(), 2u);
 }
@@ -107,14 +108,14 @@ TEST_F(Update, FailedDownloadKeepsTheCatalogue) {
     server.Send(Answer("404 Not Found", "<html>gone</html>"));
     StartWith(server);
     messages.Answer(true);
-    form->Update->FullUpdateButton->click();
+    Page().FullUpdateButton->click();
     WaitForWorkers();
     EXPECT_EQ(messages.Texts(), QStringList{"Do you want to update the full channel list?"});
     EXPECT_EQ(server.Request().substr(0, 24), "GET /?key=full HTTP/1.1\r");
     EXPECT_EQ(Status(), "Can't download channel list");
     EXPECT_TRUE(ButtonsEnabled());
     EXPECT_EQ(form->Table().ChannelCount, 3);
-    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 1), " Old");
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").Model().CellText(ChannelColumn::Name, 1), " Old");
     EXPECT_EQ(ReadFile(dir / "updates.zip"), "");
 }
 
@@ -126,9 +127,9 @@ TEST_F(Update, GoodArchiveReplacesTheGlobalListAndReloads) {
     ScriptedServer server;
     server.Send(Answer("200 OK", archive));
     StartWith(server);
-    form->Channels->SelectGridRow(2);  // "Mine", which survives the update
+    PartOf<ChannelsPage>(*form, "Channels").SelectGridRow(2);  // "Mine", which survives the update
     messages.Answer(true);
-    form->Update->FreeUpdateButton->click();
+    Page().FreeUpdateButton->click();
     WaitForWorkers();
     EXPECT_EQ(server.Request().substr(0, 24), "GET /?key=free HTTP/1.1\r");
     EXPECT_EQ(Status(), "Free channel list is updated");
@@ -138,14 +139,14 @@ TEST_F(Update, GoodArchiveReplacesTheGlobalListAndReloads) {
     EXPECT_FALSE(std::filesystem::exists(dir / "lists"));
     // The local copy of a channel that is now global is gone; the grid shows the new catalogue.
     ASSERT_EQ(form->Table().ChannelCount, 3);
-    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 1), " New one");
-    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 2), " New two");
-    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 3), " Mine");
-    EXPECT_EQ(form->Channels->GlobalDatePanel->text(), "Global list updated: 05.12.2026");
-    EXPECT_EQ(form->Update->Gauge1->Max(), 3);
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").Model().CellText(ChannelColumn::Name, 1), " New one");
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").Model().CellText(ChannelColumn::Name, 2), " New two");
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").Model().CellText(ChannelColumn::Name, 3), " Mine");
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").GlobalDatePanel->text(), "Global list updated: 05.12.2026");
+    EXPECT_EQ(Page().Gauge1->Max(), 3);
     // The selection followed its channel to its new place.
     EXPECT_EQ(form->Table().Selected().Name, "Mine");
-    EXPECT_EQ(form->Channels->CurrentGridRow(), 3);
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").CurrentGridRow(), 3);
     EXPECT_TRUE(messages.shown.size() == 1);
 }
 
@@ -156,7 +157,7 @@ TEST_F(Update, ListThatDoesNotReadIsNoUpdate) {
     server.Send(Answer("200 OK", ReadFile(dir / "archive.zip")));
     StartWith(server);
     messages.Answer(true);
-    form->Update->FreeUpdateButton->click();
+    Page().FreeUpdateButton->click();
     WaitForWorkers();
     EXPECT_FALSE(Status().contains("updated")) << Status().toStdString();
     EXPECT_TRUE(ButtonsEnabled());
@@ -184,14 +185,14 @@ TEST_F(UpdateBesideTheProgram, UnpacksWhereTheListsAreRead) {
     server.Send(Answer("200 OK", archive));
     StartWith(server);
     messages.Answer(true);
-    form->Update->FreeUpdateButton->click();
+    Page().FreeUpdateButton->click();
     WaitForWorkers();
     EXPECT_EQ(Status(), "Free channel list is updated");
     EXPECT_EQ(ReadFile(programDir / "updates.zip"), archive);
     EXPECT_EQ(ReadFile(dir / "global.dat"), global);
     EXPECT_FALSE(std::filesystem::exists(programDir / "global.dat"));
     EXPECT_FALSE(std::filesystem::exists(dir / "updates.zip"));
-    EXPECT_EQ(form->Channels->Model().CellText(ChannelColumn::Name, 1), " Fresh");
+    EXPECT_EQ(PartOf<ChannelsPage>(*form, "Channels").Model().CellText(ChannelColumn::Name, 1), " Fresh");
 }
 
 TEST_F(Update, UnsavedLocalChangesSurviveTheUpdate) {
@@ -203,36 +204,36 @@ TEST_F(Update, UnsavedLocalChangesSurviveTheUpdate) {
     ScriptedServer server;
     server.Send(Answer("200 OK", ReadFile(dir / "archive.zip")));
     StartWith(server);
-    EditPage& e = *form->Edit;
+    EditPage& e = PartOf<EditPage>(*form, "Edit");
     // Edited, added and deleted since the last save.
-    form->Channels->SelectGridRow(2);
-    form->Channels->EditButton->click();
+    PartOf<ChannelsPage>(*form, "Channels").SelectGridRow(2);
+    PartOf<ChannelsPage>(*form, "Channels").EditButton->click();
     e.NameEdit->setText("Mine, renamed");
     messages.Answer(false);
     e.ApplyButton->click();
-    form->Channels->AddButton->click();
+    PartOf<ChannelsPage>(*form, "Channels").AddButton->click();
     e.NameEdit->setText("Added");
     e.UrlEdit->setText("http://added");
     messages.Answer(false);
     e.ApplyButton->click();
-    form->Channels->SelectGridRow(3);
+    PartOf<ChannelsPage>(*form, "Channels").SelectGridRow(3);
     messages.Answer(true);
-    form->Channels->DeleteButton->click();
+    PartOf<ChannelsPage>(*form, "Channels").DeleteButton->click();
     Settle();
 
     messages.Answer(true);
-    form->Update->FreeUpdateButton->click();
+    Page().FreeUpdateButton->click();
     WaitForWorkers();
     Settle();
     EXPECT_EQ(Status(), "Free channel list is updated");
     QStringList names;
-    for (int32_t r = 1; r <= form->Channels->Model().FilledRows(); ++r)
-        names << form->Channels->Model().CellText(ChannelColumn::Name, r);
+    for (int32_t r = 1; r <= PartOf<ChannelsPage>(*form, "Channels").Model().FilledRows(); ++r)
+        names << PartOf<ChannelsPage>(*form, "Channels").Model().CellText(ChannelColumn::Name, r);
     // The local copy of what is now global goes, as at start-up; the rest is as the user left it.
     EXPECT_EQ(names, (QStringList{" New one", " New two", " Mine, renamed", " Added"}));
 
     messages.Answer(true);
-    form->Channels->SaveButton->click();
+    PartOf<ChannelsPage>(*form, "Channels").SaveButton->click();
     ChannelTable saved;
     LoadChannelList(saved, 1, dir.path());
     ASSERT_EQ(saved.ChannelCount, 2);
@@ -246,7 +247,7 @@ TEST_F(Update, PageOfTextInsteadOfAnArchiveTouchesNoList) {
     StartWith(server);
     const std::string before = ReadFile(dir / "global.dat");
     messages.Answer(true);
-    form->Update->FreeUpdateButton->click();
+    Page().FreeUpdateButton->click();
     WaitForWorkers();
     EXPECT_EQ(Status(), "Can't unpack channel list");
     EXPECT_TRUE(ButtonsEnabled());
@@ -259,7 +260,7 @@ TEST_F(Update, ClosingDuringADownloadEndsPromptly) {
     server.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc").Pause(std::chrono::seconds(20));
     StartWith(server);
     messages.Answer(true);
-    form->Update->FreeUpdateButton->click();
+    Page().FreeUpdateButton->click();
     QElapsedTimer timer;
     timer.start();
     while (server.Connections() == 0 && timer.elapsed() < kPatienceMs)
@@ -267,10 +268,10 @@ TEST_F(Update, ClosingDuringADownloadEndsPromptly) {
     ASSERT_EQ(server.Connections(), 1u);
     // While the download runs the update buttons and the toolbar are held; the grid is not.
     QCoreApplication::processEvents();
-    EXPECT_FALSE(form->Update->FreeUpdateButton->isEnabled());
-    EXPECT_FALSE(form->Update->FullUpdateButton->isEnabled());
-    EXPECT_FALSE(form->Toolbar->isEnabled());
-    EXPECT_TRUE(form->Channels->ChannelGrid->isEnabled());
+    EXPECT_FALSE(Page().FreeUpdateButton->isEnabled());
+    EXPECT_FALSE(Page().FullUpdateButton->isEnabled());
+    EXPECT_FALSE(PartOf<QWidget>(*form, "Toolbar").isEnabled());
+    EXPECT_TRUE(PartOf<ChannelsPage>(*form, "Channels").ChannelGrid->isEnabled());
     timer.restart();
     form.reset();
     EXPECT_LT(timer.elapsed(), 3000);
@@ -286,7 +287,7 @@ TEST_F(Update, ClosingDuringAnUnpackLeavesNoPartialList) {
     server.Send(Answer("200 OK", archive));
     StartWith(server);
     messages.Answer(true);
-    form->Update->FreeUpdateButton->click();
+    Page().FreeUpdateButton->click();
     auto unpacking = [&] {
         for (const auto& e : std::filesystem::directory_iterator(dir.path()))
             if (e.path().filename().string().starts_with(".update:")) return true;
@@ -307,8 +308,8 @@ TEST_F(Update, ClosingDuringAnUnpackLeavesNoPartialList) {
 class Submission : public Update {
 protected:
     void AddChannel(bool send) {
-        form->Channels->AddButton->click();
-        EditPage& e = *form->Edit;
+        PartOf<ChannelsPage>(*form, "Channels").AddButton->click();
+        EditPage& e = PartOf<EditPage>(*form, "Edit");
         e.AddFormatComboBox->setCurrentIndex(1);
         e.AddSourceComboBox->setCurrentIndex(2);
         e.AddCountryComboBox->setCurrentIndex(1);
@@ -327,7 +328,7 @@ TEST_F(Submission, SendsTheEditorValuesOnYes) {
     server.Send(Answer("200 OK", "thanks"));
     StartWith(server);
     AddChannel(true);
-    EXPECT_EQ(form->Notebook1->currentIndex(), TMainForm::ChannelsPageIndex);
+    EXPECT_EQ(PartOf<QStackedWidget>(*form, "Notebook1").currentIndex(), TMainForm::ChannelsPageIndex);
     EXPECT_EQ(form->Table().ChannelCount, 4);
     const std::string request = server.Request();
     EXPECT_EQ(request.substr(0, request.find("\r\n")),
@@ -346,12 +347,12 @@ TEST_F(Submission, NoSendsNothingAndFailuresStayInvisible) {
     EXPECT_EQ(form->Table().ChannelCount, 4);
 
     // A 404 answer: nothing is shown and the channel stays.
-    form->Channels->SelectGridRow(1);
-    form->Channels->EditButton->click();
-    form->Edit->AddFormatComboBox->setCurrentIndex(-1);
+    PartOf<ChannelsPage>(*form, "Channels").SelectGridRow(1);
+    PartOf<ChannelsPage>(*form, "Channels").EditButton->click();
+    PartOf<EditPage>(*form, "Edit").AddFormatComboBox->setCurrentIndex(-1);
     messages.Answer(true);
     messages.Clear();
-    form->Edit->ApplyButton->click();
+    PartOf<EditPage>(*form, "Edit").ApplyButton->click();
     const std::string request = server.Request();
     EXPECT_EQ(request.rfind("GET /add.php?format=-1&source=", 0), 0u) << request;
     WaitForWorkers();

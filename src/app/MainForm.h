@@ -47,7 +47,7 @@ public:
     TMainForm(const AppConfig& config, Messages& messages, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // The catalogue and the controls, reachable for tests and the pages.
+    // The catalogue, for the pages and tests; the controls are found by their object names.
     const ChannelTable& Table() const;
     castora::Catalogue& CatalogueOwner() { return *catalogue_; }
     // True once the start-up load has put the catalogue in place.
@@ -55,20 +55,6 @@ public:
     // Shows the window once the catalogue is in place (at once when it already is).
     void ShowWhenReady();
     const AppConfig& Config() const { return config_; }
-    QWidget* Toolbar;
-    PageButton* ScreenButton;
-    PageButton* ChannelsButton;
-    QPushButton* PlayButton;
-    PageButton* AboutButton;
-    PageButton* UpdatingButton;
-    QStackedWidget* Notebook1;
-    TSplashForm* SplashForm;
-    ChannelsPage* Channels;
-    AboutPage* About;
-    UpdatePage* Update;
-    EditPage* Edit;
-    PlayPage* Play;
-    TMediaPlayer* Player;
 
     // ProgressSink: the splash window and the Update page follow every loading step.
     void ShowProgressPhase(const std::string& text, Rgb colour, int32_t maximum) override;
@@ -125,6 +111,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The media controls' D-Bus face drives the same controls the user does.
+    friend class TMpris;
+
     void FormCreate();
     bool FormCloseQuery();
     void ShowPage(Page page, PageButton* button);
@@ -135,6 +124,21 @@ private:
     void AddImported(ImportPlan plan);
     ImportLookups Lookups() const;
     void CatalogueStateChanged(CatalogueState state);
+
+    QWidget* Toolbar;
+    PageButton* ScreenButton;
+    PageButton* ChannelsButton;
+    QPushButton* PlayButton;
+    PageButton* AboutButton;
+    PageButton* UpdatingButton;
+    QStackedWidget* Notebook1;
+    TSplashForm* SplashForm;
+    ChannelsPage* Channels;
+    AboutPage* About;
+    UpdatePage* Update;
+    EditPage* Edit;
+    PlayPage* Play;
+    TMediaPlayer* Player;
 
     AppConfig config_;
     Messages& messages_;

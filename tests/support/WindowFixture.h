@@ -6,10 +6,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <memory>
-#include <stdexcept>
-#include <string>
 
 #include "app/MainForm.h"
+#include "support/Parts.h"
 #include "support/QtApp.h"
 #include "support/ScriptedMessages.h"
 #include "support/TempDir.h"
@@ -50,9 +49,7 @@ protected:
     // A part of the window by its object name ("Channels", "PlayButton", "Player", ...).
     template <class T>
     T& Part(const char* name) const {
-        T* part = form->findChild<T*>(name);
-        if (!part) throw std::runtime_error(std::string("no part named ") + name);
-        return *part;
+        return PartOf<T>(*form, name);
     }
 
     TempDir dir;
