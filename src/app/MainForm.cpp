@@ -10,6 +10,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScreen>
@@ -40,6 +41,8 @@ namespace castora {
 
 namespace {
 
+constexpr int ToolbarHeight = 41;
+
 QColor ToColor(Rgb c) { return QColor(c.r, c.g, c.b); }
 
 QFrame* ToolbarSeparator(QWidget* parent) {
@@ -64,6 +67,16 @@ QWidget* WithColourBar(QPushButton* button, const QColor& colour, QWidget* paren
     return holder;
 }
 
+// Pages that keep their designed arrangement in a larger window stay at its top left.
+QWidget* AtDesignedSize(QWidget* page) {
+    auto* holder = new QWidget(page->parentWidget());
+    auto* grid = new QGridLayout(holder);
+    grid->setContentsMargins(0, 0, 0, 0);
+    page->setFixedSize(TMainForm::DesignedSize.width(), TMainForm::DesignedSize.height() - ToolbarHeight);
+    grid->addWidget(page, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    return holder;
+}
+
 }  // namespace
 
 PageButton::PageButton(const QString& text, const QColor& colour, QWidget* parent) : QPushButton(text, parent) {
@@ -82,7 +95,7 @@ void PageButton::SetUnderlined(bool on) {
 
 TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       config_(config), messages_(messages), catalogue_(new castora::Catalogue(ListDir(), this)),
       workers_(new WorkerThreads(this)) {
     catalogue_->SetProgress(this);
@@ -100,7 +113,9 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     setWindowTitle(AppTitle);
     setAccessibleName(AppTitle);
     setFont(WindowFont());
-    setFixedSize(512, 474);
+    // The designed size is the smallest; the grid and the picture take whatever room is added.
+    setMinimumSize(DesignedSize);
+    resize(DesignedSize);
     SetBackground(this, 255, 255, 255);
 
     auto* layout = new QVBoxLayout(this);
@@ -123,9 +138,9 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     logos_ = new ChannelLogos(*catalogue_, *Channels, *Play, *Player, messages_, config_.cacheDir, this);
     Notebook1->addWidget(Play);
     Notebook1->addWidget(Channels);
-    Notebook1->addWidget(About);
-    Notebook1->addWidget(Update);
-    Notebook1->addWidget(Edit);
+    Notebook1->addWidget(AtDesignedSize(About));
+    Notebook1->addWidget(AtDesignedSize(Update));
+    Notebook1->addWidget(AtDesignedSize(Edit));
     layout->addWidget(Notebook1, 1);
 
     for (HeaderStrip* header : {About->Header, Update->Header, Edit->Header})
@@ -203,7 +218,7 @@ void TMainForm::ShowWhenReady() {
 
 QWidget* TMainForm::BuildToolbar() {
     auto* bar = new QWidget(this);
-    bar->setFixedHeight(41);
+    bar->setFixedHeight(ToolbarHeight);
     SetBackground(bar, 240, 240, 240);
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(8, 8, 8, 5);

@@ -44,6 +44,9 @@ class TMainForm : public QWidget, public ProgressSink, public UpdateWindow {
 public:
     enum Page { PlayPageIndex = 0, ChannelsPageIndex = 1, AboutPageIndex = 2, UpdatePageIndex = 3, EditPageIndex = 4 };
 
+    // The window opens at this size, which is also its smallest.
+    static constexpr QSize DesignedSize{512, 474};
+
     TMainForm(const AppConfig& config, Messages& messages, QWidget* parent = nullptr);
     ~TMainForm() override;
 

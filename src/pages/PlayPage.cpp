@@ -56,7 +56,8 @@ PlayPage::PlayPage(const ChannelTable& table, TMediaPlayer& player, Messages& me
     : QWidget(parent), table_(table), player_(player), messages_(messages) {
     setFont(WindowFont());
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    // The page's parts add up to a pixel less than the window leaves it; the picture keeps its 384 lines.
+    layout->setContentsMargins(0, 0, 0, 1);
     layout->setSpacing(0);
 
     header_ = new HeaderStrip(QString(), homeAddress, this);
@@ -66,8 +67,10 @@ PlayPage::PlayPage(const ChannelTable& table, TMediaPlayer& player, Messages& me
 
     video_ = player_.createVideoWidget(this);
     video_->setObjectName("Player");
-    video_->setFixedSize(512, 384);
-    layout->addWidget(video_);
+    // The designed size is the least; a larger window gives the picture all its extra room.
+    video_->setMinimumSize(512, 384);
+    video_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    layout->addWidget(video_, 1);
 
     auto* bar = new QWidget(this);
     bar->setFixedHeight(28);
