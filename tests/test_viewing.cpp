@@ -6,7 +6,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QSlider>
 #include <QStackedWidget>
@@ -21,7 +23,13 @@
 #include "pages/EditPage.h"
 #include "player/MediaPlayer.h"
 #include "player/VideoWidget.h"
+#include "pages/FullScreenStrip.h"
+#include "pages/PlayPage.h"
 #include "support/Catalogues.h"
+#include "support/Clips.h"
+#include "support/StaticHttpServer.h"
+#include "support/Wav.h"
+#include "support/XInput.h"
 #include "support/Patience.h"
 #include "support/WindowFixture.h"
 #include "support/XGeometry.h"
@@ -61,6 +69,26 @@ protected:
         return picture ? XGeometryOf(picture->winId()) : QRect();
     }
     TChannelGrid& Grid() const { return *Part<ChannelsPage>("Channels").ChannelGrid; }
+    PlayPage& Page() const { return Part<PlayPage>("Play"); }
+    TMediaPlayer& Player() const { return Part<TMediaPlayer>("Player"); }
+    // Shortcuts and the X server's key events reach only the active window.
+    void Activate() {
+        form->activateWindow();
+        ASSERT_TRUE(WaitX([&] { return QApplication::activeWindow() == form.get(); }));
+    }
+    // The screen as the X server holds it.
+    QImage Screen() const { return form->screen()->grabWindow(0).toImage(); }
+    QPoint PictureCentre() const {
+        QWidget& video = Part<QWidget>("Player");
+        return video.mapToGlobal(video.rect().center());
+    }
+    void PlayRow(int row) {
+        Part<ChannelsPage>("Channels").SelectGridRow(row);
+        Page().PlaySelected();
+    }
+    bool WaitPlaying() {
+        return WaitX([&] { return Player().playState() == PlayState::Playing; });
+    }
     void WriteChannels(int count) {
         std::vector<TChannelRec> records;
         for (int i = 1; i <= count; ++i)
@@ -143,6 +171,157 @@ TEST_F(Viewing, TheWindowOpensAtItsDesignedSizeAndGrowsTheGridAndThePicture) {
     ASSERT_EQ(grown.size(), designed.size());
     for (int i = 0; i < designed.size(); ++i)
         EXPECT_EQ(grown[i].second, designed[i].second) << designed[i].first.toStdString() << " moved or changed size";
+}
+
+bool Light(QRgb c) { return qGray(c) > 150; }
+bool Dark(QRgb c) { return qGray(c) < 40; }
+
+// Grid points over a rectangle of the image, a ninth of its size apart.
+std::vector<QPoint> Samples(const QRect& area) {
+    std::vector<QPoint> points;
+    for (int i = 0; i <= 8; ++i)
+        for (int j = 0; j <= 8; ++j)
+            points.emplace_back(area.left() + (area.width() - 1) * i / 8, area.top() + (area.height() - 1) * j / 8);
+    return points;
+}
+
+bool AllOf(const QImage& image, const QRect& area, bool (*test)(QRgb)) {
+    for (const QPoint& p : Samples(area))
+        if (!test(image.pixel(p))) return false;
+    return true;
+}
+
+constexpr unsigned long kF11 = 0xffc8, kEscape = 0xff1b, kLetterF = 0x66, kSpace = 0x20, kLetterM = 0x6d, kUp = 0xff52,
+                        kDown = 0xff54, kPageDown = 0xff56, kPageUp = 0xff55, kControl = 0xffe3;
+
+TEST_F(Viewing, FullScreenShowsOnlyThePictureOnTheWholeScreenAndLeavingRestoresTheWindow) {
+    XInput input;
+    ASSERT_TRUE(input.Available()) << "the X server's XTEST extension and libXtst are needed";
+    StaticHttpServer server;
+    // The screen's own aspect (1280x1024), so that the scaled picture covers it whole.
+    server.Add("/tv.y4m", MakeY4m(160, 128, 300, 5), "video/x-yuv4mpegpipe");
+    WriteFile(dir / "global.dat", ListFileBytes("01.12.2026", {Channel("TV", server.Url("/tv.y4m"))}));
+    TMainForm& w = ShowWindow();
+    const QRect windowed(100, 60, 700, 560);
+    w.setGeometry(windowed);
+    ASSERT_TRUE(WaitX([&] { return XFrame() == windowed; })) << ::testing::PrintToString(XFrame());
+    const QRect screen = w.screen()->geometry();
+
+    struct Case {
+        const char* name;
+        std::function<void()> enter, leave;
+    } cases[] = {
+        {"F11", [&] { input.Key(kF11); }, [&] { input.Key(kEscape); }},
+        {"double-click", [&] { input.DoubleClick(PictureCentre()); }, [&] { input.DoubleClick(PictureCentre()); }},
+        {"F", [&] { input.Key(kLetterF); }, [&] { input.Key(kEscape); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PlayRow(1);
+        ASSERT_TRUE(WaitPlaying());
+        Activate();
+        ASSERT_TRUE(WaitX([&] { return Light(Screen().pixel(PictureCentre())); })) << "the picture shows in the window";
+        c.enter();
+        ASSERT_TRUE(WaitX([&] { return XFrame() == screen; })) << ::testing::PrintToString(XFrame());
+        EXPECT_TRUE(w.FullScreen());
+        // Only the picture, scaled to the screen; the strip may show along the bottom after a click.
+        const QRect above(0, 0, screen.width(), screen.height() - FullScreenStrip::StripHeight);
+        EXPECT_TRUE(WaitX([&] { return AllOf(Screen(), above, Light); }));
+        Activate();
+        c.leave();
+        EXPECT_TRUE(WaitX([&] { return XFrame() == windowed; })) << ::testing::PrintToString(XFrame());
+        EXPECT_FALSE(w.FullScreen());
+        EXPECT_TRUE(WaitX([&] { return XPicture().height() == windowed.height() - 41 - 20 - 28 - 1; }))
+            << "the toolbar, the header and the bar are back";
+    }
+}
+
+TEST_F(Viewing, InFullScreenTheStripFollowsThePointerAndTheKeysWork) {
+    XInput input;
+    ASSERT_TRUE(input.Available());
+    StaticHttpServer server;
+    server.Add("/tv.y4m", MakeY4m(160, 128, 300, 5), "video/x-yuv4mpegpipe");
+    WriteFile(dir / "global.dat", ListFileBytes("01.12.2026", {Channel("News TV", server.Url("/tv.y4m"))}));
+    TMainForm& w = ShowWindow();
+    PlayRow(1);
+    ASSERT_TRUE(WaitPlaying());
+    Activate();
+    w.SetFullScreen(true);
+    const QRect screen = w.screen()->geometry();
+    ASSERT_TRUE(WaitX([&] { return XFrame() == screen; }));
+    FullScreenStrip& strip = *Page().Strip();
+
+    input.Move(screen.center());
+    input.Move(screen.center() + QPoint(10, 10));
+    ASSERT_TRUE(WaitX([&] { return XMapped(strip.winId()); })) << "a move shows the strip";
+    EXPECT_EQ(XGeometryOf(strip.winId()),
+              QRect(0, screen.height() - FullScreenStrip::StripHeight, screen.width(), FullScreenStrip::StripHeight));
+    QImage shot = Screen();
+    EXPECT_TRUE(WaitX([&] {
+        shot = Screen();
+        return Dark(shot.pixel(screen.width() / 2, screen.height() - FullScreenStrip::StripHeight / 2 - 12));
+    })) << "the strip lies over the picture";
+    EXPECT_EQ(strip.findChildren<QLabel*>()[0]->text(), "News TV");
+    EXPECT_EQ(strip.PlayStopButton()->text(), "Stop");
+    EXPECT_TRUE(strip.ProgrammeLine().isEmpty());
+    EXPECT_TRUE(WaitX([&] { return !XMapped(strip.winId()); })) << "and hides by itself";
+    EXPECT_TRUE(WaitX([&] { return Page().cursor().shape() == Qt::BlankCursor; })) << "so does the pointer";
+    input.Move(screen.center());
+    EXPECT_TRUE(WaitX([&] { return Page().cursor().shape() != Qt::BlankCursor; }));
+
+    // The window's keys and the wheel, as the bar's controls would have it.
+    QSlider& volume = *Page().TrackBar1();
+    volume.setValue(50);
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        std::function<bool()> done;
+    } cases[] = {
+        {"Up", [&] { input.Key(kUp); }, [&] { return volume.value() == 55 && Player().volume() == 55; }},
+        {"Down", [&] { input.Key(kDown); }, [&] { return volume.value() == 50 && Player().volume() == 50; }},
+        {"wheel up", [&] { input.Wheel(screen.center(), true); }, [&] { return Player().volume() == 55; }},
+        {"wheel down", [&] { input.Wheel(screen.center(), false); }, [&] { return Player().volume() == 50; }},
+        {"M", [&] { input.Key(kLetterM); }, [&] { return Player().mute() && strip.MuteBox()->isChecked(); }},
+        {"M again", [&] { input.Key(kLetterM); }, [&] { return !Player().mute(); }},
+        {"Space stops", [&] { input.Key(kSpace); },
+         [&] { return Player().playState() == PlayState::Stopped && strip.PlayStopButton()->text() == "Play"; }},
+        {"Space plays", [&] { input.Key(kSpace); }, [&] { return Player().playState() == PlayState::Playing; }},
+    };
+    for (const Case& c : cases) {
+        Activate();
+        c.act();
+        EXPECT_TRUE(WaitX(c.done)) << c.name;
+    }
+    EXPECT_EQ(XFrame(), screen) << "still full screen";
+}
+
+TEST_F(Viewing, RadioInFullScreenShowsTheNameAndTitleCentredOnBlack) {
+    StaticHttpServer server;
+    server.Add("/tv.y4m", MakeY4m(160, 128, 300, 5), "video/x-yuv4mpegpipe");
+    server.Add("/radio.wav", MakeWav(30), "audio/wav");
+    WriteFile(dir / "global.dat", ListFileBytes("01.12.2026", {Channel("TV", server.Url("/tv.y4m")),
+                                                               Channel("Radio One", server.Url("/radio.wav"))}));
+    TMainForm& w = ShowWindow();
+    PlayRow(1);
+    ASSERT_TRUE(WaitPlaying());
+    w.SetFullScreen(true);
+    const QRect screen = w.screen()->geometry();
+    ASSERT_TRUE(WaitX([&] { return XFrame() == screen && AllOf(Screen(), QRect(0, 0, 1280, 900), Light); }));
+    PlayRow(2);
+    ASSERT_TRUE(WaitPlaying());
+    QLabel& panel = Part<QLabel>("FullScreenRadio");
+    ASSERT_TRUE(WaitX([&] { return XMapped(panel.winId()); }));
+    EXPECT_EQ(XGeometryOf(panel.winId()), screen);
+    EXPECT_EQ(panel.text(), "Radio One\n" + Player().currentMediaName());
+    EXPECT_EQ(panel.alignment(), Qt::AlignCenter);
+    // No frame of the TV channel is left: black, and the text in the middle.
+    const QRect corner(0, 0, screen.width() / 4, screen.height() / 4);
+    EXPECT_TRUE(WaitX([&] { return AllOf(Screen(), corner, Dark); }));
+    const QImage shot = Screen();
+    bool text = false;
+    for (int x = screen.width() / 4; x < screen.width() * 3 / 4 && !text; ++x)
+        text = Light(shot.pixel(x, screen.height() / 2 - 14)) || Light(shot.pixel(x, screen.height() / 2 + 14));
+    EXPECT_TRUE(text) << "the name and title show in the middle";
 }
 
 }  // namespace

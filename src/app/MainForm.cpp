@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -16,6 +17,8 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QStackedWidget>
+#include <QTimer>
+#include <QWindow>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -29,6 +32,7 @@
 #include "app/Workers.h"
 #include "catalogue/ListFiles.h"
 #include "catalogue/Lookup.h"
+#include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
 #include "pages/EditPage.h"
 #include "pages/PlayPage.h"
@@ -177,6 +181,23 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     connect(Channels, &ChannelsPage::editChannelRequested, Edit, &EditPage::EditChannel);
     connect(Edit, &EditPage::showRequested, this, [this] { Notebook1->setCurrentIndex(EditPageIndex); });
     connect(Edit, &EditPage::finished, this, &TMainForm::ChannelsButtonClick);
+
+    auto* fullScreen = new QAction(this);
+    fullScreen->setShortcut(QKeySequence(Qt::Key_F11));
+    addAction(fullScreen);
+    connect(fullScreen, &QAction::triggered, this, [this] { SetFullScreen(!fullScreen_); });
+    // Only while full screen: Escape also leaves the editor.
+    leaveFullScreen_ = new QAction(this);
+    leaveFullScreen_->setShortcut(QKeySequence(Qt::Key_Escape));
+    leaveFullScreen_->setEnabled(false);
+    addAction(leaveFullScreen_);
+    connect(leaveFullScreen_, &QAction::triggered, this, [this] { SetFullScreen(false); });
+    connect(Play, &PlayPage::fullScreenToggleRequested, this, [this] { SetFullScreen(!fullScreen_); });
+    zapTimer_ = new QTimer(this);
+    zapTimer_->setSingleShot(true);
+    zapTimer_->setInterval(ZapSettleMs);
+    connect(zapTimer_, &QTimer::timeout, Play, &PlayPage::PlaySelected);
+    connect(Play, &PlayPage::zapRequested, this, &TMainForm::Zap);
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
@@ -432,6 +453,41 @@ void TMainForm::dropEvent(QDropEvent* event) {
     // The drag source waits for the drop to return: the import starts once it has.
     QMetaObject::invokeMethod(
         this, [this, location] { ImportPlaylist(location); }, Qt::QueuedConnection);
+}
+
+void TMainForm::SetFullScreen(bool on) {
+    if (on == fullScreen_) return;
+    fullScreen_ = on;
+    leaveFullScreen_->setEnabled(on);
+    if (on) {
+        windowedGeometry_ = saveGeometry();
+        ScreenButtonClick();
+        Toolbar->hide();
+        Play->SetFullScreen(true);
+        QScreen* where = screen();
+        setWindowState(windowState() | Qt::WindowFullScreen);
+        // Without a window manager nobody else would make the window cover the screen.
+        if (where) setGeometry(where->geometry());
+        raise();
+        activateWindow();
+        return;
+    }
+    setWindowState(windowState() & ~Qt::WindowFullScreen);
+    Play->SetFullScreen(false);
+    Toolbar->show();
+    restoreGeometry(windowedGeometry_);
+}
+
+void TMainForm::Zap(int step) {
+    const int32_t rows = Channels->Model().FilledRows();
+    if (rows < 1 || step == 0) return;
+    const int32_t current = Channels->CurrentGridRow();
+    int32_t row = 0;
+    if (current < 1 || current > rows) row = step > 0 ? 1 : rows;
+    else row = ((current - 1 + step) % rows + rows) % rows + 1;
+    Channels->SelectGridRow(row);
+    // A burst of presses opens only the channel it ends on.
+    zapTimer_->start();
 }
 
 void TMainForm::OpenWebPage(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }

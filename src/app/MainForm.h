@@ -13,6 +13,7 @@
 #include "server/Update.h"
 
 class QStackedWidget;
+class QTimer;
 
 namespace castora {
 
@@ -91,6 +92,14 @@ public:
     ChannelLogos& Logos() { return *logos_; }
     std::filesystem::path ProgramDir() const;
 
+    // Full screen shows the Play page's picture alone on the screen that holds the window.
+    void SetFullScreen(bool on);
+    bool FullScreen() const { return fullScreen_; }
+    // Selects the next (+1) or previous (-1) channel the grid shows, wrapping at the ends, and plays it
+    // once the keys come to rest.
+    void Zap(int step);
+    static constexpr int ZapSettleMs = 250;
+
     void OpenWebPage(const QString& url);
     // Loads the lookup lists into the filter and editor lists; errors are shown and the design-time
     // entries stay.
@@ -150,6 +159,10 @@ private:
     // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
     LookupList lookups_[3];
     bool showWhenReady_ = false;  // shown as soon as the start-up load is in place
+    bool fullScreen_ = false;
+    QByteArray windowedGeometry_;  // to go back to when full screen ends
+    class QAction* leaveFullScreen_;
+    QTimer* zapTimer_;
     // Playlists asked for while an import runs, in turn.
     QStringList pendingImports_;
 };

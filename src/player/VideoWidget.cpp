@@ -21,7 +21,21 @@ MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent), window_(new M
     setAutoFillBackground(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(QWidget::createWindowContainer(window_, this));
+    // The GL window is embedded in native windows of its own rather than straight in the top level's, so
+    // that native siblings (controls over the picture) can be stacked above it.
+    setAttribute(Qt::WA_NativeWindow);
+    // Clicks, the wheel and the pointer's moves go to the widgets: the page handles them, not GL.
+    window_->setFlag(Qt::WindowTransparentForInput);
+    container_ = QWidget::createWindowContainer(window_, this);
+    container_->setAttribute(Qt::WA_NativeWindow);
+    layout->addWidget(container_);
+}
+
+void MpvVideoWidget::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The container placed the GL window for the top level's coordinates before it was shown and took it
+    // into its own native window; it fills that window.
+    window_->setGeometry(QRect(QPoint(0, 0), container_->size()));
 }
 
 // The render context goes before the container takes the GL window (and its context) with it.

@@ -53,8 +53,12 @@ public:
     QImage grabFramebuffer() { return window_->grabFramebuffer(); }
     ~MpvVideoWidget() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     MpvVideoWindow* window_;
+    QWidget* container_;
 };
 
 }  // namespace castora
