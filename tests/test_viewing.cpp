@@ -27,6 +27,7 @@
 #include "pages/PlayPage.h"
 #include "support/Catalogues.h"
 #include "support/Clips.h"
+#include "support/HandlerServer.h"
 #include "support/StaticHttpServer.h"
 #include "support/Wav.h"
 #include "support/XInput.h"
@@ -322,6 +323,72 @@ TEST_F(Viewing, RadioInFullScreenShowsTheNameAndTitleCentredOnBlack) {
     for (int x = screen.width() / 4; x < screen.width() * 3 / 4 && !text; ++x)
         text = Light(shot.pixel(x, screen.height() / 2 - 14)) || Light(shot.pixel(x, screen.height() / 2 + 14));
     EXPECT_TRUE(text) << "the name and title show in the middle";
+}
+
+TEST_F(Viewing, PageDownAndUpPlayTheNextAndPreviousShownChannelAndWrap) {
+    XInput input;
+    ASSERT_TRUE(input.Available());
+    HandlerServer server([](const HttpRequest&) {
+        HttpReply reply;
+        reply.headers = {"Content-Type: audio/wav"};
+        reply.body = MakeWav(20);
+        return reply;
+    });
+    WriteLookups(dir.path(), {"Radio"}, {"Here"}, {"News", "Music"});
+    // The News filter shows A, C and D; B is never played.
+    WriteFile(dir / "global.dat", ListFileBytes("01.12.2026", {Channel("A", server.Url("/a.wav"), 1, 1, 1),
+                                                               Channel("B", server.Url("/b.wav"), 1, 1, 2),
+                                                               Channel("C", server.Url("/c.wav"), 1, 1, 1),
+                                                               Channel("D", server.Url("/d.wav"), 1, 1, 1)}));
+    TMainForm& w = ShowWindow();
+    ChannelsPage& channels = Part<ChannelsPage>("Channels");
+    channels.GenreComboBox->setCurrentIndex(1);
+    ASSERT_TRUE(WaitX([&] { return channels.Model().FilledRows() == 3; }));
+    PlayRow(1);
+    ASSERT_TRUE(WaitPlaying());
+    ASSERT_EQ(server.Count("/a.wav"), 1);
+
+    struct Case {
+        const char* name;
+        unsigned long key, modifier;
+        bool fullScreen;
+        int row;  // shown afterwards
+        const char* path;
+        const char* channel;
+    } cases[] = {
+        {"Page Down", kPageDown, 0, false, 2, "/c.wav", "C"},
+        {"Ctrl+Down", kDown, kControl, false, 3, "/d.wav", "D"},
+        {"Page Down at the end wraps", kPageDown, 0, false, 1, "/a.wav", "A"},
+        {"Page Up at the start wraps", kPageUp, 0, false, 3, "/d.wav", "D"},
+        {"Ctrl+Up", kUp, kControl, false, 2, "/c.wav", "C"},
+        {"Page Down in full screen", kPageDown, 0, true, 3, "/d.wav", "D"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        w.SetFullScreen(c.fullScreen);
+        Activate();
+        const int before = server.Count(c.path);
+        input.Key(c.key, c.modifier);
+        EXPECT_TRUE(WaitX([&] { return server.Count(c.path) > before; })) << "the server sees the request";
+        EXPECT_TRUE(WaitX([&] {
+            return Player().URL() == QString::fromStdString(server.Url(c.path)) &&
+                   Player().playState() == PlayState::Playing;
+        }));
+        EXPECT_EQ(channels.CurrentGridRow(), c.row) << "the selection follows";
+        EXPECT_EQ(form->Table().Selected().Name, c.channel);
+        EXPECT_EQ(w.windowTitle().toStdString(), std::string(c.channel) + " \u2013 Castora Player");
+    }
+    EXPECT_EQ(server.Count("/b.wav"), 0);
+
+    // A quick series of presses opens only the channel it ends on.
+    const int skipped = server.Count("/a.wav");
+    const int last = server.Count("/c.wav");
+    input.Key(kPageDown);
+    input.Key(kPageDown);
+    EXPECT_TRUE(WaitX([&] { return server.Count("/c.wav") > last && Player().playState() == PlayState::Playing; }));
+    EXPECT_EQ(channels.CurrentGridRow(), 2);
+    EXPECT_EQ(server.Count("/a.wav"), skipped) << "the channel passed over was never opened";
+    EXPECT_EQ(server.Count("/b.wav"), 0);
 }
 
 }  // namespace
