@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <filesystem>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
@@ -50,7 +51,6 @@ protected:
     AppConfig Config() const override {
         AppConfig config = WindowFixture::Config();
         config.nullMediaOutputs = false;  // the picture is a GL window of its own, as the user gets it
-        config.settingsFile = QString::fromStdString((dir.path() / "settings.ini").string());
         return config;
     }
     TMainForm& ShowWindow() {
@@ -91,6 +91,7 @@ protected:
         return WaitX([&] { return Player().playState() == PlayState::Playing; });
     }
     void WriteChannels(int count) {
+        WriteLookups(dir.path(), {"TV"}, {"Here"}, {"News"});
         std::vector<TChannelRec> records;
         for (int i = 1; i <= count; ++i)
             records.push_back(Channel("Channel " + std::to_string(i), "http://127.0.0.1:9/" + std::to_string(i)));
@@ -389,6 +390,108 @@ TEST_F(Viewing, PageDownAndUpPlayTheNextAndPreviousShownChannelAndWrap) {
     EXPECT_EQ(channels.CurrentGridRow(), 2);
     EXPECT_EQ(server.Count("/a.wav"), skipped) << "the channel passed over was never opened";
     EXPECT_EQ(server.Count("/b.wav"), 0);
+}
+
+TEST_F(Viewing, VolumeMuteZoomTheMaximisedWindowAndTheLastChannelAreRestoredAtTheNextStart) {
+    StaticHttpServer server;
+    server.Add("/one.wav", MakeWav(20), "audio/wav");
+    server.Add("/two.wav", MakeWav(20), "audio/wav");
+    WriteFile(dir / "global.dat", ListFileBytes("01.12.2026", {Channel("One", server.Url("/one.wav")),
+                                                               Channel("Two", server.Url("/two.wav")),
+                                                               Channel("Three", "http://127.0.0.1:9/3")}));
+    WriteLookups(dir.path(), {"TV"}, {"Here"}, {"News"});
+    // Another part of the program keeps its own keys in the same file.
+    WriteFile(dir / "settings.ini", "[guide]\nsources=http://guide.example/epg.xml\n");
+    const std::string lists = ReadFile(dir / "global.dat");
+    {
+        TMainForm& w = ShowWindow();
+        EXPECT_EQ(Page().TrackBar1()->value(), 50) << "the first start is as ever";
+        PlayRow(2);
+        ASSERT_TRUE(WaitPlaying());
+        Page().TrackBar1()->setValue(30);
+        QTest::mouseClick(Page().MuteCheckBox(), Qt::LeftButton);
+        QTest::mouseClick(Page().ZoomCheckBox(), Qt::LeftButton);
+        w.ChannelsButtonClick();
+        Part<ChannelsPage>("Channels").SelectGridRow(3);  // selected, never played
+        w.showMaximized();
+        // Written when changed, not only at the end.
+        EXPECT_TRUE(WaitX([&] {
+            const std::string text = ReadFile(dir / "settings.ini");
+            return text.find("volume=30") != std::string::npos && text.find("maximised=true") != std::string::npos;
+        })) << ReadFile(dir / "settings.ini");
+    }
+    form.reset();
+    const std::string saved = ReadFile(dir / "settings.ini");
+    EXPECT_NE(saved.find("sources=http://guide.example/epg.xml"), std::string::npos) << saved;
+    EXPECT_EQ(ReadFile(dir / "global.dat"), lists) << "the list files are not touched";
+
+    TMainForm& w = Start();
+    w.ShowWhenReady();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, kPatienceMs));
+    EXPECT_EQ(Page().TrackBar1()->value(), 30);
+    EXPECT_EQ(Player().volume(), 30);
+    EXPECT_TRUE(Page().MuteCheckBox()->isChecked());
+    EXPECT_TRUE(Player().mute());
+    EXPECT_TRUE(Page().ZoomCheckBox()->isChecked());
+    EXPECT_TRUE(Player().stretchToFit());
+    EXPECT_TRUE(w.isMaximized());
+    const QStringList state = XNetWmState(w.winId());
+    EXPECT_TRUE(state.contains("_NET_WM_STATE_MAXIMIZED_VERT") && state.contains("_NET_WM_STATE_MAXIMIZED_HORZ"))
+        << state.join(" ").toStdString();
+    EXPECT_EQ(form->Table().Selected().Name, "Two") << "the channel played last is selected";
+    EXPECT_EQ(Part<ChannelsPage>("Channels").CurrentGridRow(), 2);
+    EXPECT_NE(Player().playState(), PlayState::Playing);
+    EXPECT_TRUE(Player().URL().isEmpty()) << "and not played";
+    EXPECT_TRUE(messages.shown.empty()) << messages.Texts().join(" | ").toStdString();
+}
+
+TEST_F(Viewing, ABadSettingsFileFallsBackToTheDefaultsSilently) {
+    WriteChannels(3);
+    const std::string lists = ReadFile(dir / "global.dat");
+    const std::filesystem::path file = dir / "settings.ini";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        QRect windowed;  // empty: centred at the designed size
+    } cases[] = {
+        {"garbage", [&] { WriteFile(file, std::string("\x00\xff[[\x01=\x02\n\xfe\xfe=\n", 14)); }, {}},
+        {"out of range",
+         [&] {
+             WriteFile(file, "[view]\nvolume=900\nmute=maybe\nzoom=2\nlastChannel=http://nowhere/\n"
+                             "[window]\nx=9000\ny=9000\nwidth=800\nheight=600\nmaximised=perhaps\n");
+         },
+         {}},
+        {"below the smallest size",
+         [&] { WriteFile(file, "[view]\nvolume=-5\n[window]\nx=10\ny=10\nwidth=100\nheight=40\n"); },
+         {}},
+        {"not numbers", [&] { WriteFile(file, "[view]\nvolume=loud\n[window]\nx=a\ny=b\nwidth=c\nheight=d\n"); }, {}},
+        {"a directory", [&] { std::filesystem::create_directory(file); }, {}},
+        {"one good value among bad ones",
+         [&] { WriteFile(file, "[view]\nvolume=900\n[window]\nx=40\ny=30\nwidth=600\nheight=500\n"); },
+         QRect(40, 30, 600, 500)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::error_code ec;
+        std::filesystem::remove_all(file, ec);
+        c.make();
+        messages.shown.clear();
+        TMainForm& w = ShowWindow();
+        const QRect available = w.screen()->availableGeometry();
+        const QRect expected =
+            c.windowed.isEmpty() ? QRect(available.center() - QPoint(256, 237), QSize(512, 474)) : c.windowed;
+        EXPECT_TRUE(WaitX([&] { return XFrame() == expected; })) << ::testing::PrintToString(XFrame());
+        EXPECT_FALSE(w.isMaximized());
+        EXPECT_EQ(Page().TrackBar1()->value(), 50);
+        EXPECT_EQ(Player().volume(), 50);
+        EXPECT_FALSE(Player().mute());
+        EXPECT_FALSE(Page().MuteCheckBox()->isChecked());
+        EXPECT_FALSE(Player().stretchToFit());
+        EXPECT_EQ(form->Table().SelectedChannel, 0);
+        EXPECT_TRUE(messages.shown.empty()) << messages.Texts().join(" | ").toStdString();
+        form.reset();
+        EXPECT_EQ(ReadFile(dir / "global.dat"), lists);
+    }
 }
 
 }  // namespace

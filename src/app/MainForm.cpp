@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QShortcut>
+#include <QSlider>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QWindow>
@@ -29,6 +31,7 @@
 #include "app/PlaylistImport.h"
 #include "app/SplashForm.h"
 #include "app/UpdatePage.h"
+#include "app/ViewSettings.h"
 #include "app/Workers.h"
 #include "catalogue/ListFiles.h"
 #include "catalogue/Lookup.h"
@@ -199,8 +202,22 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     connect(zapTimer_, &QTimer::timeout, Play, &PlayPage::PlaySelected);
     connect(Play, &PlayPage::zapRequested, this, &TMainForm::Zap);
 
-    if (QScreen* screen = QGuiApplication::primaryScreen())
+    view_ = std::make_unique<ViewSettings>(config_.settingsFile);
+    viewSaveTimer_ = new QTimer(this);
+    viewSaveTimer_->setSingleShot(true);
+    viewSaveTimer_->setInterval(ViewSaveDelayMs);
+    connect(viewSaveTimer_, &QTimer::timeout, this, &TMainForm::SaveViewSettings);
+    if (const std::optional<QRect> rect = view_->WindowRect(DesignedSize)) setGeometry(*rect);
+    else if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    if (view_->Maximised()) setWindowState(windowState() | Qt::WindowMaximized);
+    connect(Play->TrackBar1(), &QSlider::valueChanged, this, &TMainForm::ScheduleViewSave);
+    connect(Play->MuteCheckBox(), &QCheckBox::clicked, this, &TMainForm::ScheduleViewSave);
+    connect(Play->ZoomCheckBox(), &QCheckBox::clicked, this, &TMainForm::ScheduleViewSave);
+    connect(Play, &PlayPage::channelPlayed, this, [this](const QString& url) {
+        view_->SetLastChannel(url);
+        ScheduleViewSave();
+    });
 
     SplashForm = new TSplashForm(this);
     // Tests and accessibility tools find the window's parts by these names.
@@ -226,6 +243,7 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
 
 // Workers are stopped and joined before the pages they report to go away.
 TMainForm::~TMainForm() {
+    if (viewSaveTimer_->isActive()) SaveViewSettings();
     catalogue_->Shutdown();
     delete workers_;
 }
@@ -274,6 +292,7 @@ void TMainForm::FormCreate() {
     SplashForm->show();
     SplashForm->raise();
     About->NameLabel->setText(QString(AppTitle) + ", version " + settings::Version);
+    ApplyViewSettings();
     Play->InitVolumeFromPlayer();
     AboutButtonClick();
 
@@ -294,8 +313,72 @@ void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
     import_->SetTableReady(true);
     if (outcome.firstError) ShowException(messages_, FromAnsi(*outcome.firstError));
     if (outcome.notesError) ShowException(messages_, QString::fromLocal8Bit(outcome.notesError->c_str()));
+    SelectLastChannel();
     emit ready();
     if (showWhenReady_) show();
+}
+
+void TMainForm::ApplyViewSettings() {
+    // A player that cannot take a value keeps its own; the engine's error shows when it is used.
+    try {
+        if (const auto volume = view_->Volume()) Player->setVolume(*volume);
+        if (const auto mute = view_->Mute()) {
+            Player->setMute(*mute);
+            Play->MuteCheckBox()->setChecked(*mute);
+        }
+        if (const auto zoom = view_->Zoom()) {
+            Player->setStretchToFit(*zoom);
+            Play->ZoomCheckBox()->setChecked(*zoom);
+        }
+    } catch (const std::exception&) {}
+}
+
+void TMainForm::SelectLastChannel() {
+    const QString last = view_->LastChannel();
+    if (last.isEmpty()) return;
+    const std::string url = ToAnsi(last);
+    const ChannelModel& model = Channels->Model();
+    for (int32_t row = 1; row <= model.FilledRows(); ++row) {
+        const int32_t record = model.RecordAt(row);
+        if (record > 0 && Table().Channels[record].Url.view() == url) {
+            Channels->SelectGridRow(row);
+            return;
+        }
+    }
+}
+
+void TMainForm::ScheduleViewSave() {
+    if (ready_) viewSaveTimer_->start();
+}
+
+void TMainForm::SaveViewSettings() {
+    viewSaveTimer_->stop();
+    // Full screen is never remembered: the window it came from is.
+    if (!fullScreen_) {
+        const bool maximised = isMaximized();
+        view_->SetWindow(maximised ? normalGeometry() : geometry(), maximised);
+    }
+    view_->SetVolume(Play->TrackBar1()->value());
+    view_->SetMute(Play->MuteCheckBox()->isChecked());
+    try {
+        view_->SetZoom(Player->stretchToFit());
+    } catch (const std::exception&) {}
+    view_->Save();
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (isVisible() && !fullScreen_) ScheduleViewSave();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (isVisible() && !fullScreen_) ScheduleViewSave();
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isVisible() && !fullScreen_) ScheduleViewSave();
 }
 
 void TMainForm::CatalogueStateChanged(CatalogueState state) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <QPushButton>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <QWidget>
 
@@ -29,6 +30,7 @@ class TMediaPlayer;
 class Messages;
 class TSplashForm;
 class UpdatePage;
+class ViewSettings;
 class WorkerThreads;
 
 // A toolbar button that names a page; the one whose page shows is underlined.
@@ -99,6 +101,7 @@ public:
     // once the keys come to rest.
     void Zap(int step);
     static constexpr int ZapSettleMs = 250;
+    static constexpr int ViewSaveDelayMs = 500;
 
     void OpenWebPage(const QString& url);
     // Loads the lookup lists into the filter and editor lists; errors are shown and the design-time
@@ -133,6 +136,9 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -147,6 +153,12 @@ private:
     void AddImported(ImportPlan plan);
     ImportLookups Lookups() const;
     void CatalogueStateChanged(CatalogueState state);
+    // The remembered window, sound and zoom, applied before the window first shows.
+    void ApplyViewSettings();
+    void SelectLastChannel();
+    // Written a moment after the last change, so that dragging the window or the slider writes once.
+    void ScheduleViewSave();
+    void SaveViewSettings();
 
     AppConfig config_;
     Messages& messages_;
@@ -159,6 +171,8 @@ private:
     // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
     LookupList lookups_[3];
     bool showWhenReady_ = false;  // shown as soon as the start-up load is in place
+    std::unique_ptr<ViewSettings> view_;
+    QTimer* viewSaveTimer_;
     bool fullScreen_ = false;
     QByteArray windowedGeometry_;  // to go back to when full screen ends
     class QAction* leaveFullScreen_;
