@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -492,6 +493,85 @@ TEST_F(Viewing, ABadSettingsFileFallsBackToTheDefaultsSilently) {
         form.reset();
         EXPECT_EQ(ReadFile(dir / "global.dat"), lists);
     }
+}
+
+QStringList Items(const QMenu& menu, bool checkedOnly = false) {
+    QStringList items;
+    for (const QAction* action : menu.actions())
+        if (!action->isSeparator() && (!checkedOnly || action->isChecked())) items << action->text();
+    return items;
+}
+
+TEST_F(Viewing, ThePicturesMenuListsTheStreamsTracksAndAChoiceAppliesAtOnce) {
+    XInput input;
+    ASSERT_TRUE(input.Available());
+    StaticHttpServer server;
+    server.Add("/two-languages.mkv",
+               MakeMkv({{"eng", "English", 440},
+                        {"fra",
+                         "Fran\xc3\xa7"
+                         "ais",
+                         660}},
+                       30),
+               "video/x-matroska");
+    server.Add("/radio.wav", MakeWav(30), "audio/wav");
+    WriteLookups(dir.path(), {"TV"}, {"Here"}, {"News"});
+    WriteFile(dir / "global.dat", ListFileBytes("01.12.2026", {Channel("Film", server.Url("/two-languages.mkv")),
+                                                               Channel("Radio", server.Url("/radio.wav"))}));
+    ShowWindow();
+    QMenu& audio = Part<QMenu>("AudioMenu");
+    QMenu& subtitles = Part<QMenu>("SubtitlesMenu");
+    QMenu& aspect = Part<QMenu>("AspectMenu");
+    PlayRow(1);
+    ASSERT_TRUE(WaitPlaying());
+    const QStringList both{"Track 1 (eng, English)", QString::fromUtf8("Track 2 (fra, Français)")};
+    ASSERT_TRUE(WaitX([&] { return Items(audio) == both; })) << Items(audio).join(" | ").toStdString();
+    EXPECT_EQ(Items(audio, true), QStringList{both[0]});
+    EXPECT_EQ(Items(subtitles), QStringList{"Off"});
+    EXPECT_EQ(Items(subtitles, true), QStringList{"Off"});
+
+    // A right click on the picture, through the X server, opens the menu there.
+    Activate();
+    input.Click(PictureCentre(), 3);
+    ASSERT_TRUE(WaitX([&] { return Part<QMenu>("PictureMenu").isVisible(); }));
+    EXPECT_EQ(Items(Part<QMenu>("PictureMenu")), (QStringList{"Audio", "Subtitles", "Aspect"}));
+    Part<QMenu>("PictureMenu").close();
+
+    audio.actions()[1]->trigger();
+    const auto selected = [&] {
+        for (const MediaTrack& t : Player().tracks())
+            if (t.kind == MediaTrack::Kind::Audio && t.selected) return t.id;
+        return 0;
+    };
+    EXPECT_TRUE(WaitX([&] { return selected() == 2; })) << "the engine plays the second track";
+    EXPECT_TRUE(WaitX([&] { return Items(audio, true) == QStringList{both[1]}; }));
+    EXPECT_EQ(Player().playState(), PlayState::Playing);
+
+    // Aspect: Auto, the two ratios and Stretch, which is the Zoom switch.
+    EXPECT_EQ(Items(aspect), (QStringList{"Auto", "16:9", "4:3", "Stretch"}));
+    aspect.actions()[1]->trigger();
+    EXPECT_EQ(Player().aspect(), "16:9");
+    aspect.actions()[3]->trigger();
+    EXPECT_TRUE(Player().stretchToFit());
+    EXPECT_TRUE(Page().ZoomCheckBox()->isChecked());
+    aspect.actions()[0]->trigger();
+    EXPECT_EQ(Player().aspect(), "");
+    EXPECT_FALSE(Player().stretchToFit());
+    EXPECT_FALSE(Page().ZoomCheckBox()->isChecked());
+
+    // Another stream, another list.
+    PlayRow(2);
+    ASSERT_TRUE(WaitPlaying());
+    EXPECT_TRUE(WaitX([&] { return Items(audio).size() == 1; })) << Items(audio).join(" | ").toStdString();
+
+    // Actions the window adds show in the picture's menu and in the full-screen strip's.
+    auto* extra = new QAction("Programme guide", form.get());
+    Page().AddMenuActions({extra});
+    Page().Strip()->AddMenuAction(new QAction("Strip only", form.get()));
+    EXPECT_EQ(Items(*Page().PictureMenu()), (QStringList{"Audio", "Subtitles", "Aspect", "Programme guide"}));
+    QMenu stripMenu;
+    Page().Strip()->FillMenu(stripMenu);
+    EXPECT_EQ(Items(stripMenu), (QStringList{"Audio", "Subtitles", "Aspect", "Programme guide", "Strip only"}));
 }
 
 }  // namespace

@@ -203,7 +203,7 @@ void PlayPage::BuildPictureMenu() {
         connect(action, &QAction::triggered, this, [this, ratio = QString::fromLatin1(ratio)] {
             Guarded([this, &ratio] {
                 player_.setAspect(ratio);
-                if (player_.stretchToFit()) ZoomCheckBoxClick();
+                if (player_.stretchToFit()) zoom_->click();
             });
         });
     }
@@ -213,7 +213,7 @@ void PlayPage::BuildPictureMenu() {
     // The Zoom switch, here under another name.
     connect(stretch, &QAction::triggered, this, [this] {
         Guarded([this] {
-            if (!player_.stretchToFit()) ZoomCheckBoxClick();
+            if (!player_.stretchToFit()) zoom_->click();
         });
     });
     connect(aspect, &QMenu::aboutToShow, this, [this, stretch] {
