@@ -61,4 +61,5 @@ CASTORA_MPV(void, mpv_render_context_set_update_callback,
             (ctx, callback, callback_ctx), void())
 CASTORA_MPV(int, mpv_render_context_render, (mpv_render_context * ctx, mpv_render_param* params), (ctx, params),
             MPV_ERROR_UNINITIALIZED)
+CASTORA_MPV(void, mpv_render_context_report_swap, (mpv_render_context * ctx), (ctx), void())
 CASTORA_MPV(void, mpv_render_context_free, (mpv_render_context * ctx), (ctx), void())

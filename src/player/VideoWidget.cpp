@@ -1,5 +1,7 @@
 #include "player/VideoWidget.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QVBoxLayout>
@@ -77,6 +79,13 @@ void MpvVideoWindow::createRenderContext() {
         return;
     }
     mpv_render_context_set_update_callback(render_, &MpvVideoWindow::onUpdate, this);
+    // The engine paces its frames better when it learns when each one reached the screen.
+    connect(
+        this, &QOpenGLWindow::frameSwapped, this,
+        [this] {
+            if (render_) mpv_render_context_report_swap(render_);
+        },
+        Qt::UniqueConnection);
     // The GL context goes away with the window it belongs to; the render context must go first.
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvVideoWindow::releaseRenderContext,
             Qt::DirectConnection);
@@ -127,7 +136,13 @@ void MpvVideoWindow::onUpdate(void* self) {
     // Called on an engine thread: only ask the GUI thread to repaint.
     auto* window = static_cast<MpvVideoWindow*>(self);
     QMetaObject::invokeMethod(
-        window, [window] { window->update(); }, Qt::QueuedConnection);
+        window,
+        [window] {
+            window->update();
+            // Painted at once rather than after the platform's update delay: a late frame is a dropped one.
+            QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest));
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace castora
