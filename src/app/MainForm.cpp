@@ -1,6 +1,8 @@
 #include "app/MainForm.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -10,11 +12,15 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScreen>
 #include <QShortcut>
+#include <QSlider>
 #include <QStackedWidget>
+#include <QTimer>
+#include <QWindow>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -25,9 +31,11 @@
 #include "app/PlaylistImport.h"
 #include "app/SplashForm.h"
 #include "app/UpdatePage.h"
+#include "app/ViewSettings.h"
 #include "app/Workers.h"
 #include "catalogue/ListFiles.h"
 #include "catalogue/Lookup.h"
+#include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
 #include "pages/EditPage.h"
 #include "pages/PlayPage.h"
@@ -39,6 +47,8 @@
 namespace castora {
 
 namespace {
+
+constexpr int ToolbarHeight = 41;
 
 QColor ToColor(Rgb c) { return QColor(c.r, c.g, c.b); }
 
@@ -64,6 +74,16 @@ QWidget* WithColourBar(QPushButton* button, const QColor& colour, QWidget* paren
     return holder;
 }
 
+// Pages that keep their designed arrangement in a larger window stay at its top left.
+QWidget* AtDesignedSize(QWidget* page) {
+    auto* holder = new QWidget(page->parentWidget());
+    auto* grid = new QGridLayout(holder);
+    grid->setContentsMargins(0, 0, 0, 0);
+    page->setFixedSize(TMainForm::DesignedSize.width(), TMainForm::DesignedSize.height() - ToolbarHeight);
+    grid->addWidget(page, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    return holder;
+}
+
 }  // namespace
 
 PageButton::PageButton(const QString& text, const QColor& colour, QWidget* parent) : QPushButton(text, parent) {
@@ -82,7 +102,7 @@ void PageButton::SetUnderlined(bool on) {
 
 TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       config_(config), messages_(messages), catalogue_(new castora::Catalogue(ListDir(), this)),
       workers_(new WorkerThreads(this)) {
     catalogue_->SetProgress(this);
@@ -100,7 +120,9 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     setWindowTitle(AppTitle);
     setAccessibleName(AppTitle);
     setFont(WindowFont());
-    setFixedSize(512, 474);
+    // The designed size is the smallest; the grid and the picture take whatever room is added.
+    setMinimumSize(DesignedSize);
+    resize(DesignedSize);
     SetBackground(this, 255, 255, 255);
 
     auto* layout = new QVBoxLayout(this);
@@ -123,9 +145,9 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     logos_ = new ChannelLogos(*catalogue_, *Channels, *Play, *Player, messages_, config_.cacheDir, this);
     Notebook1->addWidget(Play);
     Notebook1->addWidget(Channels);
-    Notebook1->addWidget(About);
-    Notebook1->addWidget(Update);
-    Notebook1->addWidget(Edit);
+    Notebook1->addWidget(AtDesignedSize(About));
+    Notebook1->addWidget(AtDesignedSize(Update));
+    Notebook1->addWidget(AtDesignedSize(Edit));
     layout->addWidget(Notebook1, 1);
 
     for (HeaderStrip* header : {About->Header, Update->Header, Edit->Header})
@@ -163,8 +185,39 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     connect(Edit, &EditPage::showRequested, this, [this] { Notebook1->setCurrentIndex(EditPageIndex); });
     connect(Edit, &EditPage::finished, this, &TMainForm::ChannelsButtonClick);
 
-    if (QScreen* screen = QGuiApplication::primaryScreen())
+    auto* fullScreen = new QAction(this);
+    fullScreen->setShortcut(QKeySequence(Qt::Key_F11));
+    addAction(fullScreen);
+    connect(fullScreen, &QAction::triggered, this, [this] { SetFullScreen(!fullScreen_); });
+    // Only while full screen: Escape also leaves the editor.
+    leaveFullScreen_ = new QAction(this);
+    leaveFullScreen_->setShortcut(QKeySequence(Qt::Key_Escape));
+    leaveFullScreen_->setEnabled(false);
+    addAction(leaveFullScreen_);
+    connect(leaveFullScreen_, &QAction::triggered, this, [this] { SetFullScreen(false); });
+    connect(Play, &PlayPage::fullScreenToggleRequested, this, [this] { SetFullScreen(!fullScreen_); });
+    zapTimer_ = new QTimer(this);
+    zapTimer_->setSingleShot(true);
+    zapTimer_->setInterval(ZapSettleMs);
+    connect(zapTimer_, &QTimer::timeout, Play, &PlayPage::PlaySelected);
+    connect(Play, &PlayPage::zapRequested, this, &TMainForm::Zap);
+
+    view_ = std::make_unique<ViewSettings>(config_.settingsFile);
+    viewSaveTimer_ = new QTimer(this);
+    viewSaveTimer_->setSingleShot(true);
+    viewSaveTimer_->setInterval(ViewSaveDelayMs);
+    connect(viewSaveTimer_, &QTimer::timeout, this, &TMainForm::SaveViewSettings);
+    if (const std::optional<QRect> rect = view_->WindowRect(DesignedSize)) setGeometry(*rect);
+    else if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    if (view_->Maximised()) setWindowState(windowState() | Qt::WindowMaximized);
+    connect(Play->TrackBar1(), &QSlider::valueChanged, this, &TMainForm::ScheduleViewSave);
+    connect(Play->MuteCheckBox(), &QCheckBox::clicked, this, &TMainForm::ScheduleViewSave);
+    connect(Play->ZoomCheckBox(), &QCheckBox::clicked, this, &TMainForm::ScheduleViewSave);
+    connect(Play, &PlayPage::channelPlayed, this, [this](const QString& url) {
+        view_->SetLastChannel(url);
+        ScheduleViewSave();
+    });
 
     SplashForm = new TSplashForm(this);
     // Tests and accessibility tools find the window's parts by these names.
@@ -190,6 +243,7 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
 
 // Workers are stopped and joined before the pages they report to go away.
 TMainForm::~TMainForm() {
+    if (viewSaveTimer_->isActive()) SaveViewSettings();
     catalogue_->Shutdown();
     delete workers_;
 }
@@ -203,7 +257,7 @@ void TMainForm::ShowWhenReady() {
 
 QWidget* TMainForm::BuildToolbar() {
     auto* bar = new QWidget(this);
-    bar->setFixedHeight(41);
+    bar->setFixedHeight(ToolbarHeight);
     SetBackground(bar, 240, 240, 240);
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(8, 8, 8, 5);
@@ -238,6 +292,7 @@ void TMainForm::FormCreate() {
     SplashForm->show();
     SplashForm->raise();
     About->NameLabel->setText(QString(AppTitle) + ", version " + settings::Version);
+    ApplyViewSettings();
     Play->InitVolumeFromPlayer();
     AboutButtonClick();
 
@@ -258,8 +313,72 @@ void TMainForm::CatalogueLoaded(const LoadOutcome& outcome) {
     import_->SetTableReady(true);
     if (outcome.firstError) ShowException(messages_, FromAnsi(*outcome.firstError));
     if (outcome.notesError) ShowException(messages_, QString::fromLocal8Bit(outcome.notesError->c_str()));
+    SelectLastChannel();
     emit ready();
     if (showWhenReady_) show();
+}
+
+void TMainForm::ApplyViewSettings() {
+    // A player that cannot take a value keeps its own; the engine's error shows when it is used.
+    try {
+        if (const auto volume = view_->Volume()) Player->setVolume(*volume);
+        if (const auto mute = view_->Mute()) {
+            Player->setMute(*mute);
+            Play->MuteCheckBox()->setChecked(*mute);
+        }
+        if (const auto zoom = view_->Zoom()) {
+            Player->setStretchToFit(*zoom);
+            Play->ZoomCheckBox()->setChecked(*zoom);
+        }
+    } catch (const std::exception&) {}
+}
+
+void TMainForm::SelectLastChannel() {
+    const QString last = view_->LastChannel();
+    if (last.isEmpty()) return;
+    const std::string url = ToAnsi(last);
+    const ChannelModel& model = Channels->Model();
+    for (int32_t row = 1; row <= model.FilledRows(); ++row) {
+        const int32_t record = model.RecordAt(row);
+        if (record > 0 && Table().Channels[record].Url.view() == url) {
+            Channels->SelectGridRow(row);
+            return;
+        }
+    }
+}
+
+void TMainForm::ScheduleViewSave() {
+    if (ready_) viewSaveTimer_->start();
+}
+
+void TMainForm::SaveViewSettings() {
+    viewSaveTimer_->stop();
+    // Full screen is never remembered: the window it came from is.
+    if (!fullScreen_) {
+        const bool maximised = isMaximized();
+        view_->SetWindow(maximised ? normalGeometry() : geometry(), maximised);
+    }
+    view_->SetVolume(Play->TrackBar1()->value());
+    view_->SetMute(Play->MuteCheckBox()->isChecked());
+    try {
+        view_->SetZoom(Player->stretchToFit());
+    } catch (const std::exception&) {}
+    view_->Save();
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (isVisible() && !fullScreen_) ScheduleViewSave();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (isVisible() && !fullScreen_) ScheduleViewSave();
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isVisible() && !fullScreen_) ScheduleViewSave();
 }
 
 void TMainForm::CatalogueStateChanged(CatalogueState state) {
@@ -417,6 +536,41 @@ void TMainForm::dropEvent(QDropEvent* event) {
     // The drag source waits for the drop to return: the import starts once it has.
     QMetaObject::invokeMethod(
         this, [this, location] { ImportPlaylist(location); }, Qt::QueuedConnection);
+}
+
+void TMainForm::SetFullScreen(bool on) {
+    if (on == fullScreen_) return;
+    fullScreen_ = on;
+    leaveFullScreen_->setEnabled(on);
+    if (on) {
+        windowedGeometry_ = saveGeometry();
+        ScreenButtonClick();
+        Toolbar->hide();
+        Play->SetFullScreen(true);
+        QScreen* where = screen();
+        setWindowState(windowState() | Qt::WindowFullScreen);
+        // Without a window manager nobody else would make the window cover the screen.
+        if (where) setGeometry(where->geometry());
+        raise();
+        activateWindow();
+        return;
+    }
+    setWindowState(windowState() & ~Qt::WindowFullScreen);
+    Play->SetFullScreen(false);
+    Toolbar->show();
+    restoreGeometry(windowedGeometry_);
+}
+
+void TMainForm::Zap(int step) {
+    const int32_t rows = Channels->Model().FilledRows();
+    if (rows < 1 || step == 0) return;
+    const int32_t current = Channels->CurrentGridRow();
+    int32_t row = 0;
+    if (current < 1 || current > rows) row = step > 0 ? 1 : rows;
+    else row = ((current - 1 + step) % rows + rows) % rows + 1;
+    Channels->SelectGridRow(row);
+    // A burst of presses opens only the channel it ends on.
+    zapTimer_->start();
 }
 
 void TMainForm::OpenWebPage(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }

@@ -1,6 +1,7 @@
 #pragma once
 #include <QPushButton>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <QWidget>
 
@@ -13,6 +14,7 @@
 #include "server/Update.h"
 
 class QStackedWidget;
+class QTimer;
 
 namespace castora {
 
@@ -28,6 +30,7 @@ class TMediaPlayer;
 class Messages;
 class TSplashForm;
 class UpdatePage;
+class ViewSettings;
 class WorkerThreads;
 
 // A toolbar button that names a page; the one whose page shows is underlined.
@@ -43,6 +46,9 @@ class TMainForm : public QWidget, public ProgressSink, public UpdateWindow {
     Q_OBJECT
 public:
     enum Page { PlayPageIndex = 0, ChannelsPageIndex = 1, AboutPageIndex = 2, UpdatePageIndex = 3, EditPageIndex = 4 };
+
+    // The window opens at this size, which is also its smallest.
+    static constexpr QSize DesignedSize{512, 474};
 
     TMainForm(const AppConfig& config, Messages& messages, QWidget* parent = nullptr);
     ~TMainForm() override;
@@ -73,6 +79,15 @@ public:
     WorkerThreads& Workers() { return *workers_; }
     ChannelLogos& Logos() { return *logos_; }
     std::filesystem::path ProgramDir() const;
+
+    // Full screen shows the Play page's picture alone on the screen that holds the window.
+    void SetFullScreen(bool on);
+    bool FullScreen() const { return fullScreen_; }
+    // Selects the next (+1) or previous (-1) channel the grid shows, wrapping at the ends, and plays it
+    // once the keys come to rest.
+    void Zap(int step);
+    static constexpr int ZapSettleMs = 250;
+    static constexpr int ViewSaveDelayMs = 500;
 
     void OpenWebPage(const QString& url);
     // Loads the lookup lists into the filter and editor lists; errors are shown and the design-time
@@ -107,6 +122,9 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -124,6 +142,12 @@ private:
     void AddImported(ImportPlan plan);
     ImportLookups Lookups() const;
     void CatalogueStateChanged(CatalogueState state);
+    // The remembered window, sound and zoom, applied before the window first shows.
+    void ApplyViewSettings();
+    void SelectLastChannel();
+    // Written a moment after the last change, so that dragging the window or the slider writes once.
+    void ScheduleViewSave();
+    void SaveViewSettings();
 
     QWidget* Toolbar;
     PageButton* ScreenButton;
@@ -151,6 +175,12 @@ private:
     // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
     LookupList lookups_[3];
     bool showWhenReady_ = false;  // shown as soon as the start-up load is in place
+    std::unique_ptr<ViewSettings> view_;
+    QTimer* viewSaveTimer_;
+    bool fullScreen_ = false;
+    QByteArray windowedGeometry_;  // to go back to when full screen ends
+    class QAction* leaveFullScreen_;
+    QTimer* zapTimer_;
     // Playlists asked for while an import runs, in turn.
     QStringList pendingImports_;
 };

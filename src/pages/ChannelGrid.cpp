@@ -1,8 +1,11 @@
 #include "pages/ChannelGrid.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
@@ -85,9 +88,15 @@ void TChannelGrid::ApplyLayout() {
     for (int c = 0; c < ChannelColumnCount; ++c) setColumnWidth(c, ChannelColumns[c].width);
     const int logo = ColumnIndex(ChannelColumn::Logo);
     setColumnHidden(logo, !logos);
-    // The grid keeps its width: the comments give the logos their room.
+    // The comments give the logos their room; a grid wider than designed shares the extra width between
+    // the names and the comments.
+    const int name = ColumnIndex(ChannelColumn::Name);
     const int comments = ColumnIndex(ChannelColumn::Comments);
-    if (logos) setColumnWidth(comments, ChannelColumns[comments].width - ChannelColumns[logo].width);
+    // Until its first resize event the widget's width is only Qt's default.
+    const int extra = testAttribute(Qt::WA_PendingResizeEvent) ? 0 : std::max(0, width() - DesignedWidth);
+    setColumnWidth(name, ChannelColumns[name].width + extra / 2);
+    setColumnWidth(comments,
+                   ChannelColumns[comments].width - (logos ? ChannelColumns[logo].width : 0) + extra - extra / 2);
     const int height = logos ? LogoRowHeight : RowHeight;
     if (verticalHeader()->defaultSectionSize() == height) return;
     {
@@ -102,6 +111,7 @@ void TChannelGrid::ApplyLayout() {
 
 void TChannelGrid::resizeEvent(QResizeEvent* event) {
     QTableView::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width()) ApplyLayout();
     ScheduleLogos();
 }
 

@@ -15,6 +15,8 @@ class TChannelGrid : public QTableView {
 public:
     static constexpr int RowHeight = 20;
     static constexpr int LogoRowHeight = 28;  // a 24-pixel logo and its margins
+    // The width the column widths are designed for; a wider grid widens the name and comment columns.
+    static constexpr int DesignedWidth = 497;
 
     explicit TChannelGrid(ChannelModel& model, QWidget* parent = nullptr);
     void keyboardSearch(const QString& search) override;

@@ -27,6 +27,8 @@ namespace castora {
 
 namespace {
 
+constexpr int DesignedWidth = 512;
+
 QPushButton* FlatButton(const QString& text, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
     button->setFlat(true);
@@ -54,14 +56,21 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     filterPanel_ = new QWidget(this);
     filterPanel_->setFixedHeight(38);
     SetBackground(filterPanel_, 170, 170, 170);
-    auto* filters = new QHBoxLayout(filterPanel_);
+    // The lists and the command row are laid out for the window's designed width, and stay so in a wider one.
+    auto* panelRow = new QHBoxLayout(filterPanel_);
+    panelRow->setContentsMargins(0, 0, 0, 0);
+    auto* filterRow = new QWidget(filterPanel_);
+    filterRow->setFixedWidth(DesignedWidth);
+    panelRow->addWidget(filterRow);
+    panelRow->addStretch(1);
+    auto* filters = new QHBoxLayout(filterRow);
     filters->setContentsMargins(8, 0, 8, 0);
     filters->setSpacing(8);
-    SourceComboBox = new QComboBox(filterPanel_);
+    SourceComboBox = new QComboBox(filterRow);
     SourceComboBox->setFixedWidth(113);
-    CountryComboBox = new QComboBox(filterPanel_);
+    CountryComboBox = new QComboBox(filterRow);
     CountryComboBox->setFixedWidth(185);
-    GenreComboBox = new QComboBox(filterPanel_);
+    GenreComboBox = new QComboBox(filterRow);
     GenreComboBox->setFixedWidth(185);
     for (QComboBox* box : {SourceComboBox, CountryComboBox, GenreComboBox}) {
         filters->addWidget(box);
@@ -79,7 +88,7 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     layout->addWidget(line);
 
     commandRow_ = new QWidget(this);
-    commandRow_->setFixedHeight(28);
+    commandRow_->setFixedSize(DesignedWidth, 28);
     auto* commands = new QHBoxLayout(commandRow_);
     commands->setContentsMargins(4, 2, 4, 2);
     commands->setSpacing(2);
@@ -109,7 +118,7 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     commands->addWidget(RefreshButton);
     commands->addWidget(Separator(commandRow_));
     commands->addWidget(SaveButton);
-    layout->addWidget(commandRow_);
+    layout->addWidget(commandRow_, 0, Qt::AlignLeft);
     // The find field takes the command row's place while it is open; the filters stay in view.
     Find = new FindBar(this);
     Find->setFixedHeight(commandRow_->height());
@@ -133,7 +142,9 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     ChannelGrid = new TChannelGrid(*model_, this);
     ChannelGrid->setObjectName("ChannelGrid");
     ChannelGrid->setAccessibleName("Channels");
-    ChannelGrid->setFixedSize(497, 315);
+    // 497 x 315 at the window's designed size, with the margins below; it takes any room added.
+    ChannelGrid->setMinimumSize(497, 315);
+    ChannelGrid->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     ChannelGrid->setFrameShape(QFrame::NoFrame);
     ChannelGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     ChannelGrid->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -153,9 +164,8 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     pal.setColor(QPalette::Base, Qt::white);
     ChannelGrid->setPalette(pal);
     auto* gridRow = new QHBoxLayout();
-    gridRow->setContentsMargins(0, 0, 0, 0);
+    gridRow->setContentsMargins(0, 12, 15, 12);
     gridRow->addWidget(ChannelGrid);
-    gridRow->addStretch(1);
     layout->addLayout(gridRow, 1);
     connect(ChannelGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { ChannelGridSelectCell(current.isValid() ? current.row() + 1 : 0); });

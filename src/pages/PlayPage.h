@@ -1,18 +1,25 @@
 #pragma once
+#include <QList>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 
 #include "player/PlayState.h"
 
 class QAbstractButton;
+class QAction;
+class QActionGroup;
 class QCheckBox;
 class QLabel;
+class QMenu;
 class QSlider;
+class QVBoxLayout;
 
 namespace castora {
 
 class ChannelTable;
+class FullScreenStrip;
 class HeaderStrip;
 class Messages;
 class TMediaPlayer;
@@ -44,6 +51,21 @@ public:
     ButtonAction Action() const { return action_; }
     QString PlayCaption() const;
 
+    // Full screen shows only the picture, on black; moving the mouse brings up the strip of controls.
+    void SetFullScreen(bool on);
+    bool FullScreen() const { return fullScreen_; }
+    FullScreenStrip* Strip() const { return strip_; }
+    // The picture's context menu: Audio, Subtitles and Aspect, then the actions added here (also in the
+    // full-screen strip's menu).
+    QMenu* PictureMenu() const { return pictureMenu_; }
+    void AddMenuActions(const QList<QAction*>& actions);
+    // Fills the audio and subtitle menus from the player's track list.
+    void UpdateTrackMenus();
+    // How long the pointer stays without movement, and the strip after it, in milliseconds.
+    static constexpr int PointerHideMs = 2000;
+    static constexpr int StripHideMs = 3000;
+    static constexpr int VolumeStep = 5;
+
 public slots:
     void PlayButtonClick();
     void ChannelGridDblClick();
@@ -52,6 +74,9 @@ public slots:
     void TrackBar1Change(int position);
     void MuteCheckBoxClick();
     void ZoomCheckBoxClick();
+    // Stops what plays and starts the selected channel, as a double click in the grid does.
+    void PlaySelected();
+    void ChangeVolume(int step);
 
 signals:
     // Show the Screen page exactly as its toolbar button would.
@@ -61,6 +86,14 @@ signals:
     void linkClicked();
     // The channel the page started reached playing (its address, and the record that held it then).
     void channelPlayed(const QString& url, int32_t record);
+    // Double click on the picture, or F.
+    void fullScreenToggleRequested();
+    // The next (+1) or previous (-1) channel the grid shows is wanted.
+    void zapRequested(int step);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void SetAction(ButtonAction action);
@@ -69,18 +102,36 @@ private:
     void StartSelected();
     void StopPlayer();
     void OnMediaNameChanged(const QString& name);
+    void SetStatus(const QString& text);
+    void BuildPictureMenu();
+    void PointerMoved();
+    void PlaceOverlays();
+    void UpdateRadioPanel();
 
     const ChannelTable& table_;
     TMediaPlayer& player_;
     Messages& messages_;
+    QVBoxLayout* layout_;
     HeaderStrip* header_;
     QWidget* video_;
+    QWidget* bar_;
     QCheckBox* mute_;
     QSlider* volume_;
     QCheckBox* zoom_;
     QAbstractButton* playButton_ = nullptr;
     ButtonAction action_ = ButtonAction::Play;
     int32_t startedRecord_ = 0;  // the record the last start took its address from
+    QString startedName_;        // and its name
+    bool fullScreen_ = false;
+    FullScreenStrip* strip_;
+    QLabel* radio_;  // what plays, on black, when there is no picture in full screen
+    QTimer pointerTimer_;
+    QTimer stripTimer_;
+    QMenu* pictureMenu_;
+    QMenu* audioMenu_;
+    QMenu* subtitleMenu_;
+    QActionGroup* aspectGroup_;
+    QList<QAction*> extraActions_;
 };
 
 // Status line text for a play state; Playing and Connecting need the caller's names. A state outside the

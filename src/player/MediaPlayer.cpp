@@ -22,7 +22,7 @@
 namespace castora {
 
 namespace {
-enum : uint64_t { kPause = 1, kCacheWait, kMediaTitle, kMetadata, kVideo, kPreloaded };
+enum : uint64_t { kPause = 1, kCacheWait, kMediaTitle, kMetadata, kVideo, kPreloaded, kTracks };
 
 // Pauses between attempts to reopen a dropped live stream: short at first, then every few seconds.
 int ReopenDelayMs(int attempt) { return std::min(500 << std::min(attempt, 4), 8000); }
@@ -169,6 +169,7 @@ void TMediaPlayer::engineStarted(mpv_handle* mpv, const std::string& startError)
     setVolume(volume_);
     setMute(mute_);
     setStretchToFit(stretch_);
+    setAspect(aspect_);
     if (playPending_) {
         playPending_ = false;
         load();
@@ -182,6 +183,7 @@ void TMediaPlayer::adopt(mpv_handle* mpv) {
     mpv_observe_property(mpv_, kMediaTitle, mpvname::MediaTitle, MPV_FORMAT_STRING);
     mpv_observe_property(mpv_, kMetadata, mpvname::Metadata, MPV_FORMAT_NONE);
     mpv_observe_property(mpv_, kVideo, mpvname::VideoConfigured, MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv_, kTracks, mpvname::TrackList, MPV_FORMAT_NONE);
     // The engine waits at this point of each open until the player has looked at the entry: its length and
     // size are there for certain, however soon a short clip ends after it.
     mpv_hook_add(mpv_, kPreloaded, mpvname::PreloadedHook, 0);
@@ -282,6 +284,9 @@ void TMediaPlayer::stopReconnecting() {
 
 void TMediaPlayer::showPicture(bool on) {
     if (video_) video_->SetBlank(!on);
+    if (on == pictureShown_) return;
+    pictureShown_ = on;
+    emit pictureShownChanged(on);
 }
 
 void TMediaPlayer::close() {
@@ -301,6 +306,7 @@ void TMediaPlayer::close() {
 void TMediaPlayer::drainEvents() {
     drainPosted_ = false;
     bool titleChanged = false;
+    bool trackListChanged = false;
     tracker_.SetReconnectAllowed(!dropClock_.isValid() || dropClock_.elapsed() < options_.reconnectSeconds * 1000LL);
     while (mpv_) {
         mpv_event* event = mpv_wait_event(mpv_, 0);
@@ -342,6 +348,8 @@ void TMediaPlayer::drainEvents() {
             const auto* prop = static_cast<mpv_event_property*>(event->data);
             if (event->reply_userdata == kMediaTitle || event->reply_userdata == kMetadata) {
                 titleChanged = true;  // read once the batch is drained: a new song brings both events
+            } else if (event->reply_userdata == kTracks) {
+                trackListChanged = true;
             } else if (event->reply_userdata == kVideo) {
                 // Only wakes the drain; the state is read below.
             } else if (prop->format == MPV_FORMAT_FLAG) {
@@ -367,6 +375,7 @@ void TMediaPlayer::drainEvents() {
     const PlayState now = tracker_.Current();
     showPicture((now == PlayState::Playing || now == PlayState::Paused || now == PlayState::Buffering) && hasVideo());
     for (PlayState code : codes) emit PlayStateChange(code);
+    if (trackListChanged) emit tracksChanged();
     if (titleChanged && codes.empty() && tracker_.Current() == PlayState::Playing) {
         QString name;
         try {
@@ -380,7 +389,8 @@ void TMediaPlayer::drainEvents() {
 
 bool TMediaPlayer::stretchToFit() const {
     requireEngine();
-    if (!mpv_) return stretch_;
+    // Full screen scales whatever the setting: the engine's value says nothing there.
+    if (!mpv_ || fullScreen_) return stretch_;
     char* value = mpv_get_property_string(mpv_, mpvname::VideoUnscaled);
     if (!value) throw EPlayerError("Can't read the zoom setting");
     const bool fit = std::string_view(value) == "no";
@@ -391,10 +401,81 @@ bool TMediaPlayer::stretchToFit() const {
 void TMediaPlayer::setStretchToFit(bool on) {
     requireEngine();
     stretch_ = on;
+    applyScaling();
+}
+
+void TMediaPlayer::setFullScreen(bool on) {
+    requireEngine();
+    fullScreen_ = on;
+    applyScaling();
+}
+
+void TMediaPlayer::setString(const char* name, const char* value) {
+    const int rc = mpv_set_property_string(mpv_, name, value);
+    if (rc < 0) Fail(name, rc);
+}
+
+void TMediaPlayer::applyScaling() {
     if (!mpv_) return;
-    // Off keeps small video at its own size; on scales it to the area, keeping the aspect ratio.
-    const int rc = mpv_set_property_string(mpv_, mpvname::VideoUnscaled, on ? "no" : "downscale-big");
-    if (rc < 0) Fail(mpvname::VideoUnscaled, rc);
+    // In the window, off keeps small video at its own size and on scales it to the area, keeping the
+    // aspect ratio. Full screen always scales; there, on fills the screen whatever the aspect.
+    setString(mpvname::VideoUnscaled, stretch_ || fullScreen_ ? "no" : "downscale-big");
+    setString(mpvname::KeepAspect, stretch_ && fullScreen_ ? "no" : "yes");
+}
+
+void TMediaPlayer::setAspect(const QString& ratio) {
+    requireEngine();
+    aspect_ = ratio;
+    if (!mpv_) return;
+    // -1 is the stream's own aspect.
+    setString(mpvname::AspectOverride, ratio.isEmpty() ? "-1" : ratio.toUtf8().constData());
+}
+
+std::vector<MediaTrack> TMediaPlayer::tracks() const {
+    std::vector<MediaTrack> out;
+    if (!mpv_) return out;
+    mpv_node list;
+    if (mpv_get_property(mpv_, mpvname::TrackList, MPV_FORMAT_NODE, &list) < 0) return out;
+    if (list.format == MPV_FORMAT_NODE_ARRAY) {
+        for (int i = 0; i < list.u.list->num; ++i) {
+            const mpv_node& entry = list.u.list->values[i];
+            if (entry.format != MPV_FORMAT_NODE_MAP) continue;
+            MediaTrack track;
+            bool known = true;
+            for (int k = 0; k < entry.u.list->num; ++k) {
+                const std::string_view key = entry.u.list->keys[k];
+                const mpv_node& value = entry.u.list->values[k];
+                const QString text = value.format == MPV_FORMAT_STRING ? QString::fromUtf8(value.u.string) : QString();
+                if (key == "type") {
+                    if (text == "audio") track.kind = MediaTrack::Kind::Audio;
+                    else if (text == "video") track.kind = MediaTrack::Kind::Video;
+                    else if (text == "sub") track.kind = MediaTrack::Kind::Subtitle;
+                    else known = false;
+                } else if (key == "id" && value.format == MPV_FORMAT_INT64) {
+                    track.id = static_cast<int>(value.u.int64);
+                } else if (key == "lang") {
+                    track.language = text;
+                } else if (key == "title") {
+                    track.title = text;
+                } else if (key == "selected" && value.format == MPV_FORMAT_FLAG) {
+                    track.selected = value.u.flag != 0;
+                }
+            }
+            if (known && track.id > 0) out.push_back(track);
+        }
+    }
+    mpv_free_node_contents(&list);
+    return out;
+}
+
+void TMediaPlayer::selectAudioTrack(int id) {
+    requireEngine();
+    if (mpv_) setString(mpvname::AudioTrack, std::to_string(id).c_str());
+}
+
+void TMediaPlayer::selectSubtitleTrack(int id) {
+    requireEngine();
+    if (mpv_) setString(mpvname::SubtitleTrack, id > 0 ? std::to_string(id).c_str() : "no");
 }
 
 int TMediaPlayer::volume() const {

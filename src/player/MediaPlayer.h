@@ -8,6 +8,7 @@
 #include <string>
 #include <cstdint>
 #include <stdexcept>
+#include <vector>
 
 #include "catalogue/JobRunner.h"
 #include "player/PlayStateTracker.h"
@@ -26,6 +27,16 @@ struct PlayerOptions {
     // Load and start the engine on a worker once the video area's window is on screen (or when first
     // needed) instead of in the constructor; settings and a play made meanwhile are carried over.
     bool startInBackground = true;
+};
+
+// One of the open entry's tracks, as the engine lists it.
+struct MediaTrack {
+    enum class Kind { Video, Audio, Subtitle };
+    Kind kind = Kind::Audio;
+    int id = 0;  // the engine's track number within its kind
+    QString language;
+    QString title;
+    bool selected = false;
 };
 
 // A failed call into the media engine.
@@ -54,6 +65,20 @@ public:
     void setVolume(int volume);
     bool mute() const;
     void setMute(bool on);
+    // Full screen: the picture is scaled to the screen keeping its aspect, and stretch-to-fit fills it.
+    void setFullScreen(bool on);
+    bool fullScreen() const { return fullScreen_; }
+    // The aspect the picture is shown in: empty for the stream's own, else "16:9", "4:3" and the like.
+    void setAspect(const QString& ratio);
+    QString aspect() const { return aspect_; }
+    // The open entry's tracks; empty when nothing is open.
+    std::vector<MediaTrack> tracks() const;
+    void selectAudioTrack(int id);
+    // 0 turns subtitles off.
+    void selectSubtitleTrack(int id);
+    // The area shows the stream's picture (a running entry with video), rather than black.
+    bool pictureShown() const { return pictureShown_; }
+
     // Name of the media being played; follows the stream's title tags on internet radio.
     QString currentMediaName() const;
 
@@ -68,6 +93,9 @@ signals:
     void PlayStateChange(castora::PlayState newState);
     // currentMediaName() changed while the state stays 3.
     void currentMediaNameChanged(const QString& name);
+    // The engine's track list changed: tracks() reads the new one.
+    void tracksChanged();
+    void pictureShownChanged(bool shown);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -93,6 +121,8 @@ private:
     void scheduleReopen();
     void stopReconnecting();
     void showPicture(bool on);
+    void applyScaling();
+    void setString(const char* name, const char* value);
 
     PlayerOptions options_;
     mpv_handle* mpv_ = nullptr;
@@ -115,6 +145,9 @@ private:
     int volume_ = 50;
     bool mute_ = false;
     bool stretch_ = false;
+    bool fullScreen_ = false;
+    QString aspect_;
+    bool pictureShown_ = false;
 };
 
 }  // namespace castora

@@ -36,6 +36,7 @@ CASTORA_MPV(int, mpv_initialize, (mpv_handle * ctx), (ctx), MPV_ERROR_UNINITIALI
 CASTORA_MPV(void, mpv_terminate_destroy, (mpv_handle * ctx), (ctx), void())
 CASTORA_MPV(const char*, mpv_error_string, (int error), (error), "libmpv is not available")
 CASTORA_MPV(void, mpv_free, (void* data), (data), void())
+CASTORA_MPV(void, mpv_free_node_contents, (mpv_node * node), (node), void())
 CASTORA_MPV(int, mpv_set_option_string, (mpv_handle * ctx, const char* name, const char* data), (ctx, name, data),
             MPV_ERROR_UNINITIALIZED)
 CASTORA_MPV(int, mpv_command, (mpv_handle * ctx, const char** args), (ctx, args), MPV_ERROR_UNINITIALIZED)
@@ -60,4 +61,5 @@ CASTORA_MPV(void, mpv_render_context_set_update_callback,
             (ctx, callback, callback_ctx), void())
 CASTORA_MPV(int, mpv_render_context_render, (mpv_render_context * ctx, mpv_render_param* params), (ctx, params),
             MPV_ERROR_UNINITIALIZED)
+CASTORA_MPV(void, mpv_render_context_report_swap, (mpv_render_context * ctx), (ctx), void())
 CASTORA_MPV(void, mpv_render_context_free, (mpv_render_context * ctx), (ctx), void())

@@ -15,6 +15,11 @@ inline constexpr const char* VideoTrack = "vid";
 inline constexpr const char* Duration = "duration";
 inline constexpr const char* FileSize = "file-size";
 inline constexpr const char* FileFormat = "file-format";
+inline constexpr const char* KeepAspect = "keepaspect";
+inline constexpr const char* AspectOverride = "video-aspect-override";
+inline constexpr const char* TrackList = "track-list";
+inline constexpr const char* AudioTrack = "aid";
+inline constexpr const char* SubtitleTrack = "sid";
 inline constexpr const char* UserAgent = "user-agent";
 inline constexpr const char* HeaderFields = "http-header-fields";
 

@@ -1,5 +1,7 @@
 #include "player/VideoWidget.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QVBoxLayout>
@@ -21,7 +23,21 @@ MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent), window_(new M
     setAutoFillBackground(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(QWidget::createWindowContainer(window_, this));
+    // The GL window is embedded in native windows of its own rather than straight in the top level's, so
+    // that native siblings (controls over the picture) can be stacked above it.
+    setAttribute(Qt::WA_NativeWindow);
+    // Clicks, the wheel and the pointer's moves go to the widgets: the page handles them, not GL.
+    window_->setFlag(Qt::WindowTransparentForInput);
+    container_ = QWidget::createWindowContainer(window_, this);
+    container_->setAttribute(Qt::WA_NativeWindow);
+    layout->addWidget(container_);
+}
+
+void MpvVideoWidget::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The container placed the GL window for the top level's coordinates before it was shown and took it
+    // into its own native window; it fills that window.
+    window_->setGeometry(QRect(QPoint(0, 0), container_->size()));
 }
 
 // The render context goes before the container takes the GL window (and its context) with it.
@@ -63,6 +79,13 @@ void MpvVideoWindow::createRenderContext() {
         return;
     }
     mpv_render_context_set_update_callback(render_, &MpvVideoWindow::onUpdate, this);
+    // The engine paces its frames better when it learns when each one reached the screen.
+    connect(
+        this, &QOpenGLWindow::frameSwapped, this,
+        [this] {
+            if (render_) mpv_render_context_report_swap(render_);
+        },
+        Qt::UniqueConnection);
     // The GL context goes away with the window it belongs to; the render context must go first.
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvVideoWindow::releaseRenderContext,
             Qt::DirectConnection);
@@ -113,7 +136,13 @@ void MpvVideoWindow::onUpdate(void* self) {
     // Called on an engine thread: only ask the GUI thread to repaint.
     auto* window = static_cast<MpvVideoWindow*>(self);
     QMetaObject::invokeMethod(
-        window, [window] { window->update(); }, Qt::QueuedConnection);
+        window,
+        [window] {
+            window->update();
+            // Painted at once rather than after the platform's update delay: a late frame is a dropped one.
+            QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest));
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace castora

@@ -47,12 +47,18 @@ public:
     // A blank area is painted black instead of the engine's last picture.
     void SetBlank(bool blank) { window_->SetBlank(blank); }
     bool Blank() const { return window_->Blank(); }
+    // The native window the picture is drawn in.
+    QWindow* VideoWindow() const { return window_; }
     // The picture as drawn, read back from GL.
     QImage grabFramebuffer() { return window_->grabFramebuffer(); }
     ~MpvVideoWidget() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     MpvVideoWindow* window_;
+    QWidget* container_;
 };
 
 }  // namespace castora

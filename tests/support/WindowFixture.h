@@ -28,6 +28,8 @@ protected:
         config.nullMediaOutputs = true;
         config.cacheDir = QString::fromStdString((dir.path() / "cache").string());
         config.updateHost = "127.0.0.1:9";
+        // Each test's window remembers its settings in its own directory.
+        config.settingsFile = QString::fromStdString((dir.path() / "settings.ini").string());
         return config;
     }
     TMainForm& Start() {
