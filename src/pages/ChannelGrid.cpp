@@ -49,6 +49,7 @@ TChannelGrid::TChannelGrid(ChannelModel& model, QWidget* parent) : QTableView(pa
         ApplyLayout();
         ScheduleLogos();
     });
+    connect(&model_, &ChannelModel::guideShownChanged, this, &TChannelGrid::ApplyLayout);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         scrollingUp_ = value < lastScroll_;
         lastScroll_ = value;
@@ -85,9 +86,14 @@ void TChannelGrid::ApplyLayout() {
     for (int c = 0; c < ChannelColumnCount; ++c) setColumnWidth(c, ChannelColumns[c].width);
     const int logo = ColumnIndex(ChannelColumn::Logo);
     setColumnHidden(logo, !logos);
-    // The grid keeps its width: the comments give the logos their room.
+    const int now = ColumnIndex(ChannelColumn::Now);
+    setColumnHidden(now, !model_.ShowsGuide());
+    // The grid keeps its width: the comments give the logos and the guide their room.
     const int comments = ColumnIndex(ChannelColumn::Comments);
-    if (logos) setColumnWidth(comments, ChannelColumns[comments].width - ChannelColumns[logo].width);
+    int commentsWidth = ChannelColumns[comments].width;
+    if (logos) commentsWidth -= ChannelColumns[logo].width;
+    if (model_.ShowsGuide()) commentsWidth -= ChannelColumns[now].width;
+    setColumnWidth(comments, commentsWidth);
     const int height = logos ? LogoRowHeight : RowHeight;
     if (verticalHeader()->defaultSectionSize() == height) return;
     {
