@@ -17,6 +17,7 @@ class QStackedWidget;
 namespace castora {
 
 class AboutPage;
+class ChannelGuide;
 class ChannelLogos;
 class PlaylistImport;
 struct ImportLookups;
@@ -86,6 +87,7 @@ public:
 
     WorkerThreads& Workers() { return *workers_; }
     ChannelLogos& Logos() { return *logos_; }
+    ChannelGuide& Guide() { return *guide_; }
     std::filesystem::path ProgramDir() const;
 
     void OpenWebPage(const QString& url);
@@ -144,6 +146,7 @@ private:
     bool ready_ = false;
     PlaylistImport* import_;
     ChannelLogos* logos_;
+    ChannelGuide* guide_;
     // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
     LookupList lookups_[3];
     bool showWhenReady_ = false;  // shown as soon as the start-up load is in place

@@ -44,6 +44,13 @@ public:
     ButtonAction Action() const { return action_; }
     QString PlayCaption() const;
 
+    // What the playing channel shows now and next, one line each ("Now 20:00 News"), and the title on
+    // air alone; empty when the guide knows nothing of it.
+    void SetProgrammes(const QString& lines, const QString& nowTitle);
+    QString Programmes() const { return programmes_; }
+    QString ProgrammeTitle() const { return programmeTitle_; }
+    QLabel* ProgrammeLine() const { return programmeLine_; }
+
 public slots:
     void PlayButtonClick();
     void ChannelGridDblClick();
@@ -61,6 +68,8 @@ signals:
     void linkClicked();
     // The channel the page started reached playing (its address, and the record that held it then).
     void channelPlayed(const QString& url, int32_t record);
+    // The playing channel's programmes changed (the lines SetProgrammes took).
+    void programmesChanged(const QString& lines);
 
 private:
     void SetAction(ButtonAction action);
@@ -78,6 +87,8 @@ private:
     QCheckBox* mute_;
     QSlider* volume_;
     QCheckBox* zoom_;
+    QLabel* programmeLine_;
+    QString programmes_, programmeTitle_;
     QAbstractButton* playButton_ = nullptr;
     ButtonAction action_ = ButtonAction::Play;
     int32_t startedRecord_ = 0;  // the record the last start took its address from
