@@ -7,3 +7,6 @@ castora_test(test_guide_window SOURCES test_guide_window.cpp LIBS castora_app Qt
 # The grid's "Now" column: titles with the rows, read again when a programme ends (offscreen).
 castora_test(test_guide_grid SOURCES test_guide_grid.cpp LIBS castora_pages Qt6::Test OFFSCREEN LABELS widgets
              TIMEOUT 120)
+# End to end in a real window under Xvfb: an imported playlist's guide in the grid and on the Play page.
+castora_test(test_guide_screen SOURCES test_guide_screen.cpp LIBS castora_app Qt6::Test XVFB LABELS endtoend
+             TIMEOUT 180)
