@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTest>
 
 #include "app/ChannelGuide.h"
@@ -249,4 +252,59 @@ TEST_F(GuideWindow, AFailingSourceKeepsThePreviousGuide) {
         form.reset();
         messages.Clear();
     }
+}
+
+// Ctrl+G: the highlighted channel's programmes from yesterday to a week ahead, the one on air marked and
+// described, another described when selected; programmes outside those days are left out.
+TEST_F(GuideWindow, TheGuideDialogShowsTheChannelsDays) {
+    const QDate today = QDate::currentDate();
+    const int64_t yesterday = today.addDays(-1).startOfDay().toSecsSinceEpoch();
+    const int64_t farAhead = today.addDays(9).startOfDay().toSecsSinceEpoch();
+    WriteFile(dir / "guide.xml",
+              Xmltv(XmlChannel("a.tv", {"Alpha"}) +
+                    XmlProgramme("a.tv", XmltvAt(yesterday - 7200), XmltvAt(yesterday - 3600), "Two days ago") +
+                    XmlProgramme("a.tv", XmltvAt(yesterday + 3600), XmltvAt(yesterday + 7200), "Yesterday's film") +
+                    XmlProgramme("a.tv", XmltvAt(now - 3600), XmltvAt(now + 3600), "Alpha show",
+                                 "    <sub-title>Part one</sub-title>\n    <desc>What happens now.</desc>\n") +
+                    XmlProgramme("a.tv", XmltvAt(now + 3600), XmltvAt(now + 7200), "Alpha later",
+                                 "    <desc>What happens next.</desc>\n    <category>News</category>\n") +
+                    XmlProgramme("a.tv", XmltvAt(farAhead), XmltvAt(farAhead + 3600), "Too far")));
+    SetSources({QString::fromStdString((dir / "guide.xml").string())});
+    Start();
+    ASSERT_TRUE(WaitFor([&] { return Now(1) == "Alpha show"; }));
+    WaitIdle();
+    Part<QPushButton>("ChannelsButton").click();
+    // Shortcuts reach only the active window.
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == form.get(); }));
+    Page().SelectGridRow(1);
+    Page().ChannelGrid->setFocus();
+    // The shortcut as the user presses it, on the grid.
+    QTest::keyClick(Page().ChannelGrid, Qt::Key_G, Qt::ControlModifier);
+    ProgrammesDialog* dialog = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (dialog = form->findChild<ProgrammesDialog*>()) && dialog->isVisible(); }))
+        << messages.Texts().join('\n').toStdString();
+    EXPECT_EQ(dialog->windowTitle(), "Guide: Alpha");
+    QStringList titles;
+    for (int r = 0; r < dialog->Table()->rowCount(); ++r) titles << dialog->Table()->item(r, 1)->text();
+    EXPECT_EQ(titles,
+              (QStringList{"Yesterday's film", QString::fromUtf8("\u25B6 Now: Alpha show: Part one"), "Alpha later"}));
+    EXPECT_EQ(dialog->OnAirRow(), 1);
+    EXPECT_TRUE(dialog->Table()->item(1, 1)->font().bold());
+    EXPECT_FALSE(dialog->Table()->item(2, 1)->font().bold());
+    EXPECT_EQ(dialog->Table()->currentRow(), 1);
+    EXPECT_TRUE(dialog->Description()->toPlainText().contains("What happens now."));
+    EXPECT_TRUE(dialog->Description()->toPlainText().contains("Part one"));
+    dialog->Table()->setCurrentCell(2, 0);
+    EXPECT_TRUE(dialog->Description()->toPlainText().contains("What happens next."));
+    EXPECT_TRUE(dialog->Description()->toPlainText().contains("News"));
+    EXPECT_TRUE(dialog->Description()->toPlainText().contains(ClockAt(now + 7200)));
+    dialog->reject();
+
+    // A channel the guide does not know is told so.
+    WaitFor([&] { return !dialog->isVisible(); });
+    Page().SelectGridRow(2);
+    QTest::keyClick(Page().ChannelGrid, Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(messages.Texts(), QStringList{"The guide has nothing for Beta."});
 }

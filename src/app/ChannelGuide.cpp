@@ -62,13 +62,13 @@ ChannelGuide::ChannelGuide(const AppConfig& config, Catalogue& catalogue, Channe
     for (const QString& s : sources_) list.push_back(s.toStdString());
     keeper_->SetSources(std::move(list));
     // The last guide is shown while the catalogue loads; the refresh waits for the catalogue's channels.
-    if (!sources_.isEmpty()) keeper_->LoadCache();
+    if (!sources_.isEmpty()) requestedJob_ = keeper_->LoadCache();
 
     playingTimer_->setSingleShot(true);
     connect(playingTimer_, &QTimer::timeout, this, &ChannelGuide::ShowPlaying);
     refreshTimer_->setInterval(RefreshCheckMs);
     connect(refreshTimer_, &QTimer::timeout, this, [this] {
-        if (!sources_.isEmpty() && wantedSent_) keeper_->Refresh(false);
+        if (!sources_.isEmpty() && wantedSent_) RequestRefresh(false);
     });
     refreshTimer_->start();
 
@@ -100,7 +100,7 @@ ChannelGuide::~ChannelGuide() {
     runner_.Shutdown();
 }
 
-bool ChannelGuide::Busy() const { return matching_ || keeper_->Busy(); }
+bool ChannelGuide::Busy() const { return matching_ || doneJob_ < requestedJob_; }
 
 void ChannelGuide::LoadSettings() {
     const QSettings settings(SettingsFilePath(config_), QSettings::IniFormat);
@@ -134,10 +134,11 @@ void ChannelGuide::SetSources(const QStringList& sources) {
     std::vector<std::string> locations;
     for (const QString& s : sources_) locations.push_back(s.toStdString());
     keeper_->SetSources(std::move(locations));
-    reportNext_ = true;
+    reportRequest_ = true;
     if (sources_.isEmpty()) {
         // The keeper forgets its copies; the window shows no guide at once.
-        keeper_->Refresh(false);
+        reportRequest_ = false;
+        RequestRefresh(false);
         index_.reset();
         lookup_.reset();
         noted_.clear();
@@ -150,7 +151,7 @@ void ChannelGuide::SetSources(const QStringList& sources) {
     }
     // The channels wanted are known once matched; the refresh follows the match.
     if (!had || !wantedSent_) Rematch();
-    else keeper_->Refresh(false);
+    else RequestRefresh(false);
 }
 
 void ChannelGuide::SetGlobalShift(const QString& hours) {
@@ -175,8 +176,8 @@ void ChannelGuide::RefreshGuideClick() {
         messages_.Inform(QStringLiteral("There is no guide to refresh. Add one with \"Guide sources\u2026\"."));
         return;
     }
-    reportNext_ = true;
-    if (wantedSent_) keeper_->Refresh(true);
+    reportRequest_ = true;
+    if (wantedSent_) RequestRefresh(true);
     else Rematch();
 }
 
@@ -202,6 +203,13 @@ ChannelGuide::NotedMap ChannelGuide::CopyNotes() const {
 }
 
 void ChannelGuide::Rematch() {
+    // A table on its way has no channels yet: matching it would ask the guide for none. Its rows come
+    // with it, and the match follows them.
+    if (catalogue_.State() == CatalogueState::Loading || catalogue_.State() == CatalogueState::Replacing) {
+        ++matchSerial_;
+        matching_ = false;
+        return;
+    }
     noted_ = CopyNotes();
     const uint64_t serial = ++matchSerial_;
     const uint64_t version = catalogue_.Version();
@@ -253,7 +261,8 @@ void ChannelGuide::Matched(uint64_t serial, uint64_t version, std::shared_ptr<co
                            std::shared_ptr<const GuideWanted> wanted) {
     if (serial != matchSerial_) return;  // a newer match is on its way
     matching_ = false;
-    if (version != catalogue_.Version()) {
+    if (version != catalogue_.Version() || catalogue_.State() == CatalogueState::Loading ||
+        catalogue_.State() == CatalogueState::Replacing) {
         Rematch();
         return;
     }
@@ -278,7 +287,7 @@ void ChannelGuide::Matched(uint64_t serial, uint64_t version, std::shared_ptr<co
         keeper_->SetWanted(wanted);
         wantedStamp_ = wanted->Stamp();
         wantedSent_ = true;
-        keeper_->Refresh(false);
+        RequestRefresh(false);
     }
 }
 
@@ -288,7 +297,17 @@ bool ChannelGuide::Describes(const GuideLookup& lookup) const {
 
 // ------------------------------------------------------------------------------------------- refreshes
 
+void ChannelGuide::RequestRefresh(bool force) {
+    const uint64_t job = keeper_->Refresh(force);
+    requestedJob_ = std::max(requestedJob_, job);
+    if (reportRequest_) {
+        reportRequest_ = false;
+        reportJob_ = job;
+    }
+}
+
 void ChannelGuide::Refreshed(const GuideRefreshResult& result) {
+    doneJob_ = std::max(doneJob_, result.job);
     for (const GuideSourceState& s : result.sources) {
         QString state;
         switch (s.status) {
@@ -305,8 +324,8 @@ void ChannelGuide::Refreshed(const GuideRefreshResult& result) {
         index_ = result.index->ChannelCount() > 0 ? result.index : nullptr;
         Rematch();
     }
-    if (reportNext_ && !result.sources.empty()) {
-        reportNext_ = false;
+    if (reportJob_ != 0 && result.job >= reportJob_) {
+        reportJob_ = 0;
         Report(result);
     }
     emit refreshed();

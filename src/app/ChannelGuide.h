@@ -89,6 +89,7 @@ private:
                  std::shared_ptr<const GuideWanted> wanted);
     void Refreshed(const GuideRefreshResult& result);
     void Report(const GuideRefreshResult& result);
+    void RequestRefresh(bool force);
     // The playing channel's now and next, and a timer for when they change.
     void ShowPlaying();
     int32_t PlayingRecord();
@@ -110,7 +111,11 @@ private:
     NotedMap noted_;              // the notes the last match was made with
     uint64_t wantedStamp_ = 0;    // of the wanted set last handed to the keeper
     bool wantedSent_ = false;
-    bool reportNext_ = false;  // the user asked: the next refresh's failures are told
+    // The user asked: the failures of the refresh that follows are told. Earlier results that arrive
+    // meanwhile are not that refresh's.
+    bool reportRequest_ = false;
+    uint64_t reportJob_ = 0;
+    uint64_t requestedJob_ = 0, doneJob_ = 0;  // the keeper's job numbers asked for and answered
     uint64_t matchSerial_ = 0;
     bool matching_ = false;
     std::string playingUrl_;
