@@ -575,12 +575,12 @@ TEST_F(LogoGrid, TheLogoColumnAndTheRowHeightFollowTheLogos) {
     std::vector<QString> headers;
     for (int c = 0; c < ChannelColumnCount; ++c)
         headers.push_back(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
-    EXPECT_EQ(headers, (std::vector<QString>{"", " Channel", "Genre", "Bitrate", "Comments"}));
+    EXPECT_EQ(headers, (std::vector<QString>{"", " Channel", "Now", "Genre", "Bitrate", "Comments"}));
     EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::AccessibleTextRole).toString(), "Logo");
     EXPECT_EQ(model.CellText(ChannelColumn::Name, 2), " Ch2");
 
     // Without logos the grid is as it always was.
-    EXPECT_EQ(Widths(), (std::vector<int>{0, 140, 80, 50, 224}));
+    EXPECT_EQ(Widths(), (std::vector<int>{0, 140, 0, 80, 50, 224}));
     EXPECT_EQ(grid.rowHeight(0), 20);
 
     LogoCache cache(Options());
@@ -589,7 +589,7 @@ TEST_F(LogoGrid, TheLogoColumnAndTheRowHeightFollowTheLogos) {
         const auto it = logos.find(record);
         return it == logos.end() ? LogoAddress{} : LogoAddress{it->second};
     });
-    EXPECT_EQ(Widths(), (std::vector<int>{30, 140, 80, 50, 194}));
+    EXPECT_EQ(Widths(), (std::vector<int>{30, 140, 0, 80, 50, 194}));
     EXPECT_EQ(grid.rowHeight(0), 28);
     // What a screen reader reads for the headers.
     QAccessibleInterface* view = QAccessible::queryAccessibleInterface(&grid);
@@ -600,13 +600,13 @@ TEST_F(LogoGrid, TheLogoColumnAndTheRowHeightFollowTheLogos) {
             view->tableInterface()->cellAt(0, c)->tableCellInterface()->columnHeaderCells();
         spoken.push_back(cells.isEmpty() ? QString() : cells.first()->text(QAccessible::Name));
     }
-    EXPECT_EQ(spoken, (std::vector<QString>{"Logo", " Channel", "Genre", "Bitrate", "Comments"}));
+    EXPECT_EQ(spoken, (std::vector<QString>{"Logo", " Channel", "Now", "Genre", "Bitrate", "Comments"}));
     EXPECT_EQ(model.LogoAt(1).url, "");
     EXPECT_EQ(model.LogoAt(2).url, "http://127.0.0.1:9/two.png");
 
     // A filter that shows only channels without logos: the rows return to their height.
     Show(2, [](int32_t row) { return row == 1 ? 1 : 3; });
-    EXPECT_EQ(Widths(), (std::vector<int>{0, 140, 80, 50, 224}));
+    EXPECT_EQ(Widths(), (std::vector<int>{0, 140, 0, 80, 50, 224}));
     EXPECT_EQ(grid.rowHeight(0), 20);
 
     logos[3] = "http://127.0.0.1:9/three.png";

@@ -1,4 +1,5 @@
 #pragma once
+#include <QStandardPaths>
 #include <QString>
 
 #include "castora/Settings.h"
@@ -24,5 +25,11 @@ struct AppConfig {
     // Silent player outputs, for tests.
     bool nullMediaOutputs = false;
 };
+
+// The settings file the window's parts share, each under keys of its own ("guide/...", ...).
+inline QString SettingsFilePath(const AppConfig& config) {
+    if (!config.settingsFile.isEmpty()) return config.settingsFile;
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/castora-player.conf");
+}
 
 }  // namespace castora

@@ -24,6 +24,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/ChannelGuide.h"
 #include "app/ChannelLogos.h"
 #include "app/Gauge.h"
 #include "app/ImportProgress.h"
@@ -143,6 +144,9 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     Update = new UpdatePage(config_.homePage, Notebook1);
     Edit = new EditPage(*catalogue_, messages_, config_.homePage, Notebook1);
     logos_ = new ChannelLogos(*catalogue_, *Channels, *Play, *Player, messages_, config_.cacheDir, this);
+    guide_ = new ChannelGuide(config_, *catalogue_, *Channels, *Play, *Player, *logos_, messages_, this);
+    guide_->setObjectName("Guide");
+    connect(this, &TMainForm::guideSourcesImported, guide_, &ChannelGuide::AddImportedSources);
     Notebook1->addWidget(Play);
     Notebook1->addWidget(Channels);
     Notebook1->addWidget(AtDesignedSize(About));

@@ -19,6 +19,7 @@ class QTimer;
 namespace castora {
 
 class AboutPage;
+class ChannelGuide;
 class ChannelLogos;
 class PlaylistImport;
 struct ImportLookups;
@@ -78,6 +79,7 @@ public:
 
     WorkerThreads& Workers() { return *workers_; }
     ChannelLogos& Logos() { return *logos_; }
+    ChannelGuide& Guide() { return *guide_; }
     std::filesystem::path ProgramDir() const;
 
     // Full screen shows the Play page's picture alone on the screen that holds the window.
@@ -172,6 +174,7 @@ private:
     bool ready_ = false;
     PlaylistImport* import_;
     ChannelLogos* logos_;
+    ChannelGuide* guide_;
     // The lookup files' lines, entry 0 the placeholder, as playlists are matched against them.
     LookupList lookups_[3];
     bool showWhenReady_ = false;  // shown as soon as the start-up load is in place

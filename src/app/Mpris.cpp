@@ -57,6 +57,7 @@ TMpris::TMpris(TMainForm& form, const QDBusConnection& bus)
     connect(form_.Player, &TMediaPlayer::currentMediaNameChanged, this, &TMpris::Refresh);
     connect(form_.Play->TrackBar1(), &QSlider::valueChanged, this, &TMpris::Refresh);
     connect(&form_.Logos(), &ChannelLogos::artChanged, this, &TMpris::Refresh);
+    connect(form_.Play, &PlayPage::programmesChanged, this, &TMpris::Refresh);
     sentStatus_ = PlaybackStatus();
     sentMetadata_ = Metadata();
     sentVolume_ = Volume();
@@ -129,6 +130,9 @@ QVariantMap TMpris::Metadata() const {
             // Between the state report and the read the engine may have let go of the stream.
         }
         if (!streamTitle.isEmpty()) map.insert(QStringLiteral("xesam:artist"), QStringList{streamTitle});
+        // What the channel shows now, by the guide.
+        if (page_ && !page_->ProgrammeTitle().isEmpty())
+            map.insert(QStringLiteral("xesam:album"), page_->ProgrammeTitle());
     }
     return map;
 }

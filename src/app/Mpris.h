@@ -26,7 +26,8 @@ class TMediaPlayer;
 // D-Bus error.
 //
 // Metadata names the channel whose URL the player holds: xesam:title is the channel name, xesam:url its
-// URL, and while playing xesam:artist is the stream's own title, the text of the Play page's status line.
+// URL, and while playing xesam:artist is the stream's own title, the text of the Play page's status line, and
+// xesam:album the programme on air by the guide.
 // PlaybackStatus is "Playing" in play state 3, "Paused" in 2 and "Stopped" otherwise. Volume is the page's
 // slider divided by 100; setting it moves the slider, which sets the player.
 class TMpris : public QObject {

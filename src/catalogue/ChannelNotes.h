@@ -52,6 +52,7 @@ public:
 
     // The note of an address; null when it has none.
     const ChannelNote* Find(std::string_view url) const;
+    const NoteMap& All() const { return notes_; }
     bool IsFavourite(std::string_view url) const;
     // Changes the note of an address (made when missing; dropped when the change leaves it empty).
     void Change(std::string_view url, const std::function<void(ChannelNote&)>& change);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 #include "catalogue/Playlist.h"
 #include "catalogue/Search.h"
@@ -167,29 +168,49 @@ std::string_view GuideLookup::NowTitle(int32_t record, int64_t t) const {
     return p ? index_->Text(p->title) : std::string_view();
 }
 
-void GuideLookup::NowTitles(const std::vector<int32_t>& records, int64_t t,
-                            std::vector<std::string_view>& titles) const {
+int64_t GuideLookup::NowTitles(const std::vector<int32_t>& records, int64_t t,
+                               std::vector<std::string_view>& titles) const {
     titles.assign(records.size(), std::string_view());
-    if (!index_ || index_->ChannelCount() == 0) return;
-    // The programme on air per guide channel without a shift, looked up when first needed.
-    std::vector<const GuideProgramme*> onAir(static_cast<size_t>(index_->ChannelCount()), nullptr);
-    std::vector<bool> known(onAir.size(), false);
+    int64_t next = std::numeric_limits<int64_t>::max();
+    if (!index_ || index_->ChannelCount() == 0) return next;
+    // One search per guide channel and shift: the programme on air and when the channel changes next.
+    struct OnAir {
+        const GuideProgramme* programme = nullptr;
+        int64_t change = std::numeric_limits<int64_t>::max();
+    };
+    const auto search = [this](int32_t c, int64_t at) {
+        OnAir found;
+        const auto list = index_->Programmes(c);
+        auto it = std::upper_bound(list.begin(), list.end(), at,
+                                   [](int64_t v, const GuideProgramme& p) { return v < p.start; });
+        if (it != list.end()) found.change = it->start;
+        if (it != list.begin() && std::prev(it)->stop > at) {
+            found.programme = &*std::prev(it);
+            found.change = found.programme->stop;
+        }
+        return found;
+    };
+    std::vector<OnAir> unshifted(static_cast<size_t>(index_->ChannelCount()));
+    std::vector<bool> known(unshifted.size(), false);
     for (size_t i = 0; i < records.size(); ++i) {
         const int32_t r = records[i];
         const int32_t c = ChannelOf(r);
         if (c < 0) continue;
-        const GuideProgramme* p;
+        OnAir found;
         if (shift_[r] == 0) {
             if (!known[c]) {
-                onAir[c] = index_->OnAir(c, t);
+                unshifted[c] = search(c, t);
                 known[c] = true;
             }
-            p = onAir[c];
+            found = unshifted[c];
         } else {
-            p = index_->OnAir(c, t - shift_[r]);
+            found = search(c, t - shift_[r]);
+            if (found.change != std::numeric_limits<int64_t>::max()) found.change += shift_[r];
         }
-        if (p) titles[i] = index_->Text(p->title);
+        if (found.programme) titles[i] = index_->Text(found.programme->title);
+        next = std::min(next, found.change);
     }
+    return next;
 }
 
 std::vector<std::string> SplitGuideUrls(std::string_view attribute) {

@@ -92,8 +92,9 @@ public:
     std::string_view NowTitle(int32_t record, int64_t t) const;
     // The same for many records at once, as a grid's rebuild wants them: titles[i] for records[i].
     // Records sharing a guide channel (and shift) share one search. `titles` keeps its capacity
-    // between calls.
-    void NowTitles(const std::vector<int32_t>& records, int64_t t, std::vector<std::string_view>& titles) const;
+    // between calls. Returns when the next of these titles changes (a programme ends or one starts
+    // after a gap), INT64_MAX when none will.
+    int64_t NowTitles(const std::vector<int32_t>& records, int64_t t, std::vector<std::string_view>& titles) const;
 
     GuideShow Show(const GuideProgramme* p, int32_t shift) const;
 

@@ -54,6 +54,8 @@ public:
     // Read only: every change goes through the functions below, which keep the rules.
     const ChannelTable& Table() const { return table_; }
     CatalogueState State() const { return state_; }
+    // Changes with every change of the table's records (their indices may have moved).
+    uint64_t Version() const { return version_; }
     // Filled rows of the table's RowMap.
     int32_t Rows() const { return rows_; }
     RowFilter Filter() const { return filter_; }

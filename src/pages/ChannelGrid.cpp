@@ -52,6 +52,7 @@ TChannelGrid::TChannelGrid(ChannelModel& model, QWidget* parent) : QTableView(pa
         ApplyLayout();
         ScheduleLogos();
     });
+    connect(&model_, &ChannelModel::guideShownChanged, this, &TChannelGrid::ApplyLayout);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         scrollingUp_ = value < lastScroll_;
         lastScroll_ = value;
@@ -88,15 +89,19 @@ void TChannelGrid::ApplyLayout() {
     for (int c = 0; c < ChannelColumnCount; ++c) setColumnWidth(c, ChannelColumns[c].width);
     const int logo = ColumnIndex(ChannelColumn::Logo);
     setColumnHidden(logo, !logos);
-    // The comments give the logos their room; a grid wider than designed shares the extra width between
-    // the names and the comments.
+    const int now = ColumnIndex(ChannelColumn::Now);
+    setColumnHidden(now, !model_.ShowsGuide());
+    // The comments give the logos and the guide their room; a grid wider than designed shares the extra
+    // width between the names and the comments.
     const int name = ColumnIndex(ChannelColumn::Name);
     const int comments = ColumnIndex(ChannelColumn::Comments);
     // Until its first resize event the widget's width is only Qt's default.
     const int extra = testAttribute(Qt::WA_PendingResizeEvent) ? 0 : std::max(0, width() - DesignedWidth);
+    int commentsWidth = ChannelColumns[comments].width;
+    if (logos) commentsWidth -= ChannelColumns[logo].width;
+    if (model_.ShowsGuide()) commentsWidth -= ChannelColumns[now].width;
     setColumnWidth(name, ChannelColumns[name].width + extra / 2);
-    setColumnWidth(comments,
-                   ChannelColumns[comments].width - (logos ? ChannelColumns[logo].width : 0) + extra - extra / 2);
+    setColumnWidth(comments, commentsWidth + extra - extra / 2);
     const int height = logos ? LogoRowHeight : RowHeight;
     if (verticalHeader()->defaultSectionSize() == height) return;
     {

@@ -1,12 +1,15 @@
 #include "pages/ChannelModel.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "pages/Text.h"
 
@@ -38,11 +41,15 @@ const QPixmap& StarMark() {
 }  // namespace
 
 const ChannelColumnSpec ChannelColumns[ChannelColumnCount] = {
-    {"", "Logo", 30},         {" Channel", nullptr, 140}, {"Genre", nullptr, 80},
-    {"Bitrate", nullptr, 50}, {"Comments", nullptr, 224},
+    {"", "Logo", 30},       {" Channel", nullptr, 140}, {"Now", nullptr, 120},
+    {"Genre", nullptr, 80}, {"Bitrate", nullptr, 50},   {"Comments", nullptr, 224},
 };
 
-ChannelModel::ChannelModel(const ChannelTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {}
+ChannelModel::ChannelModel(const ChannelTable& table, QObject* parent)
+    : QAbstractTableModel(parent), table_(table), nextChange_(new QTimer(this)) {
+    nextChange_->setSingleShot(true);
+    connect(nextChange_, &QTimer::timeout, this, &ChannelModel::ReadGuide);
+}
 
 namespace {
 // How long the rows are read at a time, whatever the provider costs per row.
@@ -54,6 +61,7 @@ void ChannelModel::SetRows(int32_t rows) {
     rows_ = rows;
     StartScan();
     showsLogos_ = Scan();
+    ReadTitles();
     endResetModel();
     ScanLater();
 }
@@ -83,6 +91,11 @@ QString ChannelModel::CellText(ChannelColumn column, int32_t gridRow) const {
         return FromAnsi(rec.Bitrate);
     case ChannelColumn::Comments:
         return rec.IsLocal ? QStringLiteral("[local] ") + FromAnsi(rec.Comments) : FromAnsi(rec.Comments);
+    case ChannelColumn::Now: {
+        const size_t i = static_cast<size_t>(gridRow - 1);
+        if (i >= nowTitles_.size()) return {};
+        return QString::fromUtf8(nowTitles_[i].data(), static_cast<qsizetype>(nowTitles_[i].size()));
+    }
     default:
         return {};
     }
@@ -152,6 +165,37 @@ void ChannelModel::Found() {
     if (showsLogos_) return;
     showsLogos_ = true;
     emit logosShownChanged();
+}
+
+void ChannelModel::SetGuide(std::shared_ptr<const GuideLookup> guide) {
+    const bool shown = guide_ != nullptr;
+    guide_ = std::move(guide);
+    ReadGuide();
+    if (shown != (guide_ != nullptr)) emit guideShownChanged();
+}
+
+int64_t ChannelModel::Now() const { return clock_ ? clock_() : QDateTime::currentSecsSinceEpoch(); }
+
+void ChannelModel::ReadGuide() {
+    ReadTitles();
+    const int now = ColumnIndex(ChannelColumn::Now);
+    if (rows_ > 0) emit dataChanged(index(0, now), index(rows_ - 1, now), {Qt::DisplayRole, Qt::AccessibleTextRole});
+}
+
+void ChannelModel::ReadTitles() {
+    nextChange_->stop();
+    nowTitles_.clear();
+    // Indices of another table would name other channels.
+    if (!guide_ || guide_->Count() != table_.ChannelCount || rows_ == 0) return;
+    const auto rows = std::min<size_t>(static_cast<size_t>(rows_), table_.RowMap.size() - 1);
+    shownRecords_.assign(table_.RowMap.begin() + 1, table_.RowMap.begin() + 1 + static_cast<std::ptrdiff_t>(rows));
+    const int64_t now = Now();
+    const int64_t next = guide_->NowTitles(shownRecords_, now, nowTitles_);
+    if (next == std::numeric_limits<int64_t>::max()) return;
+    // A second late, so that the programme that ended is over by the clock too; at most a day ahead,
+    // as a timer counts in milliseconds of an int.
+    const int64_t wait = std::clamp<int64_t>(next - now + 1, 1, 24 * 3600);
+    nextChange_->start(static_cast<int>(wait * 1000));
 }
 
 LogoAddress ChannelModel::LogoAt(int32_t gridRow) const {

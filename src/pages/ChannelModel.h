@@ -1,15 +1,20 @@
 #pragma once
 #include <QAbstractTableModel>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
 
 #include "catalogue/ChannelTable.h"
+#include "catalogue/GuideMatch.h"
 #include "pages/LogoCache.h"
 
 namespace castora {
 
 // The grid's columns, in the order it shows them.
-enum class ChannelColumn { Logo, Name, Genre, Bitrate, Comments, Count };
+enum class ChannelColumn { Logo, Name, Now, Genre, Bitrate, Comments, Count };
 inline constexpr int ChannelColumnCount = static_cast<int>(ChannelColumn::Count);
 inline constexpr int ColumnIndex(ChannelColumn column) { return static_cast<int>(column); }
 
@@ -59,6 +64,15 @@ public:
     void SetLogoScale(qreal devicePixelRatio) { scale_ = devicePixelRatio; }
     int LogoPixels() const { return qRound(LogoSize * scale_); }
 
+    // The guide the "Now" column reads: the title on air for each filled row, read with the rows and
+    // again whenever one of them changes. Null, or a guide made for another table, shows no column.
+    void SetGuide(std::shared_ptr<const GuideLookup> guide);
+    bool ShowsGuide() const { return guide_ != nullptr; }
+    // Seconds since 1970 the column is read for; the system clock when empty.
+    void SetClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
+    // The titles are read again now (the clock moved on, a programme ended).
+    void ReadGuide();
+
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -66,6 +80,7 @@ public:
 
 signals:
     void logosShownChanged();
+    void guideShownChanged();
 
 private:
     // Reads rows not read yet from both ends, for a slice of time; true when one has a logo.
@@ -73,6 +88,9 @@ private:
     void StartScan();
     void ScanLater();
     void Found();
+    // The titles of the filled rows at the clock's time, and a timer for the next change.
+    void ReadTitles();
+    int64_t Now() const;
 
     const ChannelTable& table_;
     int32_t rows_ = 0;
@@ -85,6 +103,11 @@ private:
     int32_t scanBack_ = 0;
     bool scanQueued_ = false;
     qreal scale_ = 1;
+    std::shared_ptr<const GuideLookup> guide_;
+    std::function<int64_t()> clock_;
+    std::vector<int32_t> shownRecords_;        // of the filled rows, for the guide's batch search
+    std::vector<std::string_view> nowTitles_;  // views into guide_'s texts, one a filled row
+    QTimer* nextChange_;
 };
 
 }  // namespace castora

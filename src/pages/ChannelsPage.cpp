@@ -192,6 +192,10 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
     ClearHistoryAction = action("Clear history", QKeySequence());
     SetLogoAction = action("Set logo\u2026", QKeySequence());
     ClearLogosAction = action("Clear logo cache", QKeySequence());
+    GuideAction = action("Guide", QKeySequence(Qt::CTRL | Qt::Key_G));
+    MatchGuideAction = action("Match guide channel\u2026", QKeySequence());
+    GuideSourcesAction = action("Guide sources\u2026", QKeySequence());
+    RefreshGuideAction = action("Refresh guide", QKeySequence());
     connect(SetLogoAction, &QAction::triggered, this, &ChannelsPage::setLogoRequested);
     connect(ClearLogosAction, &QAction::triggered, this, &ChannelsPage::clearLogosRequested);
     auto* showFavourites = action("Show favourites", QKeySequence(Qt::CTRL | Qt::Key_1));
@@ -215,6 +219,8 @@ ChannelsPage::ChannelsPage(Catalogue& catalogue, Messages& messages, ProgressSin
         menu.addSeparator();
         SetLogoAction->setEnabled(catalogue_.Selected() > 0);
         menu.addActions({SetLogoAction, ClearLogosAction});
+        menu.addSeparator();
+        menu.addActions({GuideAction, MatchGuideAction, GuideSourcesAction, RefreshGuideAction});
         menu.addSeparator();
         menu.addActions({ImportAction, ImportUrlAction, ExportAction});
         menu.addSeparator();

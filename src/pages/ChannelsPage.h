@@ -48,6 +48,11 @@ public:
     QAction* ClearHistoryAction;
     QAction* SetLogoAction;
     QAction* ClearLogosAction;
+    // The programme guide: the highlighted channel's programmes, its match, the sources, a refresh.
+    QAction* GuideAction;
+    QAction* MatchGuideAction;
+    QAction* GuideSourcesAction;
+    QAction* RefreshGuideAction;
     QLabel* GlobalDatePanel;
     QLabel* LocalDatePanel;
 

@@ -39,6 +39,9 @@ QString MessageBoxes::Choose(Choice choice) {
         return QFileDialog::getOpenFileName(
             parent_, QStringLiteral("Set logo"), QString(),
             QStringLiteral("Images (*.png *.jpg *.jpeg *.gif *.svg *.webp);;All files (*)"));
+    case Choice::GuideFile:
+        return QFileDialog::getOpenFileName(parent_, QStringLiteral("Add guide file"), QString(),
+                                            QStringLiteral("XMLTV guides (*.xml *.xml.gz *.gz);;All files (*)"));
     }
     return {};
 }

@@ -35,8 +35,9 @@ public:
     // OK/Cancel with a choice of source: the chosen source code, nothing on Cancel. Those who never
     // import answer Cancel.
     virtual std::optional<int> AskImport(const ImportQuestion&) { return std::nullopt; }
-    // Which playlist file to import, which link to import from, which file to export to; empty on Cancel.
-    enum class Choice { ImportFile, ImportUrl, ExportFile, LogoFile };
+    // Which playlist file to import, which link to import from, which file to export to, which picture or
+    // guide file to take; empty on Cancel.
+    enum class Choice { ImportFile, ImportUrl, ExportFile, LogoFile, GuideFile };
     virtual QString Choose(Choice) { return {}; }
 };
 

@@ -5,6 +5,7 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -101,6 +102,15 @@ PlayPage::PlayPage(const ChannelTable& table, TMediaPlayer& player, Messages& me
     volume_->setToolTip(QStringLiteral("Volume"));
     volume_->setAccessibleName(QStringLiteral("Volume"));
     barLayout->addWidget(volume_);
+    // The strip above has no room left: the guide's two lines sit here, between the controls.
+    programmeLine_ = new QLabel(bar);
+    programmeLine_->setObjectName("ProgrammeLine");
+    programmeLine_->setFixedSize(250, 28);
+    programmeLine_->setContentsMargins(6, 0, 0, 0);
+    programmeLine_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    programmeLine_->setTextFormat(Qt::PlainText);
+    programmeLine_->hide();
+    barLayout->addWidget(programmeLine_);
     barLayout->addStretch(1);
 
     zoom_ = new QCheckBox(QStringLiteral(" Zoom "), bar);
@@ -360,6 +370,24 @@ bool PlayPage::eventFilter(QObject* watched, QEvent* event) {
 }
 
 QLabel* PlayPage::StatusPanel() const { return header_->TitleLabel(); }
+
+void PlayPage::SetProgrammes(const QString& lines, const QString& nowTitle) {
+    programmeTitle_ = nowTitle;
+    if (lines == programmes_) return;
+    programmes_ = lines;
+    const QFontMetrics metrics(programmeLine_->font());
+    const int width = programmeLine_->width() - programmeLine_->contentsMargins().left();
+    QStringList shown;
+    for (const QString& line : lines.split('\n', Qt::SkipEmptyParts))
+        shown << metrics.elidedText(line, Qt::ElideRight, width);
+    programmeLine_->setText(shown.join('\n'));
+    programmeLine_->setAccessibleName(lines);
+    programmeLine_->setToolTip(lines);
+    programmeLine_->setVisible(!lines.isEmpty());
+    // Full screen shows the same now and next, on one line.
+    strip_->SetProgrammeLine(QString(lines).replace('\n', QStringLiteral("   ")));
+    emit programmesChanged(lines);
+}
 
 void PlayPage::SetPlayButton(QAbstractButton* button) {
     playButton_ = button;

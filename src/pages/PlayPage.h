@@ -66,6 +66,13 @@ public:
     static constexpr int StripHideMs = 3000;
     static constexpr int VolumeStep = 5;
 
+    // What the playing channel shows now and next, one line each ("Now 20:00 News"), and the title on
+    // air alone; empty when the guide knows nothing of it.
+    void SetProgrammes(const QString& lines, const QString& nowTitle);
+    QString Programmes() const { return programmes_; }
+    QString ProgrammeTitle() const { return programmeTitle_; }
+    QLabel* ProgrammeLine() const { return programmeLine_; }
+
 public slots:
     void PlayButtonClick();
     void ChannelGridDblClick();
@@ -90,6 +97,8 @@ signals:
     void fullScreenToggleRequested();
     // The next (+1) or previous (-1) channel the grid shows is wanted.
     void zapRequested(int step);
+    // The playing channel's programmes changed (the lines SetProgrammes took).
+    void programmesChanged(const QString& lines);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -118,6 +127,8 @@ private:
     QCheckBox* mute_;
     QSlider* volume_;
     QCheckBox* zoom_;
+    QLabel* programmeLine_;
+    QString programmes_, programmeTitle_;
     QAbstractButton* playButton_ = nullptr;
     ButtonAction action_ = ButtonAction::Play;
     int32_t startedRecord_ = 0;  // the record the last start took its address from

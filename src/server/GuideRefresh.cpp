@@ -336,26 +336,33 @@ void GuideKeeper::SetWanted(std::shared_ptr<const GuideWanted> wanted) {
     wanted_ = std::move(wanted);
 }
 
-void GuideKeeper::LoadCache() {
+uint64_t GuideKeeper::LoadCache() {
+    uint64_t number;
     {
         std::lock_guard lock(mutex_);
-        jobs_.push_back(Job::LoadCache);
+        number = ++lastJob_;
+        jobs_.push_back({Kind::LoadCache, number});
     }
     wake_.notify_all();
+    return number;
 }
 
-void GuideKeeper::Refresh(bool force) {
+uint64_t GuideKeeper::Refresh(bool force) {
+    uint64_t number = 0;
     {
         std::lock_guard lock(mutex_);
-        bool merged = false;
         for (Job& j : jobs_) {
-            if (j == Job::LoadCache) continue;
-            if (force) j = Job::ForcedRefresh;
-            merged = true;
+            if (j.kind == Kind::LoadCache) continue;
+            if (force) j.kind = Kind::ForcedRefresh;
+            number = j.number;
         }
-        if (!merged) jobs_.push_back(force ? Job::ForcedRefresh : Job::Refresh);
+        if (number == 0) {
+            number = ++lastJob_;
+            jobs_.push_back({force ? Kind::ForcedRefresh : Kind::Refresh, number});
+        }
     }
     wake_.notify_all();
+    return number;
 }
 
 void GuideKeeper::Cancel() {
@@ -388,14 +395,14 @@ void GuideKeeper::Run() {
         request.download = options_.download;
         request.maxDownloadBytes = options_.maxDownloadBytes;
         request.maxDecodedBytes = options_.maxDecodedBytes;
-        request.force = job == Job::ForcedRefresh;
+        request.force = job.kind == Kind::ForcedRefresh;
         request.cancel = &cancel_;
         std::shared_ptr<const GuideIndex> current = current_;
         lock.unlock();
 
         request.now = options_.clock ? options_.clock() : static_cast<int64_t>(std::time(nullptr));
         GuideRefreshResult result;
-        if (job == Job::LoadCache) {
+        if (job.kind == Kind::LoadCache) {
             std::string why;
             result.index = LoadGuideCache(options_.cacheDir, &why);
             result.changed = result.index != nullptr;
@@ -404,6 +411,7 @@ void GuideKeeper::Run() {
         } else {
             result = RefreshGuide(request, std::move(current));
         }
+        result.job = job.number;
         current.reset();
 
         lock.lock();

@@ -63,6 +63,7 @@ struct GuideRefreshResult {
     bool cancelled = false;
     std::vector<GuideSourceState> sources;  // one a source, in the request's order
     std::string error;                      // for the whole run (the cache could not be written, ...)
+    uint64_t job = 0;                       // the keeper's number of the job that made it
 };
 
 // Runs on the calling thread (a worker); `current` is the guide shown now, if any. Never throws.
@@ -101,16 +102,22 @@ public:
     void SetWanted(std::shared_ptr<const GuideWanted> wanted);
 
     // Reads the cache and hands it over (changed, with an empty source list); nothing when there is none.
-    void LoadCache();
+    // Returns the number the job's result will carry (GuideRefreshResult::job); numbers grow.
+    uint64_t LoadCache();
     // Refreshes what is older than the maximum age, or every address when forced. A request made while
-    // one runs is done after it; several such requests are done once (forced if any was).
-    void Refresh(bool force);
+    // one runs is done after it; several such requests are done once (forced if any was), and share the
+    // number returned.
+    uint64_t Refresh(bool force);
     // Stops the job running; queued ones are dropped.
     void Cancel();
     bool Busy() const;
 
 private:
-    enum class Job { LoadCache, Refresh, ForcedRefresh };
+    enum class Kind { LoadCache, Refresh, ForcedRefresh };
+    struct Job {
+        Kind kind;
+        uint64_t number;
+    };
     void Run();
 
     Options options_;
@@ -118,6 +125,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Job> jobs_;
+    uint64_t lastJob_ = 0;
     bool running_ = false, stopping_ = false;
     std::atomic<bool> cancel_{false};
     std::vector<std::string> sources_;
