@@ -86,6 +86,20 @@ TEST_F(GuideWindow, WithoutSourcesTheGridIsAsBefore) {
     EXPECT_FALSE(TheGuide().Busy());
 }
 
+// A guide read, but of none of the catalogue's channels: the grid keeps its columns.
+TEST_F(GuideWindow, AGuideOfOtherChannelsTakesNoRoom) {
+    WriteFile(dir / "guide.xml", Xmltv(XmlChannel("x.tv", {"Xray"}) +
+                                       XmlProgramme("x.tv", XmltvAt(now - 3600), XmltvAt(now + 3600), "X show")));
+    SetSources({QString::fromStdString((dir / "guide.xml").string())});
+    Start();
+    ASSERT_TRUE(WaitFor([&] { return TheGuide().Index() && TheGuide().Lookup(); }));
+    WaitIdle();
+    EXPECT_EQ(TheGuide().Index()->ChannelCount(), 1);
+    EXPECT_FALSE(Page().Model().ShowsGuide());
+    EXPECT_TRUE(Page().ChannelGrid->isColumnHidden(ColumnIndex(ChannelColumn::Now)));
+    EXPECT_EQ(Page().ChannelGrid->columnWidth(ColumnIndex(ChannelColumn::Comments)), 224);
+}
+
 // The sources the user sets are in the settings file under the guide's keys, beside another part's keys,
 // and the next start reads them back.
 TEST_F(GuideWindow, SourcesAreKeptInTheSettingsFile) {

@@ -268,7 +268,8 @@ void ChannelGuide::Matched(uint64_t serial, uint64_t version, std::shared_ptr<co
     }
     lookupVersion_ = version;
     lookup_ = std::move(lookup);
-    channels_.Model().SetGuide(lookup_);
+    // A guide that names none of the catalogue's channels takes no room in the grid.
+    channels_.Model().SetGuide(lookup_ && lookup_->Matched() > 0 ? lookup_ : nullptr);
     if (lookup_) {
         logos_.SetGuideIcons([lookup = lookup_, &catalogue = catalogue_, version](int32_t record) -> std::string {
             if (catalogue.Version() != version) return {};
