@@ -29,7 +29,9 @@ struct AppConfig {
 // The settings file the window's parts share, each under keys of its own ("guide/...", ...).
 inline QString SettingsFilePath(const AppConfig& config) {
     if (!config.settingsFile.isEmpty()) return config.settingsFile;
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/castora-player.conf");
+    // One file for every part of the window that keeps settings, whatever the application's names.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/castora-player/castora-player.ini");
 }
 
 }  // namespace castora

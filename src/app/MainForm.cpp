@@ -206,7 +206,7 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     connect(zapTimer_, &QTimer::timeout, Play, &PlayPage::PlaySelected);
     connect(Play, &PlayPage::zapRequested, this, &TMainForm::Zap);
 
-    view_ = std::make_unique<ViewSettings>(config_.settingsFile);
+    view_ = std::make_unique<ViewSettings>(SettingsFilePath(config_));
     viewSaveTimer_ = new QTimer(this);
     viewSaveTimer_->setSingleShot(true);
     viewSaveTimer_->setInterval(ViewSaveDelayMs);

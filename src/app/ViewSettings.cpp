@@ -28,10 +28,7 @@ constexpr int ReachableHeight = 50;
 
 }  // namespace
 
-ViewSettings::ViewSettings(const QString& file)
-    : settings_(file.isEmpty() ? std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                                             "castora-player", "castora-player")
-                               : std::make_unique<QSettings>(file, QSettings::IniFormat)) {}
+ViewSettings::ViewSettings(const QString& file) : settings_(std::make_unique<QSettings>(file, QSettings::IniFormat)) {}
 
 ViewSettings::~ViewSettings() = default;
 

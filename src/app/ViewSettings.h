@@ -13,7 +13,7 @@ namespace castora {
 // A value that is missing, unreadable or out of range reads as none, and the caller keeps its default.
 class ViewSettings {
 public:
-    // An empty file name means the program's file in the user's configuration directory.
+    // The settings file (SettingsFilePath).
     explicit ViewSettings(const QString& file);
     ~ViewSettings();
 
