@@ -14,6 +14,7 @@
 #include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
 #include "pages/HeaderStrip.h"
+#include "pages/FullScreenStrip.h"
 #include "pages/PlayPage.h"
 #include "player/MediaPlayer.h"
 #include "support/Catalogues.h"
@@ -64,8 +65,14 @@ TEST_F(ChannelLogosWiring, SetLogoShowsInTheGridThePlayPageAndTheArtFile) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return icon->isVisible() && !icon->pixmap().isNull(); }, kPatienceMs));
     const QImage shown = icon->pixmap().toImage();
     EXPECT_EQ(QColor(shown.pixel(shown.width() / 2, shown.height() / 2)), QColor(220, 0, 0));
+    // The full-screen strip carries the same logo.
+    const QLabel& stripLogo = *PartOf<PlayPage>(*form, "Play").Strip()->Icon();
+    ASSERT_FALSE(stripLogo.pixmap().isNull());
+    const QImage inStrip = stripLogo.pixmap().toImage();
+    EXPECT_EQ(QColor(inStrip.pixel(inStrip.width() / 2, inStrip.height() / 2)), QColor(220, 0, 0));
     EXPECT_TRUE(QFileInfo::exists(form->Logos().ArtFile()));
     PartOf<QPushButton>(*form, "PlayButton").click();  // stop: the logo goes with the channel
     ASSERT_TRUE(QTest::qWaitFor([&] { return !icon->isVisible(); }, kPatienceMs));
+    EXPECT_TRUE(stripLogo.pixmap().isNull());
     EXPECT_TRUE(form->Logos().ArtFile().isEmpty());
 }

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "pages/Catalogue.h"
+#include "pages/FullScreenStrip.h"
 #include "pages/ChannelGrid.h"
 #include "pages/ChannelsPage.h"
 #include "pages/HeaderStrip.h"
@@ -70,8 +71,10 @@ QString ChannelLogos::ArtFile() const {
 }
 
 void ChannelLogos::ShowPlaying() {
-    play_.Header()->SetIcon(playing_.url.empty() ? QPixmap()
-                                                 : cache_->Pixmap(playing_, HeaderLogoSize, play_.devicePixelRatioF()));
+    const QPixmap logo =
+        playing_.url.empty() ? QPixmap() : cache_->Pixmap(playing_, HeaderLogoSize, play_.devicePixelRatioF());
+    play_.Header()->SetIcon(logo);
+    play_.Strip()->SetIcon(logo);
     emit artChanged();
 }
 

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -43,6 +44,12 @@ FullScreenStrip::FullScreenStrip(QWidget* parent) : QWidget(parent) {
     play_->setFocusPolicy(Qt::NoFocus);
     row->addWidget(play_);
 
+    icon_ = new QLabel(this);
+    icon_->setObjectName("StripLogo");
+    icon_->setAccessibleName("Logo");
+    icon_->hide();
+    row->addWidget(icon_);
+
     auto* text = new QVBoxLayout();
     text->setSpacing(0);
     channel_ = Line(this, true);
@@ -75,6 +82,11 @@ FullScreenStrip::FullScreenStrip(QWidget* parent) : QWidget(parent) {
 }
 
 void FullScreenStrip::SetChannelName(const QString& name) { channel_->setText(name); }
+
+void FullScreenStrip::SetIcon(const QPixmap& picture) {
+    icon_->setPixmap(picture);
+    icon_->setVisible(!picture.isNull());
+}
 
 void FullScreenStrip::SetStreamTitle(const QString& title) { title_->setText(title); }
 

@@ -27,6 +27,9 @@ public:
     void SetProgrammeLine(const QString& text);
     QString ProgrammeLine() const;
     void SetPlayCaption(const QString& caption);
+    // The playing channel's logo beside its name; a null picture hides it.
+    void SetIcon(const QPixmap& picture);
+    const QLabel* Icon() const { return icon_; }
 
     QPushButton* PlayStopButton() const { return play_; }
     QSlider* VolumeSlider() const { return volume_; }
@@ -48,6 +51,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    QLabel* icon_;
     QLabel* channel_;
     QLabel* title_;
     QLabel* programme_;
