@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 
@@ -12,6 +13,7 @@
 #include "pages/ChannelGrid.h"
 #include "pages/ChannelModel.h"
 #include "pages/ChannelsPage.h"
+#include "pages/FullScreenStrip.h"
 #include "pages/PlayPage.h"
 #include "player/MediaPlayer.h"
 #include "support/Catalogues.h"
@@ -116,6 +118,36 @@ TEST_F(Favourites, MarkedShownReorderedAndPlayedThroughTheGrid) {
 }
 
 // Whatever the catalogue goes through, a favourite stays one, and shows while its channel is there.
+// The picture's menu (and the full-screen strip's, which holds the same entry) marks the channel playing,
+// even when the grid's selection has moved on.
+TEST_F(Favourites, PictureMenuMarksThePlayingChannel) {
+    PlayPage& play = PartOf<PlayPage>(*form, "Play");
+    const auto entry = [&]() -> QAction* {
+        for (QAction* action : play.PictureMenu()->actions())
+            if (action->text().endsWith("favourites")) return action;
+        return nullptr;
+    };
+    ASSERT_NE(entry(), nullptr);
+    EXPECT_FALSE(entry()->isEnabled());  // nothing plays yet
+    Page().SelectGridRow(2);             // Bravo, the one that plays
+    emit Page().channelActivated();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entry()->isEnabled(); }, kPatienceMs));
+    EXPECT_EQ(entry()->text(), "Add to favourites");
+    Page().SelectGridRow(1);
+    entry()->trigger();
+    EXPECT_EQ(Page().FavouritesButton->isChecked(), false);
+    ChannelNotes notes(dir / NotesFileName);
+    ASSERT_TRUE(notes.Load().ok);
+    EXPECT_EQ(notes.Favourites(), std::vector<std::string>{server.Url("/b.wav")});
+    EXPECT_EQ(entry()->text(), "Remove from favourites");
+    QMenu stripMenu;
+    play.Strip()->FillMenu(stripMenu);
+    EXPECT_TRUE(stripMenu.actions().contains(entry()));
+    entry()->trigger();
+    EXPECT_EQ(entry()->text(), "Add to favourites");
+    EXPECT_TRUE(form->CatalogueOwner().FavouriteRecords().empty());
+}
+
 TEST_F(Favourites, SurviveUpdatesImportsDeletesAndEdits) {
     Catalogue& owner = form->CatalogueOwner();
     owner.SetFavourite(3, true);  // Charlie

@@ -162,7 +162,19 @@ TMainForm::TMainForm(const AppConfig& config, Messages& messages, QWidget* paren
     connect(Play, &PlayPage::screenRequested, this, &TMainForm::ScreenButtonClick);
     connect(Play, &PlayPage::channelPlayed, this, [this](const QString& url, int32_t record) {
         catalogue_->Played(ToAnsi(url), record, QDateTime::currentSecsSinceEpoch());
+        playingUrl_ = ToAnsi(url);
+        UpdateFavouriteAction();
     });
+    // The channel on the picture, not the grid's selection, which may have moved on since.
+    favouriteAction_ = new QAction("Add to favourites", this);
+    favouriteAction_->setEnabled(false);
+    connect(favouriteAction_, &QAction::triggered, this, [this] {
+        const int32_t record = catalogue_->Table().IndexOfUrl(playingUrl_);
+        if (record > 0) catalogue_->SetFavourite(record, !catalogue_->IsFavourite(record));
+    });
+    connect(catalogue_, &Catalogue::notesChanged, this, &TMainForm::UpdateFavouriteAction);
+    connect(catalogue_, &Catalogue::rowsReplaced, this, &TMainForm::UpdateFavouriteAction);
+    Play->AddMenuActions({favouriteAction_});
     connect(Play, &PlayPage::captionChanged, this, [this](const QString& caption) {
         // Not the application's display name: Qt appends that to every title that lacks it.
         setWindowTitle(caption);
@@ -390,6 +402,13 @@ void TMainForm::CatalogueStateChanged(CatalogueState state) {
     const bool locked = state == CatalogueState::Loading || state == CatalogueState::Replacing;
     Channels->setEnabled(!locked);
     Edit->setEnabled(!locked);
+}
+
+void TMainForm::UpdateFavouriteAction() {
+    const int32_t record = playingUrl_.empty() ? 0 : catalogue_->Table().IndexOfUrl(playingUrl_);
+    favouriteAction_->setEnabled(record > 0);
+    favouriteAction_->setText(record > 0 && catalogue_->IsFavourite(record) ? "Remove from favourites"
+                                                                            : "Add to favourites");
 }
 
 void TMainForm::LoadLookupLists() {

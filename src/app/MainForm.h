@@ -14,6 +14,7 @@
 #include "server/Update.h"
 
 class QStackedWidget;
+class QAction;
 class QTimer;
 
 namespace castora {
@@ -144,6 +145,7 @@ private:
     void AddImported(ImportPlan plan);
     ImportLookups Lookups() const;
     void CatalogueStateChanged(CatalogueState state);
+    void UpdateFavouriteAction();
     // The remembered window, sound and zoom, applied before the window first shows.
     void ApplyViewSettings();
     void SelectLastChannel();
@@ -179,6 +181,8 @@ private:
     LookupList lookups_[3];
     bool showWhenReady_ = false;  // shown as soon as the start-up load is in place
     std::unique_ptr<ViewSettings> view_;
+    std::string playingUrl_;  // the channel that reached playing last
+    QAction* favouriteAction_ = nullptr;
     QTimer* viewSaveTimer_;
     bool fullScreen_ = false;
     QByteArray windowedGeometry_;  // to go back to when full screen ends
