@@ -264,7 +264,7 @@ TEST_F(Viewing, InFullScreenTheStripFollowsThePointerAndTheKeysWork) {
         shot = Screen();
         return Dark(shot.pixel(screen.width() / 2, screen.height() - FullScreenStrip::StripHeight / 2 - 12));
     })) << "the strip lies over the picture";
-    EXPECT_EQ(strip.findChildren<QLabel*>()[0]->text(), "News TV");
+    EXPECT_EQ(strip.findChild<QLabel*>("StripChannel")->text(), "News TV");
     EXPECT_EQ(strip.PlayStopButton()->text(), "Stop");
     EXPECT_TRUE(strip.ProgrammeLine().isEmpty());
     EXPECT_TRUE(WaitX([&] { return !XMapped(strip.winId()); })) << "and hides by itself";
@@ -534,7 +534,7 @@ TEST_F(Viewing, ThePicturesMenuListsTheStreamsTracksAndAChoiceAppliesAtOnce) {
     Activate();
     input.Click(PictureCentre(), 3);
     ASSERT_TRUE(WaitX([&] { return Part<QMenu>("PictureMenu").isVisible(); }));
-    EXPECT_EQ(Items(Part<QMenu>("PictureMenu")), (QStringList{"Audio", "Subtitles", "Aspect"}));
+    EXPECT_EQ(Items(Part<QMenu>("PictureMenu")), (QStringList{"Audio", "Subtitles", "Aspect", "Add to favourites"}));
     Part<QMenu>("PictureMenu").close();
 
     audio.actions()[1]->trigger();
@@ -568,10 +568,12 @@ TEST_F(Viewing, ThePicturesMenuListsTheStreamsTracksAndAChoiceAppliesAtOnce) {
     auto* extra = new QAction("Programme guide", form.get());
     Page().AddMenuActions({extra});
     Page().Strip()->AddMenuAction(new QAction("Strip only", form.get()));
-    EXPECT_EQ(Items(*Page().PictureMenu()), (QStringList{"Audio", "Subtitles", "Aspect", "Programme guide"}));
+    EXPECT_EQ(Items(*Page().PictureMenu()),
+              (QStringList{"Audio", "Subtitles", "Aspect", "Add to favourites", "Programme guide"}));
     QMenu stripMenu;
     Page().Strip()->FillMenu(stripMenu);
-    EXPECT_EQ(Items(stripMenu), (QStringList{"Audio", "Subtitles", "Aspect", "Programme guide", "Strip only"}));
+    EXPECT_EQ(Items(stripMenu),
+              (QStringList{"Audio", "Subtitles", "Aspect", "Add to favourites", "Programme guide", "Strip only"}));
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ FullScreenStrip::FullScreenStrip(QWidget* parent) : QWidget(parent) {
     auto* text = new QVBoxLayout();
     text->setSpacing(0);
     channel_ = Line(this, true);
+    channel_->setObjectName("StripChannel");
     title_ = Line(this, false);
     programme_ = Line(this, false);
     programme_->hide();
