@@ -255,7 +255,7 @@ void TMediaPlayer::load() {
 void TMediaPlayer::reopen() {
     if (!mpv_ || !tracker_.WaitingToReopen()) return;
     tracker_.Reopen();
-    lastMediaName_.clear();
+    // The station's name stays until the reopened stream names itself again.
     if (LoadWithHeaders(mpv_, url_) < 0) {
         // Counts as one more failed attempt.
         tracker_.Feed(PlayerEvent::StartFile);
@@ -553,6 +553,8 @@ QString TMediaPlayer::engineMediaName() const {
     if (metadata("icy-title").isEmpty() && metadata("title").isEmpty()) {
         const QString station = metadata("icy-name");
         if (!station.isEmpty()) return station;
+        // A reopened stream is named by its address until its headers are read: the name it had is better.
+        if (!lastMediaName_.isEmpty() && name == QUrl(url_).path().section('/', -1)) return lastMediaName_;
     }
     // A chained Ogg stream gathers every song's title into one, joined by ';': the newest is last.
     if (char* format = mpv_get_property_string(mpv_, mpvname::FileFormat)) {
