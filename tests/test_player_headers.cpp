@@ -14,6 +14,7 @@
 using castora::PlayerOptions;
 using castora::TMediaPlayer;
 using castora::test::ScriptedServer;
+using namespace std::string_literals;
 
 namespace {
 
@@ -86,7 +87,7 @@ TEST(PlayerHeaders, AHeaderWithAControlByteIsDroppedAndTheAddressStillPlays) {
         {"CR LF in the agent", "|User-Agent=Foo\r\nX-Injected: 1&X-Keep=yes"},
         {"LF in the referrer", "|Referer=http://r/\nX-Injected: 1&X-Keep=yes"},
         {"CR in another header", "|X-Keep=yes&X-Token=a\rX-Injected: 1"},
-        {"NUL in a value", std::string("|X-Keep=yes&X-Token=a\0X-Injected: 1", 34)},
+        {"NUL in a value", "|X-Keep=yes&X-Token=a\0X-Injected: 1"s},
         {"tab in a value", "|X-Keep=yes&User-Agent=a\tX-Injected: 1"},
     };
     for (const Case& c : cases) {

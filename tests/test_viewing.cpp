@@ -44,6 +44,7 @@ void PrintTo(const QRect& r, std::ostream* os) {
 
 using namespace castora;
 using namespace castora::test;
+using namespace std::string_literals;
 
 namespace {
 
@@ -455,7 +456,7 @@ TEST_F(Viewing, ABadSettingsFileFallsBackToTheDefaultsSilently) {
         std::function<void()> make;
         QRect windowed;  // empty: centred at the designed size
     } cases[] = {
-        {"garbage", [&] { WriteFile(file, std::string("\x00\xff[[\x01=\x02\n\xfe\xfe=\n", 14)); }, {}},
+        {"garbage", [&] { WriteFile(file, "\x00\xff[[\x01=\x02\n\xfe\xfe=\n"s); }, {}},
         {"out of range",
          [&] {
              WriteFile(file, "[view]\nvolume=900\nmute=maybe\nzoom=2\nlastChannel=http://nowhere/\n"
